@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset ci
+cmake --build --preset ci
+ctest --preset ci
+cmake --preset tsan
+cmake --build --preset tsan
+ctest --preset tsan
