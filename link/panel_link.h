@@ -56,7 +56,8 @@ public:
     // A hand-made frame fed to the supervisor as if the device had sent it as
     // a one-frame block: bit 7 is set on the code byte and the checksum is
     // computed here. length is at most kMaxFrameDataLength.
-    void InjectFrame(std::uint8_t functionCode, const std::uint8_t* data, std::uint8_t length);
+    // Returns the checksum the frame carries.
+    std::uint8_t InjectFrame(std::uint8_t functionCode, const std::uint8_t* data, std::uint8_t length);
 
     // Column writes.
     void WriteColumnRun(const std::uint8_t* source);
