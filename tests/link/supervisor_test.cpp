@@ -212,7 +212,8 @@ TEST_F(SupervisorTest, SynchRequestsEvery2001MsUntilAGoodFrame)
     const Bytes afterSilence = TickFor(3100);
     ASSERT_FALSE(afterSilence.empty());
     EXPECT_EQ(afterSilence.front(), 0x01) << "the silence reply comes first";
-    EXPECT_EQ(Bytes(afterSilence.begin() + 1, afterSilence.end()), request);
+    ASSERT_GE(afterSilence.size(), 1 + request.size());
+    EXPECT_EQ(Bytes(afterSilence.begin() + 1, afterSilence.begin() + 1 + request.size()), request);
 }
 
 TEST_F(SupervisorTest, NoSynchRequestsWhenNotRequired)
@@ -231,7 +232,9 @@ TEST_F(SupervisorTest, PausedLinkDoesNothing)
     EXPECT_EQ(f.state.work.framesProcessed, 0);
     f.state.linkEnabled = 1;
     f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x20, 0x27})) << "the held block is answered on resume";
+    const Bytes request(kSynchRequest.begin(), kSynchRequest.end());
+    EXPECT_EQ(f.port.TakeWritten(), Concat({request, {0x05, 0x01, 0x20, 0x27}}))
+        << "on resume the overdue request goes out, then the held block is answered";
 }
 
 TEST_F(SupervisorTest, KeyLatchIsReleasedOnlyAfterAReplyWithTheButtonUp)
