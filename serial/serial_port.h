@@ -1,12 +1,16 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "link/engine_interfaces.h"
 
 namespace quillon {
+
+class VirtualPort;
 
 // The device path for COM port n: /dev/ttyS{n-1}.
 std::string ComPortPath(int portNumber);
@@ -30,6 +34,11 @@ public:
     // success, otherwise the number of the step that failed; the port is then
     // closed. Any port already open is closed first.
     int OpenCommPort(const std::string& devicePath);
+    // Takes the emulator's end of a virtual port, configured by the same
+    // steps; step 1 is taking the descriptor. The virtual port keeps the
+    // pseudo-terminal alive, so closing this port and opening it again later
+    // finds the same device end.
+    int OpenVirtualPort(const VirtualPort& port);
     void Close();
     bool IsOpen() const;
 
@@ -37,6 +46,28 @@ public:
     bool ReadByte(std::uint8_t& byte) override;
     bool Write(const std::uint8_t* data, std::size_t length) override;
     void WaitForInput(int timeoutMs) override;
+
+private:
+    // Publishes a descriptor that has passed step 1 once steps 2 to 5 have
+    // configured it; closes it otherwise. Returns 0 or the failed step.
+    int Adopt(int fd);
+    // Marks the descriptor as in use outside the mutex; -1 when closed.
+    int Borrow();
+    void GiveBack();
+
+    mutable std::mutex mutex_;
+    // Signalled when borrowers reach zero and when the port opens or closes.
+    std::condition_variable changed_;
+    int fd_ = -1;
+    // Calls that use fd_ without holding the mutex (a wait, a write); Close
+    // waits for them before it releases the descriptor, so its number cannot
+    // be reused under them.
+    int borrowers_ = 0;
+    // Counts opens and closes, so a caller sleeping out a dead line notices
+    // a port switch at once.
+    std::uint64_t generation_ = 0;
+    // Readable while Close wants borrowers out of their poll.
+    int wakeFd_ = -1;
 };
 
 } // namespace quillon
