@@ -79,8 +79,9 @@ ReceiveResult CPanelLink::ReceivePass()
 
     const std::uint8_t index = work.rxIndex.load(std::memory_order_relaxed);
     const std::uint8_t frameStart = work.rxFrameStart.load(std::memory_order_relaxed);
+    std::uint8_t raised = 0;
     if (index >= kRxBufferSize) {
-        state_.rxErrors.fetch_or(kRxOverflow);
+        raised = kRxOverflow;
         port_.ReadByte(scratch);
     } else {
         std::uint8_t byte = 0;
@@ -92,15 +93,20 @@ ReceiveResult CPanelLink::ReceivePass()
         state_.rxBuffer.Set(index, byte);
         if (index == frameStart) {
             if (!IsValidFunctionCode(byte)) {
-                state_.rxErrors.fetch_or(kRxBadFunctionCode);
+                raised = kRxBadFunctionCode;
             }
         } else if (index == frameStart + 1 && byte > kMaxFrameDataLength) {
-            state_.rxErrors.fetch_or(kRxBadLength);
+            raised = kRxBadLength;
         }
     }
 
+    // The index moves before the error is raised, so once the supervisor sees
+    // the error this byte's bookkeeping is finished.
     const auto next = static_cast<std::uint8_t>(index + 1);
     work.rxIndex.store(next, std::memory_order_relaxed);
+    if (raised != 0) {
+        state_.rxErrors.fetch_or(raised);
+    }
     if (state_.rxErrors.load() != 0) {
         return ReceiveResult::ByteHandled;
     }

@@ -44,7 +44,7 @@ std::vector<Exchange> Script()
         case 2:
             // A bad function code: answered with the error bit once the line
             // has been quiet for more than 120 ms.
-            script.push_back({{0x0F, 0x01}, {0x05, 0x01, 0x48, 0x4F}});
+            script.push_back({{0x0F}, {0x05, 0x01, 0x48, 0x4F}});
             break;
         default:
             script.push_back(
@@ -83,9 +83,10 @@ TEST(ReaderThread, DeviceThreadAndTickingSupervisorExchangeBlocks)
 
     const auto deadline = SteadyClock::now() + kDeadline;
     while (!deviceDone && SteadyClock::now() < deadline) {
-        // Time moves only while a receive error waits for its quiet period,
-        // so a slow device thread can never look like a silent line.
-        if (f.state.rxErrors.load() != 0) {
+        // Time moves only while a receive error waits for its quiet period
+        // and the device has nothing more on the line, so neither a slow
+        // device thread nor a slow reader can look like a silent line.
+        if (f.state.rxErrors.load() != 0 && f.port.Queued() == 0) {
             f.clock.Advance(10);
         }
         f.link.LinkTick();
