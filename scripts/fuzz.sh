@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz preset: clang 14, ASan, UBSan) and runs
+# each for FUZZ_SECONDS (default 60), starting from the committed seeds in
+# fuzz/corpus/<target>/. Prints the executions of every target; fails if any
+# target finds a crash, a sanitizer report or a broken invariant, and leaves
+# the input that did it in build/fuzz/artifacts/.
+#
+#   scripts/fuzz.sh                              # about a minute per target
+#   FUZZ_SECONDS=3600 scripts/fuzz.sh            # the long run
+#   FUZZ_TARGETS=link_stream_fuzzer scripts/fuzz.sh
+#
+# New inputs that reach new code go to build/fuzz/corpus/<target>/, which
+# later runs start from too; the committed seeds stay as they are.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${FUZZ_SECONDS:-60}
+targets=(${FUZZ_TARGETS:-link_stream_fuzzer send_packet_fuzzer})
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+if command -v llvm-symbolizer-14 >/dev/null; then
+    export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer-14)}
+fi
+
+mkdir -p build/fuzz/artifacts build/fuzz/logs
+summary=build/fuzz/summary.txt
+: >"$summary"
+failed=0
+for target in "${targets[@]}"; do
+    corpus=build/fuzz/corpus/$target
+    log=build/fuzz/logs/$target.log
+    mkdir -p "$corpus"
+    started=$(date +%s)
+    status=0
+    build/fuzz/fuzz/"$target" "$corpus" "fuzz/corpus/$target" \
+        -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
+        -artifact_prefix="build/fuzz/artifacts/$target-" >"$log" 2>&1 || status=$?
+    elapsed=$(($(date +%s) - started))
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+    line="$target: ${runs:-?} executions in ${elapsed} s, coverage ${coverage:-?} edges, corpus $(ls "$corpus" | wc -l) inputs"
+    if [ "$status" -ne 0 ]; then
+        line="$line, FAILED (exit $status, see $log)"
+        failed=1
+        grep -E 'ERROR|invariant broken|runtime error|SUMMARY' "$log" | head -n 5 || true
+    fi
+    echo "$line" | tee -a "$summary"
+done
+exit "$failed"
