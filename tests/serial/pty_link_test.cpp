@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <ostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -91,6 +92,11 @@ struct BlockCase {
     std::uint8_t keyBits;
     Bytes reply;
 };
+
+void PrintTo(const BlockCase& blockCase, std::ostream* out)
+{
+    *out << blockCase.name;
+}
 
 class PtyLinkBlockTest : public PtyLinkTest, public ::testing::WithParamInterface<BlockCase> {};
 
