@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     qt6-base-dev libgl-dev
     xvfb xauth
+    clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()
