@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/ui/ui_fakes.h"
+#include "ui/command_line.h"
+#include "ui/command_socket.h"
+#include "ui/send_packet_dlg.h"
+
+namespace quillon::testing {
+namespace {
+
+using Action = CommandLine::Action;
+
+struct ParseCase {
+    QStringList arguments;
+    Action action;
+    QString portPath;
+    bool virtualPort;
+    QString virtualLink;
+    int commandId;
+};
+
+TEST(CommandLineTest, ParsesTheProgramsOptions)
+{
+    const ParseCase cases[] = {
+        {{}, Action::Run, {}, false, {}, 0},
+        {{"--port", "/dev/ttyUSB0"}, Action::Run, "/dev/ttyUSB0", false, {}, 0},
+        {{"--port=/dev/ttyACM1"}, Action::Run, "/dev/ttyACM1", false, {}, 0},
+        {{"--virtual-port"}, Action::Run, {}, true, {}, 0},
+        {{"--virtual-port", "/tmp/panel"}, Action::Run, {}, true, "/tmp/panel", 0},
+        {{"--virtual-port", "--screenshot", "x.png"}, Action::Run, {}, true, {}, 0},
+        {{"--send-command", "32806"}, Action::SendCommand, {}, false, {}, 32806},
+        {{"--send-command=32792"}, Action::SendCommand, {}, false, {}, 32792},
+        {{"--port", "/dev/x", "--help"}, Action::Help, "/dev/x", false, {}, 0},
+        {{"--version"}, Action::Version, {}, false, {}, 0},
+        {{"--send-command", "abc"}, Action::Error, {}, false, {}, 0},
+        {{"--send-command", "0"}, Action::Error, {}, false, {}, 0},
+        {{"--send-command", "65536"}, Action::Error, {}, false, {}, 0},
+        {{"--send-command"}, Action::Error, {}, false, {}, 0},
+        {{"--port"}, Action::Error, {}, false, {}, 0},
+        {{"--port", "/dev/x", "--virtual-port"}, Action::Error, {}, false, {}, 0},
+        {{"--maximise"}, Action::Error, {}, false, {}, 0},
+        {{"stray"}, Action::Error, {}, false, {}, 0},
+    };
+    for (const ParseCase& c : cases) {
+        const CommandLine parsed = ParseCommandLine(c.arguments);
+        const std::string name = c.arguments.join(' ').toStdString();
+        EXPECT_EQ(parsed.action, c.action) << name;
+        if (c.action == Action::Error) {
+            EXPECT_FALSE(parsed.error.isEmpty()) << name;
+            continue;
+        }
+        EXPECT_EQ(parsed.portPath, c.portPath) << name;
+        EXPECT_EQ(parsed.virtualPort, c.virtualPort) << name;
+        EXPECT_EQ(parsed.virtualLink, c.virtualLink) << name;
+        EXPECT_EQ(parsed.commandId, c.commandId) << name;
+    }
+    EXPECT_EQ(ParseCommandLine({"--screenshot", "shot.png"}).screenshotPath, QStringLiteral("shot.png"));
+}
+
+// Runs the program with the given arguments and environment changes, while
+// this process keeps its event loop going.
+struct ProgramRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ProgramRun RunProgram(const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    QSignalSpy finished(&program, &QProcess::finished);
+    program.start(QStringLiteral(QUILLON_EXECUTABLE), arguments);
+    ProgramRun run;
+    if (!finished.wait(20000)) {
+        program.kill();
+        program.waitForFinished();
+        return run;
+    }
+    run.exitCode = program.exitCode();
+    run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(program.readAllStandardError());
+    return run;
+}
+
+// A private runtime directory, so the command socket is this test's alone.
+class CommandSocketTest : public FrameTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(runtime.isValid());
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        environment = QProcessEnvironment::systemEnvironment();
+    }
+    void TearDown() override { qputenv("XDG_RUNTIME_DIR", saved); }
+
+    QTemporaryDir runtime;
+    QByteArray saved;
+    QProcessEnvironment environment;
+};
+
+TEST_F(CommandSocketTest, SocketLivesInTheUsersRuntimeDirectory)
+{
+    EXPECT_EQ(QFileInfo(CommandSocketPath()).absolutePath(), QFileInfo(runtime.path()).absoluteFilePath());
+}
+
+TEST_F(CommandSocketTest, SendCommandOpensTheSendPacketDialogOfTheRunningProgram)
+{
+    auto frame = MakeFrame();
+    CommandServer server(&CMainFrame::IsCommand);
+    ASSERT_TRUE(server.Listen(CommandSocketPath()));
+    QObject::connect(&server, &CommandServer::commandReceived, frame.get(), &CMainFrame::OnCommand,
+                     Qt::QueuedConnection);
+
+    bool sendPacketOpened = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<CSendPacketDlg*>(QApplication::activeModalWidget())) {
+            sendPacketOpened = true;
+            dialog->reject();
+        }
+    });
+    watcher.start(0);
+
+    const ProgramRun run = RunProgram({"--send-command", "32806"}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sendPacketOpened; }, 5000));
+}
+
+TEST_F(CommandSocketTest, UnknownCommandsAndAMissingProgramAreReported)
+{
+    const ProgramRun nobody = RunProgram({"--send-command", "32806"}, environment);
+    EXPECT_EQ(nobody.exitCode, 1);
+    EXPECT_TRUE(nobody.err.contains(QStringLiteral("no running Quillon"))) << nobody.err.toStdString();
+
+    CommandServer server(&CMainFrame::IsCommand);
+    ASSERT_TRUE(server.Listen(CommandSocketPath()));
+    QSignalSpy received(&server, &CommandServer::commandReceived);
+    const ProgramRun unknown = RunProgram({"--send-command", "123"}, environment);
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_TRUE(unknown.err.contains(QStringLiteral("no command 123"))) << unknown.err.toStdString();
+    EXPECT_EQ(received.count(), 0);
+}
+
+TEST_F(CommandSocketTest, OnlyOneRunningProgramOwnsTheSocket)
+{
+    CommandServer first(&CMainFrame::IsCommand);
+    ASSERT_TRUE(first.Listen(CommandSocketPath()));
+    CommandServer second(&CMainFrame::IsCommand);
+    EXPECT_FALSE(second.Listen(CommandSocketPath()));
+}
+
+TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndFails)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    const ProgramRun run = RunProgram({}, environment);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("no display"))) << run.err.toStdString();
+}
+
+TEST(ProgramTest, HelpNamesEveryOption)
+{
+    const ProgramRun run = RunProgram({"--help"}, QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char* option :
+         {"--port PATH", "--virtual-port [LINK]", "--send-command ID", "--help", "--version", "Ostrel/Quillon.conf"}) {
+        EXPECT_TRUE(run.out.contains(QString::fromLatin1(option))) << option;
+    }
+}
+
+TEST(ProgramTest, VirtualPortPrintsItsPathAndTheWindowComesUp)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    const QString link = dir.filePath(QStringLiteral("panel"));
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    const ProgramRun run = RunProgram({"--virtual-port", link, "--screenshot", shot}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, link + QLatin1Char('\n'));
+    const QImage picture(shot);
+    EXPECT_EQ(picture.width(), 302);
+    EXPECT_GT(picture.height(), 305) << "panel and menu bar";
+}
+
+} // namespace
+} // namespace quillon::testing

@@ -1,0 +1,90 @@
+#include "tests/ui/ui_fakes.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSettings>
+
+namespace quillon::testing {
+
+void RecordingMessages::ShowMessage(MessageIcon icon, const QString& text)
+{
+    shown.emplace_back(icon, text);
+    if (whileShown) {
+        whileShown();
+    }
+}
+
+int FakePortControl::Open(const PortTarget& target)
+{
+    calls.push_back(QStringLiteral("open"));
+    opened.push_back(target);
+    linkEnabledAtOpen.push_back(state_.linkEnabled.load());
+    return failStep;
+}
+
+SettingsSandbox::SettingsSandbox()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
+}
+
+SettingsSandbox::~SettingsSandbox()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QDir::homePath() + QStringLiteral("/.config"));
+}
+
+QString SettingsSandbox::FilePath() const
+{
+    return dir_.filePath(QStringLiteral("Ostrel/Quillon.conf"));
+}
+
+void SettingsSandbox::Write(const std::vector<std::pair<QString, QVariant>>& values) const
+{
+    QSettings file(FilePath(), QSettings::IniFormat);
+    file.clear();
+    for (const auto& [key, value] : values) {
+        file.setValue(key, value);
+    }
+}
+
+QVariant SettingsSandbox::Value(const QString& key) const
+{
+    const QSettings file(FilePath(), QSettings::IniFormat);
+    return file.value(key);
+}
+
+bool SettingsSandbox::FileExists() const
+{
+    return QFile::exists(FilePath());
+}
+
+void SettingsSandbox::MakeUnwritable()
+{
+    // A plain file where the settings directory would have to be: no user,
+    // root included, can create anything below it.
+    const QString blocker = dir_.filePath(QStringLiteral("blocker"));
+    QFile file(blocker);
+    file.open(QIODevice::WriteOnly);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+}
+
+void ExpectTextsFit(const QWidget& dialog)
+{
+    for (const QWidget* control : dialog.findChildren<QWidget*>()) {
+        if (qobject_cast<const QLabel*>(control) != nullptr ||
+            qobject_cast<const QAbstractButton*>(control) != nullptr) {
+            EXPECT_GE(control->width(), control->sizeHint().width())
+                << control->metaObject()->className() << " in " << dialog.windowTitle().toStdString();
+        }
+    }
+}
+
+std::unique_ptr<CMainFrame> FrameTest::MakeFrame(std::optional<PortTarget> runPort, const QString& deviceDirectory)
+{
+    return std::make_unique<CMainFrame>(
+        FrameContext{state, port, clock, messages, std::move(runPort),
+                     deviceDirectory.isEmpty() ? emptyDeviceDirectory.path() : deviceDirectory});
+}
+
+} // namespace quillon::testing

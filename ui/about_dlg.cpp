@@ -1,0 +1,29 @@
+#include "ui/about_dlg.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+
+#include "ui/dialog_units.h"
+
+namespace quillon {
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+{
+    const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("About Quillon"), 192, 65);
+
+    auto* picture = new QLabel(this);
+    picture->setPixmap(QPixmap(QStringLiteral(":/about.png")));
+    picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture->setGeometry(units.Rect(2, 13, 57, 20));
+
+    auto* version = new QLabel(QStringLiteral("Quillon Version 1.2.1.1"), this);
+    version->setGeometry(units.Rect(69, 18, 103, 8));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setGeometry(units.Rect(70, 44, 50, 16));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+} // namespace quillon

@@ -1,0 +1,136 @@
+#include "ui/comms_port_dlg.h"
+
+#include <algorithm>
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include "ui/dialog_units.h"
+#include "ui/main_frame.h"
+
+namespace quillon {
+
+QStringList FindSerialDevices(const QString& directory)
+{
+    static const QRegularExpression kPattern(QStringLiteral("^tty(USB|ACM|S)(\\d+)$"));
+    static const QStringList kKinds{QStringLiteral("USB"), QStringLiteral("ACM"), QStringLiteral("S")};
+    struct Found {
+        qsizetype kind;
+        qulonglong number;
+        QString name;
+    };
+    std::vector<Found> found;
+    const QDir dir(directory);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        const QRegularExpressionMatch match = kPattern.match(name);
+        if (match.hasMatch()) {
+            found.push_back({kKinds.indexOf(match.captured(1)), match.captured(2).toULongLong(), name});
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.kind != b.kind ? a.kind < b.kind : a.number < b.number; });
+    QStringList paths;
+    for (const Found& device : found) {
+        paths << dir.filePath(device.name);
+    }
+    return paths;
+}
+
+CCommsPort::CCommsPort(CMainFrame& frame) : QDialog(&frame), frame_(frame)
+{
+    const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("Select Comms Port"), 132, 49);
+
+    portList_ = new QComboBox(this);
+    portList_->setEditable(false);
+    const QRect listArea = units.Rect(7, 7, 59, 0);
+    portList_->setGeometry(listArea.x(), listArea.y(), listArea.width(), portList_->sizeHint().height());
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setGeometry(units.Rect(71, 7, 50, 14));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setGeometry(units.Rect(71, 29, 50, 14));
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    pathField_ = new QLineEdit(this);
+    pathField_->setGeometry(units.Rect(7, 29, 59, 14));
+    pathField_->setPlaceholderText(QStringLiteral("Device path"));
+    pathField_->setToolTip(QStringLiteral("Any serial device, pseudo-terminal or link to one"));
+
+    // The list and the field never disagree: whichever the user touched
+    // last is the choice.
+    connect(portList_, &QComboBox::activated, pathField_, &QLineEdit::clear);
+    connect(pathField_, &QLineEdit::textEdited, this, [this] { portList_->setCurrentIndex(-1); });
+
+    OnInitDialog();
+}
+
+void CCommsPort::OnInitDialog()
+{
+    for (int n = 1; n <= kComPortCount; ++n) {
+        portList_->addItem(QStringLiteral("COM%1:").arg(n));
+        entries_.push_back(PortTarget::Com(n));
+    }
+    for (const QString& path : FindSerialDevices(frame_.deviceDirectory())) {
+        portList_->addItem(path);
+        entries_.push_back(PortTarget::Device(path));
+    }
+    if (const auto& virtualPort = frame_.VirtualPort()) {
+        portList_->addItem(QStringLiteral("Virtual port %1").arg(virtualPort->path));
+        entries_.push_back(*virtualPort);
+    }
+    // Device paths are wider than the closed list.
+    portList_->view()->setMinimumWidth(portList_->view()->sizeHintForColumn(0) + portList_->height());
+
+    const PortTarget current = frame_.CurrentPort();
+    const auto found = std::find(entries_.begin(), entries_.end(), current);
+    if (found != entries_.end()) {
+        portList_->setCurrentIndex(static_cast<int>(found - entries_.begin()));
+    } else {
+        portList_->setCurrentIndex(-1);
+        if (current.kind == PortTarget::Kind::DevicePath) {
+            pathField_->setText(current.path);
+        }
+    }
+    portList_->setFocus();
+}
+
+PortTarget CCommsPort::SelectedPort() const
+{
+    const QString typed = pathField_->text().trimmed();
+    if (!typed.isEmpty()) {
+        return PortTarget::Device(typed);
+    }
+    const int index = portList_->currentIndex();
+    if (index < 0) {
+        return PortTarget::Com(index + 1);
+    }
+    return entries_[static_cast<std::size_t>(index)];
+}
+
+void CCommsPort::accept()
+{
+    const PortTarget target = SelectedPort();
+    LinkState& state = frame_.linkState();
+    state.linkEnabled = 0;
+    PortControl& port = frame_.portControl();
+    port.Close();
+    const int failedStep = port.Open(target);
+    if (failedStep != 0) {
+        frame_.messages().ShowMessage(MessageIcon::Error,
+                                      QStringLiteral("Error Initialising %1 - Error %2\r\nCheck correct COM port "
+                                                     "has been selected")
+                                          .arg(target.Describe(), QString::number(failedStep)));
+    }
+    frame_.SetCurrentPort(target);
+    state.linkEnabled = 1;
+    QDialog::accept();
+}
+
+} // namespace quillon

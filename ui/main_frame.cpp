@@ -1,0 +1,276 @@
+#include "ui/main_frame.h"
+
+#include <limits>
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+
+#include "ui/about_dlg.h"
+#include "ui/comms_port_dlg.h"
+#include "ui/corvane_doc.h"
+#include "ui/corvane_view.h"
+#include "ui/send_packet_dlg.h"
+
+namespace quillon {
+
+namespace {
+
+const QString kOrganisation = QStringLiteral("Ostrel");
+const QString kApplication = QStringLiteral("Quillon");
+const QString kComKey = QStringLiteral("COM");
+const QString kDeviceKey = QStringLiteral("Device");
+const QString kSynchRequiredKey = QStringLiteral("Synch Required");
+const QString kSaveSettingsKey = QStringLiteral("Save Settings");
+
+const QString kUnableToRead = QStringLiteral("Unable to read settings!");
+const QString kUnableToSave = QStringLiteral("Unable to save settings!");
+
+// The settings live in the user's own configuration, so a normal user can
+// save them: $XDG_CONFIG_HOME/Ostrel/Quillon.conf. Values from system-wide
+// files are not taken in.
+class SettingsFile : public QSettings {
+public:
+    SettingsFile() : QSettings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication)
+    {
+        setFallbacksEnabled(false);
+    }
+};
+
+// A stored 4-byte integer; nothing when it is missing or not a number that
+// fits 32 bits (unsigned values wrap the way the bits were stored).
+std::optional<std::int32_t> ReadInt32(const QSettings& settings, const QString& key)
+{
+    const QVariant value = settings.value(key);
+    if (!value.isValid()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qlonglong number = value.toLongLong(&ok);
+    if (!ok || number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
+    : QMainWindow(parent), context_(context), runPort_(context.runPort)
+{
+    if (runPort_ && runPort_->kind == PortTarget::Kind::Virtual) {
+        virtualPort_ = runPort_;
+    }
+    comPort_ = 1;
+    saveSettings_ = 0;
+    context_.state.linkEnabled = 1;
+    ReadSettings();
+    OpenStartPort();
+
+    // No sizing border and no maximise box; the title is the application's
+    // alone.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(kApplication);
+    setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
+    CreateMenus();
+    document_ = new CCorvaneDoc(this);
+    view_ = new CCorvaneView(document_, context_.state, context_.port.Port(), context_.clock, this);
+    setCentralWidget(view_);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+PortTarget CMainFrame::CurrentPort() const
+{
+    if (runPort_) {
+        return *runPort_;
+    }
+    if (!devicePath_.isEmpty()) {
+        return PortTarget::Device(devicePath_);
+    }
+    return PortTarget::Com(comPort_);
+}
+
+void CMainFrame::SetCurrentPort(const PortTarget& target)
+{
+    switch (target.kind) {
+    case PortTarget::Kind::ComNumber:
+        SetComPort(target.number);
+        devicePath_.clear();
+        runPort_.reset();
+        break;
+    case PortTarget::Kind::DevicePath:
+        devicePath_ = target.path;
+        runPort_.reset();
+        break;
+    case PortTarget::Kind::Virtual:
+        runPort_ = target;
+        break;
+    }
+}
+
+void CMainFrame::OpenStartPort()
+{
+    const PortTarget target = CurrentPort();
+    if (context_.port.Open(target) != 0) {
+        context_.messages.ShowMessage(
+            MessageIcon::Error,
+            QStringLiteral("Error Initialising %1\r\nCheck correct COM port has been selected").arg(target.Describe()));
+    }
+}
+
+bool CMainFrame::ReadSettings()
+{
+    SettingsFile settings;
+    if (!QFileInfo::exists(settings.fileName()) || settings.status() != QSettings::NoError) {
+        return false;
+    }
+    std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);
+    saveSettings_ = lastRead.value_or(0);
+    if (saveSettings_ != 0) {
+        if (const auto com = ReadInt32(settings, kComKey)) {
+            comPort_ = *com;
+        }
+        devicePath_ = settings.value(kDeviceKey).toString();
+        lastRead = ReadInt32(settings, kSynchRequiredKey);
+        // A missing value turns the mode on.
+        const bool synchRequired = !lastRead || *lastRead != 0;
+        context_.state.synchNotRequired = synchRequired ? 0 : 1;
+        context_.state.replyMode = synchRequired ? kSingleByteReplyMode : kFramedReplyMode;
+    }
+    if (!lastRead) {
+        context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToRead);
+    }
+    return lastRead.has_value();
+}
+
+bool CMainFrame::WriteSettings()
+{
+    SettingsFile settings;
+    if (!settings.isWritable()) {
+        context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToSave);
+        return false;
+    }
+    settings.setValue(kComKey, comPort_);
+    if (devicePath_.isEmpty()) {
+        settings.remove(kDeviceKey);
+    } else {
+        settings.setValue(kDeviceKey, devicePath_);
+    }
+    settings.setValue(kSynchRequiredKey, context_.state.synchNotRequired == 0 ? 1 : 0);
+    settings.setValue(kSaveSettingsKey, saveSettings_);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToSave);
+        return false;
+    }
+    return true;
+}
+
+bool CMainFrame::IsCommand(int id)
+{
+    switch (id) {
+    case kCommsPortCommand:
+    case kAboutCommand:
+    case kSendPacketCommand:
+    case kSynchRequiredCommand:
+    case kSaveSettingsCommand:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainFrame::OnCommand(int id)
+{
+    switch (id) {
+    case kCommsPortCommand:
+        OnCommsPort();
+        return true;
+    case kAboutCommand:
+        OnAppAbout();
+        return true;
+    case kSendPacketCommand:
+        OnSendPacket();
+        return true;
+    case kSynchRequiredCommand:
+        OnSynchRequired();
+        return true;
+    case kSaveSettingsCommand:
+        OnSaveSettings();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainFrame::CreateMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setNativeMenuBar(false);
+    const auto addCommand = [this](auto* owner, const QString& text, int id, bool checkable) {
+        QAction* action = owner->addAction(text);
+        action->setData(id);
+        action->setCheckable(checkable);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        return action;
+    };
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+    addCommand(options, QStringLiteral("Comms Port..."), kCommsPortCommand, false);
+    synchRequiredAction_ = addCommand(options, QStringLiteral("Synch. Required"), kSynchRequiredCommand, true);
+    options->addSeparator();
+    saveSettingsAction_ = addCommand(options, QStringLiteral("Save Settings"), kSaveSettingsCommand, true);
+    addCommand(bar, QStringLiteral("About Quillon..."), kAboutCommand, false);
+    connect(options, &QMenu::aboutToShow, this, &CMainFrame::UpdateMenuChecks);
+}
+
+void CMainFrame::UpdateMenuChecks()
+{
+    synchRequiredAction_->setChecked(context_.state.synchNotRequired == 0);
+    saveSettingsAction_->setChecked(saveSettings_ != 0);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    // Written on every close, whatever "Save Settings" says; only the reading
+    // at start looks at it.
+    WriteSettings();
+    event->accept();
+}
+
+void CMainFrame::OnCommsPort()
+{
+    CCommsPort dialog(*this);
+    dialog.exec();
+}
+
+void CMainFrame::OnSynchRequired()
+{
+    const std::uint8_t notRequired = context_.state.synchNotRequired == 0 ? 1 : 0;
+    context_.state.synchNotRequired = notRequired;
+    context_.state.replyMode = notRequired == 1 ? kFramedReplyMode : kSingleByteReplyMode;
+}
+
+void CMainFrame::OnSaveSettings()
+{
+    saveSettings_ = saveSettings_ == 0 ? 1 : 0;
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::OnSendPacket()
+{
+    CSendPacketDlg dialog(view_->link(), view_);
+    dialog.exec();
+}
+
+} // namespace quillon

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include <QMainWindow>
+#include <QString>
+
+#include "link/engine_interfaces.h"
+#include "link/link_state.h"
+#include "ui/message_sink.h"
+#include "ui/port_control.h"
+
+class QAction;
+class QMenu;
+
+namespace quillon {
+
+class CCorvaneDoc;
+class CCorvaneView;
+
+// What the main frame works with; all of it outlives the frame.
+struct FrameContext {
+    LinkState& state;
+    PortControl& port;
+    Clock& clock;
+    MessageSink& messages;
+    // The port named on the command line for this run, used instead of the
+    // stored one and never stored.
+    std::optional<PortTarget> runPort;
+    // Where the Comms Port dialog looks for serial devices.
+    QString deviceDirectory = QStringLiteral("/dev");
+};
+
+// The main window: a fixed-size frame around the panel view, with the
+// Options menu, the About box, the stored settings and the command
+// identifiers that the menu and the command socket issue.
+class CMainFrame final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    enum Command : int {
+        kCommsPortCommand = 32792,
+        kAboutCommand = 32800,
+        kSendPacketCommand = 32806,
+        kSynchRequiredCommand = 32808,
+        kSaveSettingsCommand = 32810,
+    };
+
+    // Reads the settings and opens the port before the window exists, as
+    // the program always has; a port that cannot be opened is reported and
+    // start-up goes on.
+    explicit CMainFrame(const FrameContext& context, QWidget* parent = nullptr);
+
+    int GetComPort() const { return comPort_; }
+    void SetComPort(int portNumber) { comPort_ = portNumber; }
+    // The device path stored in place of the COM number; empty when the COM
+    // number is in use.
+    const QString& GetDevicePath() const { return devicePath_; }
+    int GetSaveSettings() const { return saveSettings_; }
+
+    // The port the link uses: the one named for this run, else the stored
+    // device path, else the COM number.
+    PortTarget CurrentPort() const;
+    // Records the port the Comms Port dialog switched to. A COM number or a
+    // device path becomes the stored port; the virtual port is for this run.
+    void SetCurrentPort(const PortTarget& target);
+    // The virtual port made for this run, if any.
+    const std::optional<PortTarget>& VirtualPort() const { return virtualPort_; }
+
+    bool ReadSettings();
+    bool WriteSettings();
+
+    // Runs a command by its identifier; false when the frame has no such
+    // command.
+    bool OnCommand(int id);
+    static bool IsCommand(int id);
+
+    CCorvaneDoc* document() const { return document_; }
+    CCorvaneView* view() const { return view_; }
+    LinkState& linkState() { return context_.state; }
+    PortControl& portControl() { return context_.port; }
+    MessageSink& messages() { return context_.messages; }
+    const QString& deviceDirectory() const { return context_.deviceDirectory; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OpenStartPort();
+    void CreateMenus();
+    void UpdateMenuChecks();
+
+    void OnCommsPort();
+    void OnSynchRequired();
+    void OnSaveSettings();
+    void OnAppAbout();
+    void OnSendPacket();
+
+    FrameContext context_;
+    std::int32_t comPort_ = 1;
+    std::int32_t saveSettings_ = 0;
+    QString devicePath_;
+    std::optional<PortTarget> runPort_;
+    std::optional<PortTarget> virtualPort_;
+    CCorvaneDoc* document_ = nullptr;
+    CCorvaneView* view_ = nullptr;
+    QAction* synchRequiredAction_ = nullptr;
+    QAction* saveSettingsAction_ = nullptr;
+};
+
+} // namespace quillon

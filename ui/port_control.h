@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+#include "link/engine_interfaces.h"
+
+namespace quillon {
+
+class SerialPort;
+class VirtualPort;
+
+// Which port the link talks through: a COM number (COM n is /dev/ttyS{n-1}),
+// any device path, or the virtual port made for this run.
+struct PortTarget {
+    enum class Kind { ComNumber, DevicePath, Virtual };
+
+    static PortTarget Com(int number) { return {Kind::ComNumber, number, {}}; }
+    static PortTarget Device(const QString& path) { return {Kind::DevicePath, 0, path}; }
+    // path is the one the device opens, shown to the user only.
+    static PortTarget Virtual(const QString& path) { return {Kind::Virtual, 0, path}; }
+
+    // How the port is named in messages: "COM Port7", "/dev/ttyUSB0",
+    // "virtual port /dev/pts/3".
+    QString Describe() const;
+
+    bool operator==(const PortTarget&) const = default;
+
+    Kind kind = Kind::ComNumber;
+    int number = 1;
+    QString path;
+};
+
+// The link's serial port as the main frame and the Comms Port dialog drive
+// it. The link itself only ever sees Port().
+class PortControl {
+public:
+    virtual ~PortControl() = default;
+    virtual PanelPort& Port() = 0;
+    // Closes whatever is open and opens target with the port's five set-up
+    // steps. Returns 0 on success, otherwise the number of the failed step.
+    virtual int Open(const PortTarget& target) = 0;
+    virtual void Close() = 0;
+};
+
+class SerialPortControl final : public PortControl {
+public:
+    // virtualPort is the pseudo-terminal made for this run, or null.
+    SerialPortControl(SerialPort& port, const VirtualPort* virtualPort);
+
+    PanelPort& Port() override;
+    int Open(const PortTarget& target) override;
+    void Close() override;
+
+private:
+    SerialPort& port_;
+    const VirtualPort* virtualPort_;
+};
+
+} // namespace quillon
