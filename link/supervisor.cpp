@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <array>
+
 #include "link/frame.h"
 #include "link/panel_link.h"
 
@@ -90,19 +93,28 @@ void CPanelLink::SendReply(bool answersFrame)
 {
     DisplayWork& work = state_.work;
     const std::uint8_t status = state_.status;
+    std::array<std::uint8_t, LongStatusFrame(0).size()> reply{};
+    std::size_t replyLength = 0;
     if (state_.replyMode.load() == kSingleByteReplyMode) {
-        port_.Write(&status, 1);
+        reply[0] = status;
+        replyLength = 1;
     } else if (answersFrame && (state_.rxBuffer.At(work.frameCursor) & 0x7F) == kSetContrastAndReplyMode) {
         for (std::size_t i = 0; i < 8; ++i) {
             state_.rxBuffer.Set(i, 0);
         }
-        const auto reply = LongStatusFrame(status);
-        port_.Write(reply.data(), reply.size());
+        const auto frame = LongStatusFrame(status);
+        std::copy(frame.begin(), frame.end(), reply.begin());
+        replyLength = frame.size();
     } else {
-        const auto reply = ShortStatusFrame(status);
-        port_.Write(reply.data(), reply.size());
+        const auto frame = ShortStatusFrame(status);
+        std::copy(frame.begin(), frame.end(), reply.begin());
+        replyLength = frame.size();
     }
 
+    // The block is released before the reply goes out: a device on a line
+    // without transmission delay (a virtual port) sends its next block the
+    // moment the reply reaches it, and a reader still held off would drop
+    // that block's first byte as a protocol error.
     work.framesReceived.store(0, std::memory_order_relaxed);
     work.framesProcessed = 0;
     work.rxFrameStart.store(0, std::memory_order_relaxed);
@@ -111,6 +123,8 @@ void CPanelLink::SendReply(bool answersFrame)
     // Cleared after the indices: the reader resumes storing at index 0.
     work.blockComplete.store(0, std::memory_order_release);
     state_.status = 0;
+
+    port_.Write(reply.data(), replyLength);
 
     if (view_.IsKeyReleased()) {
         view_.SetKeyBits(0);

@@ -297,6 +297,48 @@ TEST(SupervisorConcurrency, FramesCompletedDuringProcessingAreTakenInTheSameTick
     EXPECT_EQ(port.TakeWritten(), (Bytes{0x05, 0x01, 0x00, 0x07}));
 }
 
+// A device on a line without transmission delay (a program on a virtual
+// port) sends its next block the moment the reply reaches it; the reader
+// takes those bytes before the write has even returned.
+class AnsweringPort : public QueuePort {
+public:
+    bool Write(const std::uint8_t* data, std::size_t length) override
+    {
+        const bool written = QueuePort::Write(data, length);
+        if (onWrite) {
+            auto hook = std::move(onWrite);
+            onWrite = nullptr;
+            hook();
+        }
+        return written;
+    }
+    std::function<void()> onWrite;
+};
+
+TEST(SupervisorConcurrency, BlockSentTheMomentTheReplyArrivesIsTaken)
+{
+    LinkState state;
+    InMemoryView view;
+    AnsweringPort port;
+    ManualClock clock;
+    CPanelLink link(state, view, port, clock);
+    state.linkEnabled = 1;
+    auto receiveAll = [&] {
+        while (link.ReceivePass() == ReceiveResult::ByteHandled) {
+        }
+    };
+    port.Feed(kReadSwitches);
+    receiveAll();
+    port.onWrite = [&] {
+        port.Feed(kReadSwitches);
+        receiveAll();
+    };
+    link.LinkTick();
+    EXPECT_EQ(state.rxErrors.load(), 0) << "the next block is no protocol error";
+    EXPECT_EQ(port.TakeWritten(), Concat({{0x05, 0x01, 0x00, 0x07}, {0x05, 0x01, 0x00, 0x07}}))
+        << "both blocks are answered";
+}
+
 TEST_F(SupervisorTest, InjectedFrameIsProcessedLikeAReceivedOne)
 {
     const std::uint8_t data[] = {0x00};
