@@ -1,0 +1,670 @@
+// Plays the device to the real quillon program over a pseudo-terminal and
+// measures what the device and the machine see: how long after a block's last
+// byte the reply's first byte comes back, how much CPU the program takes idle
+// and under traffic at 9600-baud pacing, and whether its memory stays flat.
+//
+// Usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]
+//                   [--heavy-blocks N] [--idle-seconds S] [--seed N]
+//
+// The program runs with its own empty settings and runtime folders, so a
+// user's stored port or modes never enter the figures.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "bench/blocks.h"
+#include "link/frame.h"
+#include "link/link_state.h"
+
+namespace quillon::bench {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
+namespace fs = std::filesystem;
+
+constexpr int kBitsPerByte = 10; // start, eight data bits, stop
+constexpr auto kReplyLimit = std::chrono::seconds(2);
+constexpr auto kStartLimit = std::chrono::seconds(30);
+constexpr auto kSampleEvery = std::chrono::seconds(1);
+constexpr std::size_t kShortReplySize = 4;
+constexpr std::size_t kLongReplySize = 12;
+constexpr std::size_t kStatusIndex = 2;
+
+struct Options {
+    std::string quillon;
+    std::string platform = "offscreen";
+    std::size_t blocks = 3000;
+    std::size_t heavyBlocks = 500;
+    int idleSeconds = 60;
+    std::uint32_t seed = 7;
+    int baud = 9600;
+    // The device's pause between a reply and its next block.
+    int turnaroundUs = 0;
+};
+
+[[noreturn]] void Die(const std::string& what)
+{
+    std::fprintf(stderr, "line_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) {
+            return std::nullopt;
+        }
+        const std::string value = argv[++i];
+        if (name == "--quillon") {
+            options.quillon = value;
+        } else if (name == "--platform" && (value == "offscreen" || value == "xvfb")) {
+            options.platform = value;
+        } else if (name == "--blocks") {
+            options.blocks = std::stoul(value);
+        } else if (name == "--heavy-blocks") {
+            options.heavyBlocks = std::stoul(value);
+        } else if (name == "--idle-seconds") {
+            options.idleSeconds = std::stoi(value);
+        } else if (name == "--turnaround-us") {
+            options.turnaroundUs = std::stoi(value);
+        } else if (name == "--seed") {
+            options.seed = static_cast<std::uint32_t>(std::stoul(value));
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (options.quillon.empty()) {
+        return std::nullopt;
+    }
+    return options;
+}
+
+// ---- Processes ------------------------------------------------------------
+
+struct Child {
+    pid_t pid = -1;
+
+    void Stop()
+    {
+        if (pid <= 0) {
+            return;
+        }
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 100; ++i) {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+
+    bool Alive() const { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+};
+
+Child Spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+            const fs::path& log)
+{
+    const pid_t pid = fork();
+    if (pid < 0) {
+        Die("cannot fork");
+    }
+    if (pid == 0) {
+        for (const auto& [name, value] : environment) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (out >= 0) {
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+        }
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return Child{pid};
+}
+
+// A display server of our own, so its cost can be measured apart and no
+// other program's display is disturbed.
+Child StartXvfb(std::string& display, const fs::path& log)
+{
+    for (int number = 140; number < 200; ++number) {
+        char lock[64];
+        char socket[64];
+        char name[16];
+        std::snprintf(lock, sizeof lock, "/tmp/.X%d-lock", number);
+        std::snprintf(socket, sizeof socket, "/tmp/.X11-unix/X%d", number);
+        std::snprintf(name, sizeof name, ":%d", number);
+        if (fs::exists(lock) || fs::exists(socket)) {
+            continue;
+        }
+        display = name;
+        Child server = Spawn({"Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24", "-noreset"}, {}, log);
+        const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
+        while (SteadyClock::now() < deadline && server.Alive()) {
+            if (fs::exists(socket)) {
+                return server;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        server.Stop();
+    }
+    Die("cannot start Xvfb");
+}
+
+// ---- /proc ------------------------------------------------------------------
+
+struct ThreadUse {
+    std::string name;
+    double cpuSeconds = 0;
+    std::uint64_t wakeups = 0;
+};
+
+struct ProcSample {
+    SteadyClock::time_point at;
+    double cpuSeconds = 0;
+    std::uint64_t rssKb = 0;
+    std::map<int, ThreadUse> threads;
+};
+
+// utime + stime of a stat line, in seconds; comm is the name in parentheses.
+double StatCpuSeconds(const std::string& line, std::string* comm)
+{
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) {
+        return 0;
+    }
+    if (comm != nullptr) {
+        *comm = line.substr(open + 1, close - open - 1);
+    }
+    std::istringstream rest(line.substr(close + 2));
+    std::vector<std::string> fields;
+    for (std::string field; rest >> field;) {
+        fields.push_back(field);
+    }
+    // Field 3 of stat (the state) is fields[0]; utime and stime are 14 and 15.
+    if (fields.size() < 13) {
+        return 0;
+    }
+    const double ticks = std::stod(fields[11]) + std::stod(fields[12]);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::string ReadFirstLine(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::uint64_t StatusField(const fs::path& path, const std::string& key)
+{
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + ":", 0) == 0) {
+            return std::stoull(line.substr(key.size() + 1));
+        }
+    }
+    return 0;
+}
+
+ProcSample Sample(pid_t pid)
+{
+    const fs::path proc = "/proc/" + std::to_string(pid);
+    ProcSample sample;
+    sample.at = SteadyClock::now();
+    sample.cpuSeconds = StatCpuSeconds(ReadFirstLine(proc / "stat"), nullptr);
+    sample.rssKb = StatusField(proc / "status", "VmRSS");
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(proc / "task", error)) {
+        ThreadUse use;
+        use.cpuSeconds = StatCpuSeconds(ReadFirstLine(task.path() / "stat"), &use.name);
+        use.wakeups = StatusField(task.path() / "status", "voluntary_ctxt_switches") +
+                      StatusField(task.path() / "status", "nonvoluntary_ctxt_switches");
+        sample.threads[std::stoi(task.path().filename())] = use;
+    }
+    return sample;
+}
+
+// ---- The line ---------------------------------------------------------------
+
+class DeviceLine {
+public:
+    explicit DeviceLine(int baud) : byteTime_(std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / baud))
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            Die("cannot make a pseudo-terminal");
+        }
+        path_ = ptsname(master_);
+        // Raw from the start, so nothing the device sends before the program
+        // has set the line up is echoed back or held for a newline.
+        const int port = open(path_.c_str(), O_RDWR | O_NOCTTY);
+        termios settings{};
+        if (port < 0 || tcgetattr(port, &settings) != 0) {
+            Die("cannot set up the pseudo-terminal");
+        }
+        cfmakeraw(&settings);
+        tcsetattr(port, TCSANOW, &settings);
+        close(port);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~DeviceLine() { close(master_); }
+    DeviceLine(const DeviceLine&) = delete;
+    DeviceLine& operator=(const DeviceLine&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::chrono::nanoseconds byteTime() const { return byteTime_; }
+
+    // Sends the bytes one by one at line speed; returns when the last byte
+    // was handed over.
+    SteadyClock::time_point SendPaced(const Bytes& bytes)
+    {
+        auto next = SteadyClock::now();
+        for (const std::uint8_t byte : bytes) {
+            std::this_thread::sleep_until(next);
+            WriteAll(&byte, 1);
+            next += byteTime_;
+        }
+        return SteadyClock::now();
+    }
+
+    // All bytes at once, as if the line were infinitely fast.
+    SteadyClock::time_point SendBurst(const Bytes& bytes)
+    {
+        WriteAll(bytes.data(), bytes.size());
+        return SteadyClock::now();
+    }
+
+    // Waits up to `limit` for the first byte; returns when it came.
+    std::optional<SteadyClock::time_point> WaitForByte(std::chrono::milliseconds limit)
+    {
+        pollfd entry{master_, POLLIN, 0};
+        const int ready = poll(&entry, 1, static_cast<int>(limit.count()));
+        if (ready > 0 && (entry.revents & POLLIN) != 0) {
+            return SteadyClock::now();
+        }
+        if (ready > 0) {
+            // The program's end is not open: nothing can come yet.
+            std::this_thread::sleep_for(limit);
+        }
+        return std::nullopt;
+    }
+
+    // Reads until `count` bytes have come or `limit` has passed.
+    Bytes Receive(std::size_t count, std::chrono::milliseconds limit)
+    {
+        Bytes received;
+        const auto deadline = SteadyClock::now() + limit;
+        while (received.size() < count && SteadyClock::now() < deadline) {
+            std::uint8_t buffer[64];
+            const ssize_t got = read(master_, buffer, std::min(sizeof buffer, count - received.size()));
+            if (got > 0) {
+                received.insert(received.end(), buffer, buffer + got);
+                continue;
+            }
+            pollfd entry{master_, POLLIN, 0};
+            poll(&entry, 1, 5);
+        }
+        return received;
+    }
+
+    // Everything waiting now.
+    std::size_t Drain()
+    {
+        std::size_t total = 0;
+        std::uint8_t buffer[256];
+        for (ssize_t got; (got = read(master_, buffer, sizeof buffer)) > 0;) {
+            total += static_cast<std::size_t>(got);
+        }
+        return total;
+    }
+
+private:
+    void WriteAll(const std::uint8_t* data, std::size_t length)
+    {
+        while (length > 0) {
+            const ssize_t written = write(master_, data, length);
+            if (written > 0) {
+                data += written;
+                length -= static_cast<std::size_t>(written);
+            } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
+                Die("cannot write to the pseudo-terminal");
+            }
+        }
+    }
+
+    int master_ = -1;
+    std::string path_;
+    std::chrono::nanoseconds byteTime_;
+};
+
+// ---- Measuring --------------------------------------------------------------
+
+struct PhaseResult {
+    std::string name;
+    double seconds = 0;
+    double cpuPercent = 0;
+    double serverCpuPercent = -1;
+    std::vector<double> latenciesMs;
+    std::size_t blocks = 0;
+    std::size_t bytesSent = 0;
+    std::size_t unanswered = 0;
+    std::size_t errorReplies = 0;
+    std::size_t bytesReceived = 0;
+    std::uint64_t rssFirstKb = 0;
+    std::uint64_t rssLastKb = 0;
+    std::uint64_t rssMaxKb = 0;
+    std::vector<std::pair<std::string, double>> threadCpuPercent;
+    double wakeupsPerSecond = 0;
+};
+
+class Session {
+public:
+    Session(const Options& options, DeviceLine& line, Child& program, Child* server)
+        : options_(options), line_(line), program_(program), server_(server)
+    {
+    }
+
+    // Waits until the program answers a block: it has opened the line and
+    // its timer runs.
+    void WaitUntilAnswering()
+    {
+        const Bytes probe = Block({{kReadSwitches, {0x00}}});
+        const auto deadline = SteadyClock::now() + kStartLimit;
+        while (SteadyClock::now() < deadline) {
+            if (!program_.Alive()) {
+                Die("quillon ended during start-up (see its log)");
+            }
+            line_.SendBurst(probe);
+            if (line_.WaitForByte(std::chrono::milliseconds(300))) {
+                const Bytes reply = line_.Receive(kShortReplySize, std::chrono::milliseconds(300));
+                if (reply.size() == kShortReplySize && reply[0] == kReadSwitches) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                    line_.Drain();
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            line_.Drain();
+        }
+        Die("quillon did not answer within 30 s");
+    }
+
+    PhaseResult Idle(int seconds)
+    {
+        PhaseResult result;
+        result.name = "idle, port open, no traffic";
+        Begin(result);
+        const auto end = SteadyClock::now() + std::chrono::seconds(seconds);
+        while (SteadyClock::now() < end) {
+            if (line_.WaitForByte(std::chrono::milliseconds(200))) {
+                result.bytesReceived += line_.Drain();
+            }
+            MaybeSampleMemory(result);
+        }
+        Finish(result);
+        return result;
+    }
+
+    // Blocks back to back: the next block starts as soon as the reply has
+    // come, as a device that keeps the line busy does. `gapMs` adds a random
+    // pause before each block, which spreads the blocks over the program's
+    // 10 ms tick instead of locking them to it.
+    PhaseResult Traffic(const std::string& name, const std::vector<Bytes>& blocks, bool paced, int gapMs)
+    {
+        PhaseResult result;
+        result.name = name;
+        std::mt19937 gaps(options_.seed);
+        Begin(result);
+        for (const Bytes& block : blocks) {
+            if (options_.turnaroundUs > 0) {
+                std::this_thread::sleep_for(Micros(options_.turnaroundUs));
+            }
+            if (gapMs > 0) {
+                std::this_thread::sleep_for(Micros(gaps() % (gapMs * 1000)));
+            }
+            const auto lastByte = paced ? line_.SendPaced(block) : line_.SendBurst(block);
+            result.bytesSent += block.size();
+            ++result.blocks;
+            const auto firstReplyByte = line_.WaitForByte(kReplyLimit);
+            if (!firstReplyByte) {
+                ++result.unanswered;
+                if (!program_.Alive()) {
+                    Die("quillon ended during the run");
+                }
+                continue;
+            }
+            result.latenciesMs.push_back(std::chrono::duration<double, std::milli>(*firstReplyByte - lastByte).count());
+            const std::size_t expected = LastCode(block) == kSetContrastAndReplyMode ? kLongReplySize : kShortReplySize;
+            const Bytes reply = line_.Receive(expected, std::chrono::milliseconds(500));
+            result.bytesReceived += reply.size();
+            if (reply.size() != expected || (reply[kStatusIndex] & kStatusErrorMask) != 0) {
+                ++result.errorReplies;
+                // Let a pending error reply come out before the next block.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                result.bytesReceived += line_.Drain();
+            }
+            MaybeSampleMemory(result);
+        }
+        Finish(result);
+        return result;
+    }
+
+private:
+    static std::uint8_t LastCode(const Bytes& block)
+    {
+        std::size_t at = 0;
+        while (at + block[at + 1] + 3 < block.size()) {
+            at += block[at + 1] + 3u;
+        }
+        return block[at] & 0x7F;
+    }
+
+    void Begin(PhaseResult& result)
+    {
+        start_ = Sample(program_.pid);
+        serverStart_ = server_ != nullptr ? Sample(server_->pid).cpuSeconds : 0;
+        result.rssFirstKb = result.rssLastKb = result.rssMaxKb = start_.rssKb;
+        lastMemorySample_ = start_.at;
+    }
+
+    void MaybeSampleMemory(PhaseResult& result)
+    {
+        if (SteadyClock::now() - lastMemorySample_ < kSampleEvery) {
+            return;
+        }
+        lastMemorySample_ = SteadyClock::now();
+        const std::uint64_t rss = StatusField("/proc/" + std::to_string(program_.pid) + "/status", "VmRSS");
+        result.rssLastKb = rss;
+        result.rssMaxKb = std::max(result.rssMaxKb, rss);
+    }
+
+    void Finish(PhaseResult& result)
+    {
+        const ProcSample end = Sample(program_.pid);
+        result.seconds = std::chrono::duration<double>(end.at - start_.at).count();
+        result.cpuPercent = 100.0 * (end.cpuSeconds - start_.cpuSeconds) / result.seconds;
+        if (server_ != nullptr) {
+            result.serverCpuPercent = 100.0 * (Sample(server_->pid).cpuSeconds - serverStart_) / result.seconds;
+        }
+        result.rssLastKb = end.rssKb;
+        result.rssMaxKb = std::max(result.rssMaxKb, end.rssKb);
+        std::uint64_t wakeups = 0;
+        for (const auto& [tid, use] : end.threads) {
+            const auto before = start_.threads.find(tid);
+            const double cpu = use.cpuSeconds - (before != start_.threads.end() ? before->second.cpuSeconds : 0);
+            const std::uint64_t woke = use.wakeups - (before != start_.threads.end() ? before->second.wakeups : 0);
+            wakeups += woke;
+            const std::string label = use.name + (tid == program_.pid ? " (UI thread)" : "");
+            if (cpu > 0) {
+                result.threadCpuPercent.emplace_back(label, 100.0 * cpu / result.seconds);
+            }
+        }
+        result.wakeupsPerSecond = static_cast<double>(wakeups) / result.seconds;
+    }
+
+    const Options& options_;
+    DeviceLine& line_;
+    Child& program_;
+    Child* server_;
+    ProcSample start_;
+    double serverStart_ = 0;
+    SteadyClock::time_point lastMemorySample_;
+};
+
+// ---- Report -----------------------------------------------------------------
+
+double Percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty()) {
+        return NAN;
+    }
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+void Report(const PhaseResult& result, const Options& options)
+{
+    std::printf("\n### %s\n\n", result.name.c_str());
+    std::printf("| Figure | Value |\n|---|---|\n");
+    std::printf("| duration | %.1f s |\n", result.seconds);
+    if (result.blocks > 0) {
+        const double lineSeconds = static_cast<double>(result.bytesSent * kBitsPerByte) / options.baud;
+        std::printf("| blocks, bytes sent | %zu blocks, %zu bytes (%.0f bytes/s, line busy %.0f %% of the time) |\n",
+                    result.blocks, result.bytesSent, static_cast<double>(result.bytesSent) / result.seconds,
+                    100.0 * lineSeconds / result.seconds);
+        std::printf("| unanswered blocks, error replies | %zu, %zu |\n", result.unanswered, result.errorReplies);
+        const auto& l = result.latenciesMs;
+        std::printf("| reply latency min / p50 / p90 / p99 / max | %.2f / %.2f / %.2f / %.2f / %.2f ms |\n",
+                    Percentile(l, 0), Percentile(l, 0.5), Percentile(l, 0.9), Percentile(l, 0.99), Percentile(l, 1));
+        const auto over = std::count_if(l.begin(), l.end(), [](double ms) { return ms > 11.0; });
+        std::printf("| replies later than 11 ms | %ld of %zu |\n", static_cast<long>(over), l.size());
+    } else {
+        std::printf("| bytes from the program | %zu |\n", result.bytesReceived);
+    }
+    std::printf("| program CPU (utime+stime, all threads) | %.2f %% of one core |\n", result.cpuPercent);
+    for (const auto& [name, percent] : result.threadCpuPercent) {
+        std::printf("| &nbsp;&nbsp;thread %s | %.2f %% |\n", name.c_str(), percent);
+    }
+    std::printf("| program wake-ups (context switches, all threads) | %.0f /s |\n", result.wakeupsPerSecond);
+    if (result.serverCpuPercent >= 0) {
+        std::printf("| display server (Xvfb) CPU | %.2f %% of one core |\n", result.serverCpuPercent);
+    }
+    std::printf("| RSS first / last / max | %llu / %llu / %llu kB |\n",
+                static_cast<unsigned long long>(result.rssFirstKb), static_cast<unsigned long long>(result.rssLastKb),
+                static_cast<unsigned long long>(result.rssMaxKb));
+}
+
+} // namespace
+
+int Run(const Options& options)
+{
+    char folderTemplate[] = "/tmp/quillon-line-bench.XXXXXX";
+    if (mkdtemp(folderTemplate) == nullptr) {
+        Die("cannot make a scratch folder");
+    }
+    const fs::path folder = folderTemplate;
+    fs::create_directories(folder / "config");
+    fs::create_directories(folder / "runtime");
+    fs::permissions(folder / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+
+    std::map<std::string, std::string> environment{
+        {"XDG_CONFIG_HOME", folder / "config"},
+        {"XDG_RUNTIME_DIR", folder / "runtime"},
+    };
+    Child server;
+    if (options.platform == "xvfb") {
+        std::string display;
+        server = StartXvfb(display, folder / "xvfb.log");
+        environment["DISPLAY"] = display;
+        environment["QT_QPA_PLATFORM"] = "xcb";
+    } else {
+        environment["QT_QPA_PLATFORM"] = "offscreen";
+    }
+
+    DeviceLine line(options.baud);
+    Child program = Spawn({options.quillon, "--port", line.path()}, environment, folder / "quillon.log");
+    Session session(options, line, program, options.platform == "xvfb" ? &server : nullptr);
+    session.WaitUntilAnswering();
+
+    std::printf("## quillon on the %s platform, device at %d baud over %s\n", options.platform.c_str(), options.baud,
+                line.path().c_str());
+    std::fflush(stdout);
+
+    std::vector<PhaseResult> results;
+    if (options.idleSeconds > 0) {
+        results.push_back(session.Idle(options.idleSeconds));
+        Report(results.back(), options);
+    }
+    if (options.blocks > 0) {
+        results.push_back(session.Traffic("mixed blocks, back to back at line speed",
+                                          MixedBlocks(options.blocks, options.seed), true, 0));
+        Report(results.back(), options);
+    }
+    if (options.heavyBlocks > 0) {
+        const std::vector<Bytes> heavy(options.heavyBlocks, HeaviestBlock());
+        results.push_back(
+            session.Traffic("heaviest block (whole-display clear + size-5 text), at line speed", heavy, true, 10));
+        Report(results.back(), options);
+        results.push_back(
+            session.Traffic("heaviest block in one burst, so both frames run in one tick", heavy, false, 10));
+        Report(results.back(), options);
+    }
+    std::fflush(stdout);
+
+    program.Stop();
+    server.Stop();
+    std::error_code error;
+    fs::remove_all(folder, error);
+    return 0;
+}
+
+} // namespace quillon::bench
+
+int main(int argc, char** argv)
+{
+    const auto options = quillon::bench::ParseOptions(argc, argv);
+    if (!options) {
+        std::fprintf(stderr, "usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]\n"
+                             "                  [--heavy-blocks N] [--idle-seconds S] [--seed N]\n");
+        return 2;
+    }
+    return quillon::bench::Run(*options);
+}
