@@ -44,7 +44,6 @@ public:
     CPanelLink& link() { return link_; }
     const QImage& panelImage() const { return panelImage_; }
     const QImage& displayImage() const { return displayImage_; }
-    const QRect& displayRect() const { return displayRect_; }
     bool IsTimerRunning() const { return timerId_ != 0; }
 
 protected:

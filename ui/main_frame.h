@@ -54,9 +54,6 @@ public:
 
     int GetComPort() const { return comPort_; }
     void SetComPort(int portNumber) { comPort_ = portNumber; }
-    // The device path stored in place of the COM number; empty when the COM
-    // number is in use.
-    const QString& GetDevicePath() const { return devicePath_; }
     int GetSaveSettings() const { return saveSettings_; }
 
     // The port the link uses: the one named for this run, else the stored
@@ -100,6 +97,8 @@ private:
     FrameContext context_;
     std::int32_t comPort_ = 1;
     std::int32_t saveSettings_ = 0;
+    // The device path stored in place of the COM number; empty while the
+    // COM number is in use.
     QString devicePath_;
     std::optional<PortTarget> runPort_;
     std::optional<PortTarget> virtualPort_;

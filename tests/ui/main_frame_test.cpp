@@ -88,6 +88,7 @@ TEST_F(MainFrameTest, WindowIsFixedSizeNotMaximisableAndShowsTheWholePanel)
     EXPECT_EQ(frame->minimumSize(), frame->maximumSize());
     EXPECT_EQ(frame->view()->size(), QSize(302, 305));
     EXPECT_EQ(frame->centralWidget(), frame->view());
+    EXPECT_EQ(frame->view()->GetDocument(), frame->document());
 }
 
 TEST_F(MainFrameTest, CheckMarksFollowTheStateWhenTheMenuOpens)
