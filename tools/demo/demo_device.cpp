@@ -206,6 +206,9 @@ DemoDevice::Outcome DemoDevice::Exchange(const Block& block, bool isPoll, int at
         WriteBlock(block);
         reply = Pump(clock_.NowMs() + options_.replyTimeoutMs, true, stop);
         lastExchangeMs_ = clock_.NowMs();
+        if (!reply && stop.stop_requested()) {
+            break;
+        }
         if (!reply) {
             Record([](DemoStatus& status) { ++status.timeouts; });
             if (connected_) {

@@ -39,7 +39,7 @@ std::string StepText(int step)
 {
     switch (step) {
     case 1:
-        return "it could not be opened for exclusive use";
+        return "it could not be opened";
     case 2:
     case 3:
         return "its line settings (9600 8N1) could not be made";
@@ -103,7 +103,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!quiet) {
-        std::cout << "Demo device on " << port << "; Ctrl+C stops it." << std::endl;
+        std::cout << "Demo device on " << port << ", looking for the panel; Ctrl+C stops it." << std::endl;
     }
     int signal = 0;
     sigwait(&endSignals, &signal);
