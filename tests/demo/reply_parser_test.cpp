@@ -33,7 +33,7 @@ PanelMessage Reply(ReplyForm form, std::uint8_t status)
 
 const PanelMessage kSynch{Kind::SynchRequest, ReplyForm::SingleByte, 0};
 
-Bytes Bytes_(std::initializer_list<std::uint8_t> bytes)
+Bytes Of(std::initializer_list<std::uint8_t> bytes)
 {
     return bytes;
 }
@@ -74,39 +74,39 @@ TEST_P(ReplyParserTest, SplitsTheStreamIntoMessages)
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, ReplyParserTest,
-    ::testing::Values(
-        ParserCase{"SingleByteReplies",
-                   {{0, Bytes_({0x00, 0x28, 0x81, 0x19})}},
-                   {Reply(ReplyForm::SingleByte, 0x00), Reply(ReplyForm::SingleByte, 0x28),
-                    Reply(ReplyForm::SingleByte, 0x81), Reply(ReplyForm::SingleByte, 0x19)},
-                   0},
-        ParserCase{"ShortStatusFrame", {{0, Short(0x40)}}, {Reply(ReplyForm::ShortFrame, 0x40)}, 0},
-        ParserCase{"LongStatusFrame", {{0, Long(0x10)}}, {Reply(ReplyForm::LongFrame, 0x10)}, 0},
-        ParserCase{"SynchRequestThenReplies",
-                   {{0, Synch()}, {5, Short(0x00)}, {9, Bytes_({0x80})}},
-                   {kSynch, Reply(ReplyForm::ShortFrame, 0x00), Reply(ReplyForm::SingleByte, 0x80)},
-                   0},
-        // The inside of a damaged frame (here 0x20, the left key) must not
-        // come out as replies of its own.
-        ParserCase{"BadChecksumDropsTheWholeFrame",
-                   {{0, Bytes_({0x05, 0x01, 0x20, 0x26})}, {2, Short(0x00)}},
-                   {Reply(ReplyForm::ShortFrame, 0x00)},
-                   4},
-        // A stray 0x0E before a reply costs that byte only.
-        ParserCase{"LengthThatDoesNotFitTheCodeRestartsAtThatByte",
-                   {{0, Bytes_({0x0E})}, {1, Short(0x10)}},
-                   {Reply(ReplyForm::ShortFrame, 0x10)},
-                   1},
-        ParserCase{"BytesThatCannotBeAStatusAreDropped", {{0, Bytes_({0x15, 0x30, 0x22, 0x0C})}}, {}, 4},
-        ParserCase{"AnAlteredSynchRequestIsNoRequest", {{0, Bytes_({0x32, 0x03, 0x01, 0x15, 0x21, 0x6D})}}, {}, 6},
-        ParserCase{"AFrameSplitWithinTheGapIsKept",
-                   {{0, Bytes_({0x05, 0x01})}, {ReplyParser::kByteGapMs, Bytes_({0x40, 0x47})}},
-                   {Reply(ReplyForm::ShortFrame, 0x40)},
-                   0},
-        ParserCase{"AFrameLeftUnfinishedIsDroppedAfterTheGap",
-                   {{0, Bytes_({0x0E, 0x09, 0x00})}, {ReplyParser::kByteGapMs + 1, Bytes_({0x00})}},
-                   {Reply(ReplyForm::SingleByte, 0x00)},
-                   3}),
+    ::testing::Values(ParserCase{"SingleByteReplies",
+                                 {{0, Of({0x00, 0x28, 0x81, 0x19})}},
+                                 {Reply(ReplyForm::SingleByte, 0x00), Reply(ReplyForm::SingleByte, 0x28),
+                                  Reply(ReplyForm::SingleByte, 0x81), Reply(ReplyForm::SingleByte, 0x19)},
+                                 0},
+                      ParserCase{"ShortStatusFrame", {{0, Short(0x40)}}, {Reply(ReplyForm::ShortFrame, 0x40)}, 0},
+                      ParserCase{"LongStatusFrame", {{0, Long(0x10)}}, {Reply(ReplyForm::LongFrame, 0x10)}, 0},
+                      ParserCase{"SynchRequestThenReplies",
+                                 {{0, Synch()}, {5, Short(0x00)}, {9, Of({0x80})}},
+                                 {kSynch, Reply(ReplyForm::ShortFrame, 0x00), Reply(ReplyForm::SingleByte, 0x80)},
+                                 0},
+                      // The inside of a damaged frame (here 0x20, the left key) must not
+                      // come out as replies of its own.
+                      ParserCase{"BadChecksumDropsTheWholeFrame",
+                                 {{0, Of({0x05, 0x01, 0x20, 0x26})}, {2, Short(0x00)}},
+                                 {Reply(ReplyForm::ShortFrame, 0x00)},
+                                 4},
+                      // A stray 0x0E before a reply costs that byte only.
+                      ParserCase{"LengthThatDoesNotFitTheCodeRestartsAtThatByte",
+                                 {{0, Of({0x0E})}, {1, Short(0x10)}},
+                                 {Reply(ReplyForm::ShortFrame, 0x10)},
+                                 1},
+                      ParserCase{"BytesThatCannotBeAStatusAreDropped", {{0, Of({0x15, 0x30, 0x22, 0x0C})}}, {}, 4},
+                      ParserCase{
+                          "AnAlteredSynchRequestIsNoRequest", {{0, Of({0x32, 0x03, 0x01, 0x15, 0x21, 0x6D})}}, {}, 6},
+                      ParserCase{"AFrameSplitWithinTheGapIsKept",
+                                 {{0, Of({0x05, 0x01})}, {ReplyParser::kByteGapMs, Of({0x40, 0x47})}},
+                                 {Reply(ReplyForm::ShortFrame, 0x40)},
+                                 0},
+                      ParserCase{"AFrameLeftUnfinishedIsDroppedAfterTheGap",
+                                 {{0, Of({0x0E, 0x09, 0x00})}, {ReplyParser::kByteGapMs + 1, Of({0x00})}},
+                                 {Reply(ReplyForm::SingleByte, 0x00)},
+                                 3}),
     [](const ::testing::TestParamInfo<ParserCase>& info) { return info.param.name; });
 
 TEST(ReplyParserStatusByte, AcceptsExactlyTheStatusBytesThePanelCanSend)
