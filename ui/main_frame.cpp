@@ -127,7 +127,9 @@ void CMainFrame::OpenStartPort()
 bool CMainFrame::ReadSettings()
 {
     SettingsFile settings;
-    if (!QFileInfo::exists(settings.fileName()) || settings.status() != QSettings::NoError) {
+    // A file that cannot be opened is a missing key; one that opens but is
+    // malformed holds values that cannot be read, reported below.
+    if (!QFileInfo::exists(settings.fileName()) || settings.status() == QSettings::AccessError) {
         return false;
     }
     std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);
@@ -165,7 +167,9 @@ bool CMainFrame::WriteSettings()
     settings.setValue(kSynchRequiredKey, context_.state.synchNotRequired == 0 ? 1 : 0);
     settings.setValue(kSaveSettingsKey, saveSettings_);
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
+    // A malformed old file leaves FormatError behind although it has just
+    // been replaced; only a failed write is a failure to save.
+    if (settings.status() == QSettings::AccessError) {
         context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToSave);
         return false;
     }
