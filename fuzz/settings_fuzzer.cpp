@@ -1,0 +1,152 @@
+// The settings file, any bytes at all, read by the main frame as at start-up
+// and written back as on close. Whatever the file holds: no crash and no
+// sanitizer report; the only message is "Unable to read settings!", shown
+// exactly when the read reports failure; the synch mode is one of its two
+// states; with "Save Settings" off the port and the mode keep their
+// defaults; and what was read is written back whole and reads back the
+// same, without a message.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "fuzz/harness.h"
+#include "link/link_state.h"
+#include "ui/main_frame.h"
+#include "ui/message_sink.h"
+#include "ui/port_control.h"
+
+namespace quillon::fuzzing {
+namespace {
+
+class CollectedMessages : public MessageSink {
+public:
+    void ShowMessage(MessageIcon icon, const QString& text) override { shown.emplace_back(icon, text); }
+    std::vector<std::pair<MessageIcon, QString>> shown;
+};
+
+// A port that opens whatever it is asked to; the frame opens one at start.
+class AnyPort : public PortControl {
+public:
+    PanelPort& Port() override { return port; }
+    int Open(const PortTarget&) override { return 0; }
+    void Close() override {}
+    ScriptedPort port;
+};
+
+QApplication& Application()
+{
+    static int argc = 1;
+    static char name[] = "settings_fuzzer";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication application(argc, argv);
+    return application;
+}
+
+// One program for the whole run, its settings in a private directory.
+struct Program {
+    Program()
+    {
+        Application();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, directory.path());
+        QDir(directory.path()).mkpath(QStringLiteral("Ostrel"));
+        frame =
+            std::make_unique<CMainFrame>(FrameContext{state, port, clock, messages, std::nullopt, directory.path()});
+    }
+
+    QString FilePath() const { return directory.filePath(QStringLiteral("Ostrel/Quillon.conf")); }
+
+    // Puts the bytes in the settings file. Each file gets a time stamp of its
+    // own, so the settings cache never takes it for the one before.
+    void WriteFile(const std::uint8_t* data, std::size_t size)
+    {
+        QFile file(FilePath());
+        QUILLON_FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QUILLON_FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) ==
+                           static_cast<qint64>(size));
+        file.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000 + ++stamp), QFileDevice::FileModificationTime);
+    }
+
+    // The state of a first start: COM 1, the mode off.
+    void Defaults()
+    {
+        frame->SetCurrentPort(PortTarget::Com(1));
+        state.synchNotRequired = 1;
+        state.replyMode = kFramedReplyMode;
+        messages.shown.clear();
+    }
+
+    QTemporaryDir directory;
+    LinkState state;
+    AnyPort port;
+    StepClock clock{0};
+    CollectedMessages messages;
+    std::unique_ptr<CMainFrame> frame;
+    std::int64_t stamp = 0;
+};
+
+void CheckSynchMode(const LinkState& state)
+{
+    const bool on = state.synchNotRequired == 0 && state.replyMode == kSingleByteReplyMode;
+    const bool off = state.synchNotRequired == 1 && state.replyMode == kFramedReplyMode;
+    QUILLON_FUZZ_CHECK(on || off);
+}
+
+void FuzzOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // Deliberately never destroyed: Qt's own statics go first at exit.
+    static Program* program = new Program;
+    Program& p = *program;
+    p.WriteFile(data, size);
+    p.Defaults();
+
+    const bool read = p.frame->ReadSettings();
+    QUILLON_FUZZ_CHECK(p.messages.shown.size() <= 1);
+    if (!p.messages.shown.empty()) {
+        QUILLON_FUZZ_CHECK(p.messages.shown[0].first == MessageIcon::Exclamation);
+        QUILLON_FUZZ_CHECK(p.messages.shown[0].second == QStringLiteral("Unable to read settings!"));
+        QUILLON_FUZZ_CHECK(!read);
+    }
+    CheckSynchMode(p.state);
+    if (p.frame->GetSaveSettings() == 0) {
+        QUILLON_FUZZ_CHECK(p.frame->CurrentPort() == PortTarget::Com(1));
+        QUILLON_FUZZ_CHECK(p.state.synchNotRequired == 1);
+    }
+
+    const PortTarget port = p.frame->CurrentPort();
+    const int saveSettings = p.frame->GetSaveSettings();
+    const std::uint8_t synchNotRequired = p.state.synchNotRequired;
+
+    p.messages.shown.clear();
+    QUILLON_FUZZ_CHECK(p.frame->WriteSettings());
+    QUILLON_FUZZ_CHECK(p.messages.shown.empty());
+
+    p.Defaults();
+    QUILLON_FUZZ_CHECK(p.frame->ReadSettings());
+    QUILLON_FUZZ_CHECK(p.messages.shown.empty());
+    QUILLON_FUZZ_CHECK(p.frame->GetSaveSettings() == saveSettings);
+    if (saveSettings != 0) {
+        QUILLON_FUZZ_CHECK(p.frame->CurrentPort() == port);
+        QUILLON_FUZZ_CHECK(p.state.synchNotRequired == synchNotRequired);
+    }
+}
+
+} // namespace
+} // namespace quillon::fuzzing
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    quillon::fuzzing::FuzzOneInput(data, size);
+    return 0;
+}
