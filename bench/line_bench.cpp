@@ -5,6 +5,7 @@
 //
 // Usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]
 //                   [--heavy-blocks N] [--idle-seconds S] [--seed N]
+//                   [--turnaround-us N] [--env NAME=VALUE]...
 //
 // The program runs with its own empty settings and runtime folders, so a
 // user's stored port or modes never enter the figures.
@@ -63,6 +64,8 @@ struct Options {
     int baud = 9600;
     // The device's pause between a reply and its next block.
     int turnaroundUs = 0;
+    // Extra NAME=VALUE settings for the program's environment.
+    std::vector<std::string> environment;
 };
 
 [[noreturn]] void Die(const std::string& what)
@@ -92,6 +95,8 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.idleSeconds = std::stoi(value);
         } else if (name == "--turnaround-us") {
             options.turnaroundUs = std::stoi(value);
+        } else if (name == "--env" && value.find('=') != std::string::npos) {
+            options.environment.push_back(value);
         } else if (name == "--seed") {
             options.seed = static_cast<std::uint32_t>(std::stoul(value));
         } else {
@@ -609,6 +614,10 @@ int Run(const Options& options)
         {"XDG_CONFIG_HOME", folder / "config"},
         {"XDG_RUNTIME_DIR", folder / "runtime"},
     };
+    for (const std::string& setting : options.environment) {
+        const auto equals = setting.find('=');
+        environment[setting.substr(0, equals)] = setting.substr(equals + 1);
+    }
     Child server;
     if (options.platform == "xvfb") {
         std::string display;
@@ -663,7 +672,8 @@ int main(int argc, char** argv)
     const auto options = quillon::bench::ParseOptions(argc, argv);
     if (!options) {
         std::fprintf(stderr, "usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]\n"
-                             "                  [--heavy-blocks N] [--idle-seconds S] [--seed N]\n");
+                             "                  [--heavy-blocks N] [--idle-seconds S] [--seed N]\n"
+                             "                  [--turnaround-us N] [--env NAME=VALUE]...\n");
         return 2;
     }
     return quillon::bench::Run(*options);
