@@ -121,7 +121,12 @@ int RunQuillon(int argc, char** argv)
     }
     SerialPort serialPort;
     SerialPortControl portControl(serialPort, commandLine.virtualPort ? &virtualPort : nullptr);
-    MessageBoxSink messages;
+    // A screenshot run never waits for a click: its messages go to standard
+    // error.
+    MessageBoxSink messageBoxes;
+    StreamSink errorStream(stderr);
+    MessageSink& messages =
+        commandLine.screenshotPath.isEmpty() ? static_cast<MessageSink&>(messageBoxes) : errorStream;
 
     CCorvaneApp application(argc, argv);
     const std::unique_ptr<CMainFrame> frame =

@@ -12,4 +12,12 @@ void MessageBoxSink::ShowMessage(MessageIcon icon, const QString& text)
     box.exec();
 }
 
+void StreamSink::ShowMessage(MessageIcon, const QString& text)
+{
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    std::fprintf(stream_, "quillon: %s\n", lines.toLocal8Bit().constData());
+    std::fflush(stream_);
+}
+
 } // namespace quillon

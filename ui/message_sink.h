@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include <QString>
 
 namespace quillon {
@@ -22,6 +24,16 @@ public:
 class MessageBoxSink : public MessageSink {
 public:
     void ShowMessage(MessageIcon icon, const QString& text) override;
+};
+
+// Writes each message as lines of text, prefixed with the program's name.
+class StreamSink : public MessageSink {
+public:
+    explicit StreamSink(std::FILE* stream) : stream_(stream) {}
+    void ShowMessage(MessageIcon icon, const QString& text) override;
+
+private:
+    std::FILE* stream_;
 };
 
 } // namespace quillon

@@ -201,5 +201,22 @@ TEST(ProgramTest, VirtualPortPrintsItsPathAndTheWindowComesUp)
     EXPECT_GT(picture.height(), 305) << "panel and menu bar";
 }
 
+TEST(ProgramTest, ScreenshotRunReportsAPortThatCannotBeOpenedOnStandardError)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    const QString missing = dir.filePath(QStringLiteral("ttyUSB9"));
+    const ProgramRun run =
+        RunProgram({"--port", missing, "--screenshot", dir.filePath(QStringLiteral("shot.png"))}, environment);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("quillon: Error Initialising %1\nCheck correct COM port has been "
+                                                "selected\n")
+                                     .arg(missing)))
+        << run.err.toStdString();
+}
+
 } // namespace
 } // namespace quillon::testing
