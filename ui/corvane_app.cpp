@@ -1,7 +1,9 @@
 #include "ui/corvane_app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include <QFile>
 #include <QIcon>
@@ -36,6 +38,49 @@ bool HasDisplay()
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+
+// The toolkit ends the process when the display named in the environment
+// cannot be reached, after several lines about plugins. While the application
+// object starts, its messages are held back; if it gives up, the user gets
+// one line naming the reason instead, and otherwise the held messages go out
+// as usual.
+class DisplayStartGuard {
+public:
+    DisplayStartGuard()
+    {
+        held_.clear();
+        previous_ = qInstallMessageHandler(&DisplayStartGuard::Hold);
+    }
+    ~DisplayStartGuard()
+    {
+        qInstallMessageHandler(previous_);
+        for (const Held& message : held_) {
+            previous_(message.type, QMessageLogContext(), message.text);
+        }
+    }
+    DisplayStartGuard(const DisplayStartGuard&) = delete;
+    DisplayStartGuard& operator=(const DisplayStartGuard&) = delete;
+
+private:
+    struct Held {
+        QtMsgType type;
+        QString text;
+    };
+
+    static void Hold(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        if (type != QtFatalMsg) {
+            held_.push_back({type, text});
+            return;
+        }
+        const QString reason = held_.empty() ? text : held_.front().text;
+        Print(stderr, QStringLiteral("quillon: cannot open a window on the display (%1)\n").arg(reason));
+        std::_Exit(1);
+    }
+
+    static inline QtMessageHandler previous_ = nullptr;
+    static inline std::vector<Held> held_;
+};
 
 int SendCommandToRunningProgram(int argc, char** argv, int id)
 {
@@ -128,7 +173,9 @@ int RunQuillon(int argc, char** argv)
     MessageSink& messages =
         commandLine.screenshotPath.isEmpty() ? static_cast<MessageSink&>(messageBoxes) : errorStream;
 
+    std::optional<DisplayStartGuard> guard(std::in_place);
     CCorvaneApp application(argc, argv);
+    guard.reset();
     const std::unique_ptr<CMainFrame> frame =
         application.InitInstance(FrameContext{state, portControl, clock, messages, runPort});
 

@@ -168,10 +168,17 @@ TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndFails)
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         environment.remove(QString::fromLatin1(name));
     }
-    const ProgramRun run = RunProgram({}, environment);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(QStringLiteral("no display"))) << run.err.toStdString();
+    const ProgramRun unset = RunProgram({}, environment);
+    EXPECT_EQ(unset.exitCode, 1);
+    EXPECT_EQ(unset.err.count(QLatin1Char('\n')), 1) << unset.err.toStdString();
+    EXPECT_TRUE(unset.err.contains(QStringLiteral("no display"))) << unset.err.toStdString();
+
+    // A display that nobody serves.
+    environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
+    const ProgramRun unreachable = RunProgram({}, environment);
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_EQ(unreachable.err.count(QLatin1Char('\n')), 1) << unreachable.err.toStdString();
+    EXPECT_TRUE(unreachable.err.contains(QStringLiteral(":97"))) << unreachable.err.toStdString();
 }
 
 TEST(ProgramTest, HelpNamesEveryOption)
