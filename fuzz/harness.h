@@ -28,6 +28,9 @@ namespace quillon::fuzzing {
 #define QUILLON_FUZZ_CHECK(condition)                                                                                  \
     ((condition) ? static_cast<void>(0) : ::quillon::fuzzing::Fail(#condition, __FILE__, __LINE__))
 
+// The values the key latch can hold.
+inline constexpr std::uint8_t kKeyValues[] = {0, 1, 2, 4, 8};
+
 inline constexpr int kDisplayColumns = 128;
 inline constexpr int kDisplayRows = 64;
 

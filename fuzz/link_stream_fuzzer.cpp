@@ -271,8 +271,6 @@ std::vector<std::uint8_t> MakeFrame(ByteScript& input)
     return frame;
 }
 
-constexpr std::uint8_t kKeyValues[] = {0, 1, 2, 4, 8};
-
 // Operations of the script; each is followed by its arguments.
 enum Operation : unsigned {
     kFeed,       // count - 1, then the bytes the device sends

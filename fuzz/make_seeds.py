@@ -19,6 +19,10 @@ CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
 (SELECT_FUNCTION, SELECT_LENGTH, SELECT_DATA, TEXT, WAIT, SP_KEYS, SP_SYNCH_MODE,
  SP_TOGGLE_LINK, SEND) = range(9)
 
+# Operations of send_packet_dialog_fuzzer.cpp, in their order there.
+(CHOOSE_FUNCTION, CHOOSE_LENGTH, CHOOSE_DATA, CLICK_WRITE_STRING, TYPE, CLICK_AUTO_CHECKSUM,
+ CHOOSE_CHECKSUM, DIALOG_WAIT, DIALOG_KEYS, DIALOG_SEND) = range(10)
+
 START_CLOCK = struct.pack("<I", 1000)
 
 
@@ -141,6 +145,39 @@ def send_packet_seeds():
     }
 
 
+def send_packet_dialog_seeds():
+    def script(*values):
+        return bytearray(START_CLOCK) + bytes(values)
+
+    return {
+        "send_after_opening": script(DIALOG_SEND),
+        "write_array": script(CHOOSE_FUNCTION, 1, CHOOSE_LENGTH, 2, CHOOSE_DATA, 0, 0x10, CHOOSE_DATA, 1, 0x20,
+                              CHOOSE_DATA, 2, 0x30, DIALOG_SEND),
+        "string_form": script(CLICK_WRITE_STRING, TYPE, 2) + b"AB" + bytes([DIALOG_SEND]),
+        "string_form_empty": script(CLICK_WRITE_STRING, DIALOG_SEND),
+        "string_then_array": script(CLICK_WRITE_STRING, TYPE, 2) + b"AB" + bytes([CHOOSE_FUNCTION, 1, DIALOG_SEND]),
+        "blank_area": script(CHOOSE_LENGTH, 5, CHOOSE_FUNCTION, 3, CHOOSE_DATA, 0, 0x1A, DIALOG_SEND),
+        "text_too_long": script(CLICK_WRITE_STRING, TYPE, 130) + b"y" * 130 + bytes([DIALOG_SEND]),
+        "hand_checksum": script(CLICK_AUTO_CHECKSUM, CHOOSE_CHECKSUM, 0x55, DIALOG_SEND),
+        "longest_array": script(CHOOSE_FUNCTION, 1, CHOOSE_LENGTH, 24, CHOOSE_DATA, 24, 0xFF, DIALOG_SEND),
+    }
+
+
+def settings_seeds():
+    return {
+        "saved_off": b"[General]\nCOM=1\nSave%20Settings=0\nSynch%20Required=0\n",
+        "saved_on": b"[General]\nCOM=5\nSave%20Settings=1\nSynch%20Required=1\n",
+        "device_path": b"[General]\nCOM=1\nDevice=/dev/ttyUSB0\nSave%20Settings=1\nSynch%20Required=0\n",
+        "synch_missing": b"[General]\nCOM=7\nSave%20Settings=1\n",
+        "not_a_number": b"[General]\nSave%20Settings=yes\nCOM=7\n",
+        "out_of_range": b"[General]\nCOM=4294967296\nSave%20Settings=1\nSynch%20Required=-1\n",
+        "truncated": b"[General]\nCOM=5\nSave%20Sett",
+        "other_group": b"[General]\nSave%20Settings=1\n[Other]\nkept=yes\n",
+        "typed_values": b"[General]\nCOM=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\nSave%20Settings=@ByteArray(1)\n",
+        "unclosed_group": b"@\n[",
+    }
+
+
 def write(target, seeds):
     directory = CORPUS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -153,3 +190,5 @@ def write(target, seeds):
 if __name__ == "__main__":
     write("link_stream_fuzzer", link_stream_seeds())
     write("send_packet_fuzzer", send_packet_seeds())
+    write("send_packet_dialog_fuzzer", send_packet_dialog_seeds())
+    write("settings_fuzzer", settings_seeds())

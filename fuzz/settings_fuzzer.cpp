@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -87,7 +88,10 @@ struct Program {
         messages.shown.clear();
     }
 
-    QTemporaryDir directory;
+    // In memory where the machine has it: every save is synced to disk.
+    QTemporaryDir directory{QDir(QStringLiteral("/dev/shm")).exists()
+                                ? QStringLiteral("/dev/shm/quillon-settings-fuzzer-XXXXXX")
+                                : QDir::tempPath() + QStringLiteral("/quillon-settings-fuzzer-XXXXXX")};
     LinkState state;
     AnyPort port;
     StepClock clock{0};
@@ -105,8 +109,13 @@ void CheckSynchMode(const LinkState& state)
 
 void FuzzOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Deliberately never destroyed: Qt's own statics go first at exit.
-    static Program* program = new Program;
+    // Deliberately never destroyed, since Qt's own statics go first at exit;
+    // only its directory is removed then.
+    static Program* program = [] {
+        auto* created = new Program;
+        std::atexit([] { program->directory.remove(); });
+        return created;
+    }();
     Program& p = *program;
     p.WriteFile(data, size);
     p.Defaults();

@@ -15,12 +15,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=(${FUZZ_TARGETS:-link_stream_fuzzer send_packet_fuzzer})
+targets=(${FUZZ_TARGETS:-link_stream_fuzzer send_packet_fuzzer send_packet_dialog_fuzzer settings_fuzzer})
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 if command -v llvm-symbolizer-14 >/dev/null; then
     export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer-14)}
@@ -34,11 +35,14 @@ for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
     log=build/fuzz/logs/$target.log
     mkdir -p "$corpus"
+    options=(-max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1
+        -artifact_prefix="build/fuzz/artifacts/$target-")
+    if [ -f "fuzz/$target.dict" ]; then
+        options+=(-dict="fuzz/$target.dict")
+    fi
     started=$(date +%s)
     status=0
-    build/fuzz/fuzz/"$target" "$corpus" "fuzz/corpus/$target" \
-        -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
-        -artifact_prefix="build/fuzz/artifacts/$target-" >"$log" 2>&1 || status=$?
+    build/fuzz/fuzz/"$target" "$corpus" "fuzz/corpus/$target" "${options[@]}" >"$log" 2>&1 || status=$?
     elapsed=$(($(date +%s) - started))
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
