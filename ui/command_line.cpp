@@ -15,12 +15,16 @@ CommandLine Failed(const QString& error)
 // Command identifiers are 16-bit.
 constexpr int kMaxCommandId = 0xFFFF;
 
+// An hour is already far more than any screen needs to be drawn.
+constexpr double kMaxScreenshotDelaySeconds = 3600;
+
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments)
 {
     CommandLine result;
     bool sendCommand = false;
+    bool screenshotDelayGiven = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         const qsizetype equals = argument.indexOf(QLatin1Char('='));
@@ -67,16 +71,37 @@ CommandLine ParseCommandLine(const QStringList& arguments)
             }
             sendCommand = true;
             result.commandId = id;
+        } else if (name == QStringLiteral("--demo")) {
+            result.demo = true;
         } else if (name == QStringLiteral("--screenshot")) {
             if (!requiredValue(result.screenshotPath)) {
                 return Failed(QStringLiteral("--screenshot needs a file name"));
             }
+        } else if (name == QStringLiteral("--screenshot-after")) {
+            QString value;
+            bool isNumber = false;
+            const double seconds = requiredValue(value) ? value.toDouble(&isNumber) : 0;
+            if (!isNumber || !(seconds >= 0 && seconds <= kMaxScreenshotDelaySeconds)) {
+                return Failed(QStringLiteral("--screenshot-after needs a number of seconds from 0 to %1")
+                                  .arg(kMaxScreenshotDelaySeconds));
+            }
+            result.screenshotDelayMs = qRound(seconds * 1000);
+            screenshotDelayGiven = true;
         } else {
             return Failed(QStringLiteral("unknown option '%1'").arg(argument));
         }
     }
     if (!result.portPath.isEmpty() && result.virtualPort) {
         return Failed(QStringLiteral("--port and --virtual-port cannot be used together"));
+    }
+    if (result.demo && (!result.portPath.isEmpty() || result.virtualPort)) {
+        return Failed(QStringLiteral("--demo makes its own port; it cannot be used with --port or --virtual-port"));
+    }
+    if (screenshotDelayGiven && result.screenshotPath.isEmpty()) {
+        return Failed(QStringLiteral("--screenshot-after goes with --screenshot FILE"));
+    }
+    if (result.demo && !screenshotDelayGiven) {
+        result.screenshotDelayMs = kDemoScreenshotDelayMs;
     }
     if (sendCommand) {
         result.action = CommandLine::Action::SendCommand;
@@ -95,17 +120,29 @@ QString HelpText()
                           "  --virtual-port [LINK]  use a new pseudo-terminal instead of a serial port;\n"
                           "                         print the path the device should open, and make\n"
                           "                         LINK a symbolic link to it\n"
+                          "  --demo                 run the built-in demo device on a virtual port of\n"
+                          "                         its own and show the panel it drives; no hardware\n"
+                          "                         needed. Up and down move, right opens, left goes\n"
+                          "                         back; closing the window ends both\n"
                           "  --send-command ID      run command ID in the running Quillon and exit:\n"
                           "                         32806 Send Packet dialog, 32792 Comms Port dialog,\n"
                           "                         32808 Synch. Required, 32810 Save Settings,\n"
                           "                         32800 About box\n"
                           "  --screenshot FILE      save a picture of the window to FILE once it is\n"
-                          "                         shown, and exit\n"
+                          "                         shown, print where it went, and exit\n"
+                          "  --screenshot-after SECONDS\n"
+                          "                         take that picture SECONDS after the window is\n"
+                          "                         shown: 0 unless told, 2 with --demo; a demo run\n"
+                          "                         also waits (10 s at most) for the device to have\n"
+                          "                         drawn its first screen\n"
                           "  --help                 show this help and exit\n"
                           "  --version              show the version and exit\n"
                           "\n"
                           "Settings are kept in $XDG_CONFIG_HOME/Ostrel/Quillon.conf\n"
-                          "(~/.config/Ostrel/Quillon.conf when XDG_CONFIG_HOME is not set).\n");
+                          "(~/.config/Ostrel/Quillon.conf when XDG_CONFIG_HOME is not set).\n"
+                          "\n"
+                          "Without a display, run it under xvfb-run with a screenshot:\n"
+                          "  xvfb-run -a quillon --demo --screenshot demo.png\n");
 }
 
 QString VersionText()

@@ -19,14 +19,23 @@ struct CommandLine {
     QString virtualLink;
     // --send-command ID
     int commandId = 0;
+    // --demo: a virtual port with the demo device on its far end.
+    bool demo = false;
     // --screenshot FILE: save the window's picture once shown, then end.
     QString screenshotPath;
+    // --screenshot-after SECONDS: how long after showing the window the
+    // picture is taken. A demo run waits long enough by default for the
+    // device's first screen.
+    int screenshotDelayMs = 0;
     // What is wrong when action is Error.
     QString error;
 };
 
 // arguments excludes the program name.
 CommandLine ParseCommandLine(const QStringList& arguments);
+
+// How long a demo run waits before its screenshot unless told otherwise.
+inline constexpr int kDemoScreenshotDelayMs = 2000;
 
 QString HelpText();
 QString VersionText();

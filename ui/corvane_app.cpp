@@ -3,9 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
 
@@ -15,6 +19,7 @@
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
 #include "ui/corvane_view.h"
+#include "ui/demo_mode.h"
 #include "ui/message_sink.h"
 #include "ui/port_control.h"
 #include "ui/steady_clock.h"
@@ -24,6 +29,10 @@ namespace quillon {
 namespace {
 
 constexpr int kSendTimeoutMs = 3000;
+// A demo run's screenshot waits for the device's first screen at most this
+// much longer than asked, and is taken then whatever the display shows.
+constexpr int kDemoScreenWaitMs = 10000;
+constexpr int kDemoScreenCheckMs = 100;
 
 void Print(std::FILE* stream, const QString& text)
 {
@@ -80,6 +89,51 @@ private:
 
     static inline QtMessageHandler previous_ = nullptr;
     static inline std::vector<Held> held_;
+};
+
+// The picture of the window for --screenshot: taken once the delay has
+// passed and, in a demo run, the device has drawn its first screen (or is far
+// too late with it); then the event loop ends, with 1 when the file could not
+// be written.
+class Screenshot {
+public:
+    Screenshot(CMainFrame& frame, QString path, int delayMs, const DemoMode* demo)
+        : frame_(frame), path_(std::move(path)), demo_(demo)
+    {
+        QObject::connect(&check_, &QTimer::timeout, &frame_, [this] { Check(); });
+        QTimer::singleShot(delayMs, &frame_, [this] {
+            wait_.start();
+            check_.start(kDemoScreenCheckMs);
+            Check();
+        });
+    }
+
+private:
+    void Check()
+    {
+        const bool drawn = demo_ == nullptr || demo_->Status().shown.has_value();
+        if (!drawn && !wait_.hasExpired(kDemoScreenWaitMs)) {
+            return;
+        }
+        if (!drawn) {
+            Print(stderr, QStringLiteral("quillon: the demo device has not drawn a screen yet\n"));
+        }
+        check_.stop();
+        const bool saved = frame_.grab().save(path_);
+        if (saved) {
+            Print(stdout, QStringLiteral("quillon: screenshot saved to %1\n")
+                              .arg(QDir::toNativeSeparators(QFileInfo(path_).absoluteFilePath())));
+        } else {
+            Print(stderr, QStringLiteral("quillon: cannot save %1\n").arg(path_));
+        }
+        QCoreApplication::exit(saved ? 0 : 1);
+    }
+
+    CMainFrame& frame_;
+    const QString path_;
+    const DemoMode* demo_;
+    QTimer check_;
+    QElapsedTimer wait_;
 };
 
 int SendCommandToRunningProgram(int argc, char** argv, int id)
@@ -144,7 +198,10 @@ int RunQuillon(int argc, char** argv)
 
     if (!HasDisplay()) {
         Print(stderr, QStringLiteral("quillon: no display to show the panel on (neither DISPLAY nor WAYLAND_DISPLAY "
-                                     "is set); start it in a desktop session or under xvfb-run\n"));
+                                     "is set); start it in a desktop session or under xvfb-run%1\n")
+                          .arg(commandLine.demo ? QStringLiteral(", with a screenshot to look at: xvfb-run -a "
+                                                                 "quillon --demo --screenshot demo.png")
+                                                : QString()));
         return 1;
     }
 
@@ -152,7 +209,23 @@ int RunQuillon(int argc, char** argv)
     SteadyClock clock;
     VirtualPort virtualPort;
     std::optional<PortTarget> runPort;
-    if (commandLine.virtualPort) {
+    // The demo device's lines go to standard output as it reports them, from
+    // its own thread.
+    std::optional<DemoMode> demoMode;
+    if (commandLine.demo) {
+        demo::DemoOptions options;
+        options.log = [](const std::string& line) {
+            Print(stdout, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
+        };
+        demoMode.emplace(std::move(options));
+        if (!demoMode->CreatePort()) {
+            Print(
+                stderr,
+                QStringLiteral("quillon: cannot make the virtual port for the demo: %1\n").arg(demoMode->ErrorText()));
+            return 1;
+        }
+        runPort = demoMode->Target();
+    } else if (commandLine.virtualPort) {
         if (!virtualPort.Create(QFile::encodeName(commandLine.virtualLink).toStdString())) {
             Print(stderr, QStringLiteral("quillon: cannot make the virtual port: %1\n")
                               .arg(QString::fromStdString(virtualPort.ErrorText())));
@@ -165,7 +238,13 @@ int RunQuillon(int argc, char** argv)
         runPort = PortTarget::Device(commandLine.portPath);
     }
     SerialPort serialPort;
-    SerialPortControl portControl(serialPort, commandLine.virtualPort ? &virtualPort : nullptr);
+    const VirtualPort* runVirtualPort = nullptr;
+    if (demoMode) {
+        runVirtualPort = &demoMode->port();
+    } else if (commandLine.virtualPort) {
+        runVirtualPort = &virtualPort;
+    }
+    SerialPortControl portControl(serialPort, runVirtualPort);
     // A screenshot run never waits for a click: its messages go to standard
     // error.
     MessageBoxSink messageBoxes;
@@ -186,16 +265,28 @@ int RunQuillon(int argc, char** argv)
     QObject::connect(&commands, &CommandServer::commandReceived, frame.get(), &CMainFrame::OnCommand,
                      Qt::QueuedConnection);
 
-    if (!commandLine.screenshotPath.isEmpty()) {
-        QTimer::singleShot(0, frame.get(), [&] {
-            const bool saved = frame->grab().save(commandLine.screenshotPath);
-            if (!saved) {
-                Print(stderr, QStringLiteral("quillon: cannot save %1\n").arg(commandLine.screenshotPath));
-            }
-            QCoreApplication::exit(saved ? 0 : 1);
-        });
+    if (demoMode) {
+        // Started once the panel listens, so the device's first block is
+        // answered at once rather than after its reply time-out.
+        if (demoMode->Start(*frame) != 0) {
+            Print(stderr, QStringLiteral("quillon: %1\n").arg(demoMode->ErrorText()));
+            return 1;
+        }
+        Print(stdout, QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end "
+                                     "both\n")
+                          .arg(demoMode->Target().path));
     }
-    return application.exec();
+
+    std::optional<Screenshot> screenshot;
+    if (!commandLine.screenshotPath.isEmpty()) {
+        screenshot.emplace(*frame, commandLine.screenshotPath, commandLine.screenshotDelayMs,
+                           demoMode ? &*demoMode : nullptr);
+    }
+    const int status = application.exec();
+    if (demoMode) {
+        demoMode->Stop();
+    }
+    return status;
 }
 
 } // namespace quillon

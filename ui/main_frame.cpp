@@ -245,6 +245,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     // at start looks at it.
     WriteSettings();
     event->accept();
+    emit closed();
 }
 
 void CMainFrame::OnCommsPort()

@@ -80,6 +80,10 @@ public:
     MessageSink& messages() { return context_.messages; }
     const QString& deviceDirectory() const { return context_.deviceDirectory; }
 
+signals:
+    // The window has accepted its close and written the settings.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

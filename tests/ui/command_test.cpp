@@ -66,30 +66,42 @@ TEST(CommandLineTest, ParsesTheProgramsOptions)
     EXPECT_EQ(ParseCommandLine({"--screenshot", "shot.png"}).screenshotPath, QStringLiteral("shot.png"));
 }
 
-// Runs the program with the given arguments and environment changes, while
-// this process keeps its event loop going.
-struct ProgramRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
+struct DemoParseCase {
+    QStringList arguments;
+    Action action;
+    bool demo;
+    int screenshotDelayMs;
 };
 
-ProgramRun RunProgram(const QStringList& arguments, const QProcessEnvironment& environment)
+TEST(CommandLineTest, ParsesTheDemoAndWhenItsScreenshotIsTaken)
 {
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    QSignalSpy finished(&program, &QProcess::finished);
-    program.start(QStringLiteral(QUILLON_EXECUTABLE), arguments);
-    ProgramRun run;
-    if (!finished.wait(20000)) {
-        program.kill();
-        program.waitForFinished();
-        return run;
+    const DemoParseCase cases[] = {
+        {{"--demo"}, Action::Run, true, 2000},
+        {{"--demo", "--screenshot", "d.png"}, Action::Run, true, 2000},
+        {{"--demo", "--screenshot", "d.png", "--screenshot-after", "0.5"}, Action::Run, true, 500},
+        {{"--screenshot-after=0", "--demo", "--screenshot", "d.png"}, Action::Run, true, 0},
+        {{"--screenshot", "d.png", "--screenshot-after", "3"}, Action::Run, false, 3000},
+        {{"--screenshot", "d.png"}, Action::Run, false, 0},
+        {{"--demo", "--port", "/dev/ttyUSB0"}, Action::Error, false, 0},
+        {{"--virtual-port", "--demo"}, Action::Error, false, 0},
+        {{"--screenshot-after", "2"}, Action::Error, false, 0},
+        {{"--screenshot", "d.png", "--screenshot-after"}, Action::Error, false, 0},
+        {{"--screenshot", "d.png", "--screenshot-after", "-1"}, Action::Error, false, 0},
+        {{"--screenshot", "d.png", "--screenshot-after", "soon"}, Action::Error, false, 0},
+        {{"--screenshot", "d.png", "--screenshot-after", "nan"}, Action::Error, false, 0},
+        {{"--screenshot", "d.png", "--screenshot-after", "3601"}, Action::Error, false, 0},
+    };
+    for (const DemoParseCase& c : cases) {
+        const CommandLine parsed = ParseCommandLine(c.arguments);
+        const std::string name = c.arguments.join(' ').toStdString();
+        EXPECT_EQ(parsed.action, c.action) << name;
+        if (c.action == Action::Error) {
+            EXPECT_FALSE(parsed.error.isEmpty()) << name;
+            continue;
+        }
+        EXPECT_EQ(parsed.demo, c.demo) << name;
+        EXPECT_EQ(parsed.screenshotDelayMs, c.screenshotDelayMs) << name;
     }
-    run.exitCode = program.exitCode();
-    run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(program.readAllStandardError());
-    return run;
 }
 
 // A private runtime directory, so the command socket is this test's alone.
@@ -173,6 +185,12 @@ TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndFails)
     EXPECT_EQ(unset.err.count(QLatin1Char('\n')), 1) << unset.err.toStdString();
     EXPECT_TRUE(unset.err.contains(QStringLiteral("no display"))) << unset.err.toStdString();
 
+    // A demo run says how to see it on a server.
+    const ProgramRun demo = RunProgram({"--demo"}, environment);
+    EXPECT_EQ(demo.exitCode, 1);
+    EXPECT_EQ(demo.err.count(QLatin1Char('\n')), 1) << demo.err.toStdString();
+    EXPECT_TRUE(demo.err.contains(QStringLiteral("xvfb-run -a quillon --demo --screenshot"))) << demo.err.toStdString();
+
     // A display that nobody serves.
     environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
     const ProgramRun unreachable = RunProgram({}, environment);
@@ -186,7 +204,8 @@ TEST(ProgramTest, HelpNamesEveryOption)
     const ProgramRun run = RunProgram({"--help"}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option :
-         {"--port PATH", "--virtual-port [LINK]", "--send-command ID", "--help", "--version", "Ostrel/Quillon.conf"}) {
+         {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--screenshot FILE",
+          "--screenshot-after SECONDS", "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
         EXPECT_TRUE(run.out.contains(QString::fromLatin1(option))) << option;
     }
 }
@@ -202,7 +221,7 @@ TEST(ProgramTest, VirtualPortPrintsItsPathAndTheWindowComesUp)
     const QString shot = dir.filePath(QStringLiteral("shot.png"));
     const ProgramRun run = RunProgram({"--virtual-port", link, "--screenshot", shot}, environment);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, link + QLatin1Char('\n'));
+    EXPECT_EQ(run.out, link + QStringLiteral("\nquillon: screenshot saved to ") + shot + QLatin1Char('\n'));
     const QImage picture(shot);
     EXPECT_EQ(picture.width(), 302);
     EXPECT_GT(picture.height(), 305) << "panel and menu bar";

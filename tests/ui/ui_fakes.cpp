@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 
 namespace quillon::testing {
 
@@ -85,6 +87,24 @@ std::unique_ptr<CMainFrame> FrameTest::MakeFrame(std::optional<PortTarget> runPo
     return std::make_unique<CMainFrame>(
         FrameContext{state, port, clock, messages, std::move(runPort),
                      deviceDirectory.isEmpty() ? emptyDeviceDirectory.path() : deviceDirectory});
+}
+
+ProgramRun RunProgram(const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    QSignalSpy finished(&program, &QProcess::finished);
+    program.start(QStringLiteral(QUILLON_EXECUTABLE), arguments);
+    ProgramRun run;
+    if (!finished.wait(20000)) {
+        program.kill();
+        program.waitForFinished();
+        return run;
+    }
+    run.exitCode = program.exitCode();
+    run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(program.readAllStandardError());
+    return run;
 }
 
 } // namespace quillon::testing

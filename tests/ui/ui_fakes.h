@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include "link/link_state.h"
@@ -73,6 +75,18 @@ private:
 
 // Every label and button of the dialog shows its whole text.
 void ExpectTextsFit(const QWidget& dialog);
+
+// What a run of the program gave; exitCode stays -1 when it did not end in
+// time and was killed.
+struct ProgramRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the program with the given arguments and environment, while this
+// process keeps its event loop going.
+ProgramRun RunProgram(const QStringList& arguments, const QProcessEnvironment& environment);
 
 // A main frame over fakes, with its settings in a sandbox.
 class FrameTest : public ::testing::Test {

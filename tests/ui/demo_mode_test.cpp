@@ -1,0 +1,102 @@
+// `quillon --demo`: the demo device on the far end of the run's virtual port,
+// driving the real window.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QTest>
+
+#include "serial/serial_port.h"
+#include "tests/demo/panel_pictures.h"
+#include "tests/ui/ui_fakes.h"
+#include "ui/corvane_app.h"
+#include "ui/corvane_view.h"
+#include "ui/demo_mode.h"
+
+namespace quillon::testing {
+namespace {
+
+// Generous: the device draws its menu in a fraction of a second, but the
+// machine may be busy.
+constexpr int kDeadlineMs = 15000;
+constexpr QPoint kDisplayInView{80, 118};
+// The lower half of the round middle key.
+constexpr QPoint kDownKey{140, 228};
+
+// Whether image shows exactly the pages, the display's top left at origin.
+bool ShowsPicture(const QImage& image, QPoint origin, const Pages& pages)
+{
+    for (int page = 0; page < 8; ++page) {
+        for (int column = 0; column < 128; ++column) {
+            for (int bit = 0; bit < 8; ++bit) {
+                const QPoint pixel = origin + QPoint(column, page * 8 + bit);
+                if (!image.valid(pixel)) {
+                    return false;
+                }
+                const bool ink = ((pages[page][column] >> bit) & 1) != 0;
+                const QRgb expected = ink ? CCorvaneView::kDisplayInk : CCorvaneView::kDisplayBackground;
+                if ((image.pixel(pixel) & RGB_MASK) != (expected & RGB_MASK)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+TEST(DemoModeTest, TheWindowShowsTheDemosMenuFollowsItsKeysAndClosingStopsTheDevice)
+{
+    SettingsSandbox settings;
+    LinkState state;
+    ManualClock clock;
+    RecordingMessages messages;
+    DemoMode demo;
+    ASSERT_TRUE(demo.CreatePort()) << demo.ErrorText().toStdString();
+    SerialPort serialPort;
+    SerialPortControl portControl(serialPort, &demo.port());
+    auto* application = static_cast<CCorvaneApp*>(QCoreApplication::instance());
+    const auto frame = application->InitInstance(FrameContext{state, portControl, clock, messages, demo.Target(), {}});
+    ASSERT_EQ(demo.Start(*frame), 0) << demo.ErrorText().toStdString();
+    EXPECT_TRUE(demo.IsRunning());
+
+    const auto shows = [&](int menuIndex) {
+        return ShowsPicture(frame->view()->displayImage(), QPoint(0, 0), PictureOf(MenuAt(menuIndex)));
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shows(0); }, kDeadlineMs));
+    QTest::mouseClick(frame->view(), Qt::LeftButton, {}, kDownKey);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shows(1); }, kDeadlineMs));
+
+    const demo::DemoStatus status = demo.Status();
+    EXPECT_EQ(status.errorReplies, 0u);
+    EXPECT_EQ(status.keyPresses, 1u);
+    EXPECT_TRUE(messages.shown.empty());
+
+    EXPECT_TRUE(frame->close());
+    EXPECT_FALSE(demo.IsRunning());
+}
+
+TEST(DemoModeTest, ADemoScreenshotRunPicturesTheMenuSaysWhereAndEnds)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    const QString shot = dir.filePath(QStringLiteral("demo.png"));
+    // No extra delay: the run still waits for the device's first screen.
+    const ProgramRun run = RunProgram({"--demo", "--screenshot", shot, "--screenshot-after", "0"}, environment);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("quillon: screenshot saved to %1\n").arg(shot)))
+        << run.out.toStdString();
+    EXPECT_FALSE(run.err.contains(QStringLiteral("has not drawn"))) << run.err.toStdString();
+
+    // The window is the menu bar above the panel.
+    const QImage picture(shot);
+    ASSERT_EQ(picture.width(), CCorvaneView::kPanelSize.width());
+    const int menuBarHeight = picture.height() - CCorvaneView::kPanelSize.height();
+    ASSERT_GT(menuBarHeight, 0);
+    EXPECT_TRUE(ShowsPicture(picture, kDisplayInView + QPoint(0, menuBarHeight), PictureOf(MenuAt(0))));
+}
+
+} // namespace
+} // namespace quillon::testing

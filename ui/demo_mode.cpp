@@ -1,0 +1,59 @@
+#include "ui/demo_mode.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <QFile>
+
+#include "ui/main_frame.h"
+
+namespace quillon {
+
+DemoMode::DemoMode(demo::DemoOptions options) : device_(std::move(options))
+{
+}
+
+DemoMode::~DemoMode()
+{
+    Stop();
+}
+
+bool DemoMode::CreatePort()
+{
+    error_.clear();
+    if (!port_.Create()) {
+        error_ = QString::fromStdString(port_.ErrorText());
+        return false;
+    }
+    return true;
+}
+
+PortTarget DemoMode::Target() const
+{
+    return PortTarget::Virtual(QFile::decodeName(port_.DevicePath().c_str()));
+}
+
+int DemoMode::Start(CMainFrame& frame)
+{
+    error_.clear();
+    errno = 0;
+    const int failedStep = device_.Start(port_.DevicePath());
+    if (failedStep != 0) {
+        const int error = errno;
+        error_ = QStringLiteral("the demo device cannot use %1 (set-up step %2 failed%3)")
+                     .arg(Target().path)
+                     .arg(failedStep)
+                     .arg(error != 0 ? QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)) : QString());
+        return failedStep;
+    }
+    connect(&frame, &CMainFrame::closed, this, &DemoMode::Stop, Qt::UniqueConnection);
+    return 0;
+}
+
+void DemoMode::Stop()
+{
+    device_.Stop();
+}
+
+} // namespace quillon
