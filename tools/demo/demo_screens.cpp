@@ -55,7 +55,11 @@ std::vector<std::uint8_t> Bytes(const std::string& text)
 
 std::string TwoDigits(int value)
 {
-    return (value < 10 ? " " : "") + std::to_string(value);
+    // Built by appending: g++ 12 at -O2 warns falsely (-Wrestrict) about
+    // prepending to a temporary string.
+    std::string text(value < 10 ? 1 : 0, ' ');
+    text += std::to_string(value);
+    return text;
 }
 
 std::string Arrows()
