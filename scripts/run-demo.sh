@@ -12,9 +12,9 @@ cmake --build --preset release
 program=build/release/ui/quillon
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     cat >&2 <<MESSAGE
-Built $program, but there is no display here to show its window on (neither
-DISPLAY nor WAYLAND_DISPLAY is set). On a server, run the demo on a virtual
-display and have it save a picture of the window, then look at demo.png:
+There is no display here to show the demo's window on (neither DISPLAY nor
+WAYLAND_DISPLAY is set). The program is built: run it on a virtual display
+and have it save a picture of the window, then look at demo.png:
 
     xvfb-run -a $program --demo --screenshot demo.png
 MESSAGE
