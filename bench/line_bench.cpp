@@ -5,7 +5,7 @@
 //
 // Usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]
 //                   [--heavy-blocks N] [--idle-seconds S] [--seed N]
-//                   [--turnaround-us N] [--env NAME=VALUE]...
+//                   [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]
 //
 // The program runs with its own empty settings and runtime folders, so a
 // user's stored port or modes never enter the figures.
@@ -66,6 +66,8 @@ struct Options {
     int turnaroundUs = 0;
     // Extra NAME=VALUE settings for the program's environment.
     std::vector<std::string> environment;
+    // Where to write every reply latency, one "phase,milliseconds" line each.
+    std::string samplesPath;
 };
 
 [[noreturn]] void Die(const std::string& what)
@@ -97,6 +99,8 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.turnaroundUs = std::stoi(value);
         } else if (name == "--env" && value.find('=') != std::string::npos) {
             options.environment.push_back(value);
+        } else if (name == "--samples") {
+            options.samplesPath = value;
         } else if (name == "--seed") {
             options.seed = static_cast<std::uint32_t>(std::stoul(value));
         } else {
@@ -648,6 +652,12 @@ int Run(const Options& options)
         Report(results.back(), options);
     }
     if (options.heavyBlocks > 0) {
+        // The floor: a block with nothing to draw, so its latency is the wait
+        // for the next tick alone.
+        const std::vector<Bytes> light(options.heavyBlocks, Block({{kReadSwitches, {0x00}}}));
+        results.push_back(
+            session.Traffic("READ SWITCHES alone, nothing drawn: the tick's own timing", light, true, 10));
+        Report(results.back(), options);
         const std::vector<Bytes> heavy(options.heavyBlocks, HeaviestBlock());
         results.push_back(
             session.Traffic("heaviest block (whole-display clear + size-5 text), at line speed", heavy, true, 10));
@@ -657,6 +667,14 @@ int Run(const Options& options)
         Report(results.back(), options);
     }
     std::fflush(stdout);
+    if (!options.samplesPath.empty()) {
+        std::ofstream samples(options.samplesPath);
+        for (const PhaseResult& result : results) {
+            for (const double ms : result.latenciesMs) {
+                samples << '"' << result.name << "\"," << ms << '\n';
+            }
+        }
+    }
 
     program.Stop();
     server.Stop();
@@ -673,7 +691,7 @@ int main(int argc, char** argv)
     if (!options) {
         std::fprintf(stderr, "usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]\n"
                              "                  [--heavy-blocks N] [--idle-seconds S] [--seed N]\n"
-                             "                  [--turnaround-us N] [--env NAME=VALUE]...\n");
+                             "                  [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]\n");
         return 2;
     }
     return quillon::bench::Run(*options);
