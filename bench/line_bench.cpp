@@ -6,6 +6,7 @@
 // Usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]
 //                   [--heavy-blocks N] [--idle-seconds S] [--seed N]
 //                   [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]
+//                   [--tick-trace]
 //
 // The program runs with its own empty settings and runtime folders, so a
 // user's stored port or modes never enter the figures.
@@ -68,6 +69,8 @@ struct Options {
     std::vector<std::string> environment;
     // Where to write every reply latency, one "phase,milliseconds" line each.
     std::string samplesPath;
+    // Time every supervisor tick of the program with perf uprobes.
+    bool tickTrace = false;
 };
 
 [[noreturn]] void Die(const std::string& what)
@@ -81,6 +84,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "--tick-trace") {
+            options.tickTrace = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             return std::nullopt;
         }
@@ -401,7 +408,113 @@ struct PhaseResult {
     std::uint64_t rssMaxKb = 0;
     std::vector<std::pair<std::string, double>> threadCpuPercent;
     double wakeupsPerSecond = 0;
+    // CLOCK_MONOTONIC seconds, the clock the tick trace is taken on.
+    double startS = 0;
+    double endS = 0;
 };
+
+// ---- Tick trace -------------------------------------------------------------
+
+// Every supervisor tick of the running program, timed from outside by two
+// perf uprobes on CPanelLink::LinkTick (entry and return), on the same
+// monotonic clock as the device's timestamps. Needs root and perf; each tick
+// then costs the program two probe traps, a few microseconds.
+class TickTrace {
+public:
+    struct Tick {
+        double startS;
+        double endS;
+    };
+
+    bool Start(const std::string& binary, pid_t pid, const fs::path& folder)
+    {
+        const std::string address = SymbolAddress(binary, "quillon::CPanelLink::LinkTick()");
+        if (address.empty()) {
+            return false;
+        }
+        RemoveProbes();
+        const std::string add = "perf probe -q -x '" + binary + "' -a ";
+        if (std::system((add + "quillon_tick=0x" + address + " 2>/dev/null").c_str()) != 0 ||
+            std::system((add + "quillon_tick=0x" + address + "%return 2>/dev/null").c_str()) != 0) {
+            RemoveProbes();
+            return false;
+        }
+        data_ = folder / "ticks.data";
+        recorder_ = Spawn({"perf", "record", "-q", "-k", "CLOCK_MONOTONIC", "-e", "probe_quillon:quillon_tick", "-e",
+                           "probe_quillon:quillon_tick__return", "-p", std::to_string(pid), "-o", data_.string()},
+                          {}, folder / "perf.log");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return recorder_.Alive();
+    }
+
+    // Stops recording and reads the ticks back.
+    std::vector<Tick> Stop()
+    {
+        std::vector<Tick> ticks;
+        if (recorder_.pid <= 0) {
+            return ticks;
+        }
+        kill(recorder_.pid, SIGINT);
+        waitpid(recorder_.pid, nullptr, 0);
+        recorder_.pid = -1;
+        const std::string command = "perf script -F time,event --ns -i '" + data_.string() + "' 2>/dev/null";
+        FILE* script = popen(command.c_str(), "r");
+        if (script != nullptr) {
+            char line[256];
+            double start = -1;
+            while (std::fgets(line, sizeof line, script) != nullptr) {
+                const double at = std::strtod(line, nullptr);
+                if (std::strstr(line, "quillon_tick__return") != nullptr) {
+                    if (start >= 0) {
+                        ticks.push_back({start, at});
+                    }
+                    start = -1;
+                } else if (std::strstr(line, "quillon_tick") != nullptr) {
+                    start = at;
+                }
+            }
+            pclose(script);
+        }
+        RemoveProbes();
+        return ticks;
+    }
+
+private:
+    static void RemoveProbes()
+    {
+        [[maybe_unused]] const int ignored = std::system("perf probe -q -d 'probe_quillon:*' 2>/dev/null");
+    }
+
+    static std::string SymbolAddress(const std::string& binary, const std::string& symbol)
+    {
+        FILE* nm = popen(("nm -C '" + binary + "' 2>/dev/null").c_str(), "r");
+        if (nm == nullptr) {
+            return {};
+        }
+        std::string address;
+        char line[1024];
+        while (std::fgets(line, sizeof line, nm) != nullptr) {
+            std::string text = line;
+            while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+                text.pop_back();
+            }
+            if (text.size() > symbol.size() && text.compare(text.size() - symbol.size(), symbol.size(), symbol) == 0 &&
+                text.find(" T ") != std::string::npos) {
+                address = text.substr(0, text.find(' '));
+            }
+        }
+        pclose(nm);
+        return address;
+    }
+
+    Child recorder_;
+    fs::path data_;
+};
+
+double MonotonicSeconds(SteadyClock::time_point at)
+{
+    return std::chrono::duration<double>(at.time_since_epoch()).count();
+}
 
 class Session {
 public:
@@ -510,6 +623,7 @@ private:
         start_ = Sample(program_.pid);
         serverStart_ = server_ != nullptr ? Sample(server_->pid).cpuSeconds : 0;
         result.rssFirstKb = result.rssLastKb = result.rssMaxKb = start_.rssKb;
+        result.startS = MonotonicSeconds(start_.at);
         lastMemorySample_ = start_.at;
     }
 
@@ -528,6 +642,7 @@ private:
     {
         const ProcSample end = Sample(program_.pid);
         result.seconds = std::chrono::duration<double>(end.at - start_.at).count();
+        result.endS = MonotonicSeconds(end.at);
         result.cpuPercent = 100.0 * (end.cpuSeconds - start_.cpuSeconds) / result.seconds;
         if (server_ != nullptr) {
             result.serverCpuPercent = 100.0 * (Sample(server_->pid).cpuSeconds - serverStart_) / result.seconds;
@@ -569,7 +684,42 @@ double Percentile(std::vector<double> values, double fraction)
     return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
 }
 
-void Report(const PhaseResult& result, const Options& options)
+void ReportTicks(const PhaseResult& result, const std::vector<TickTrace::Tick>& allTicks)
+{
+    std::vector<double> workMs;
+    double longestGapMs = 0;
+    std::size_t late = 0;
+    double previousStart = -1;
+    for (const TickTrace::Tick& tick : allTicks) {
+        if (tick.startS < result.startS || tick.startS > result.endS) {
+            continue;
+        }
+        workMs.push_back(1000.0 * (tick.endS - tick.startS));
+        if (previousStart >= 0) {
+            const double gapMs = 1000.0 * (tick.startS - previousStart);
+            longestGapMs = std::max(longestGapMs, gapMs);
+            // The timer is due every 10 ms; a tick that starts more than a
+            // millisecond after that waited for the CPU or for the one before.
+            if (gapMs > 11.0) {
+                ++late;
+            }
+        }
+        previousStart = tick.startS;
+    }
+    if (workMs.empty()) {
+        return;
+    }
+    const auto overran = std::count_if(workMs.begin(), workMs.end(), [](double ms) { return ms > 10.0; });
+    std::printf("| supervisor ticks traced | %zu (%.1f /s) |\n", workMs.size(),
+                static_cast<double>(workMs.size()) / result.seconds);
+    std::printf("| tick work p50 / p99 / max | %.3f / %.3f / %.3f ms |\n", Percentile(workMs, 0.5),
+                Percentile(workMs, 0.99), Percentile(workMs, 1));
+    std::printf("| ticks whose work overran 10 ms | %ld |\n", static_cast<long>(overran));
+    std::printf("| ticks started more than 11 ms after the one before; longest gap | %zu; %.2f ms |\n", late,
+                longestGapMs);
+}
+
+void Report(const PhaseResult& result, const Options& options, const std::vector<TickTrace::Tick>& ticks)
 {
     std::printf("\n### %s\n\n", result.name.c_str());
     std::printf("| Figure | Value |\n|---|---|\n");
@@ -596,6 +746,7 @@ void Report(const PhaseResult& result, const Options& options)
     if (result.serverCpuPercent >= 0) {
         std::printf("| display server (Xvfb) CPU | %.2f %% of one core |\n", result.serverCpuPercent);
     }
+    ReportTicks(result, ticks);
     std::printf("| RSS first / last / max | %llu / %llu / %llu kB |\n",
                 static_cast<unsigned long long>(result.rssFirstKb), static_cast<unsigned long long>(result.rssLastKb),
                 static_cast<unsigned long long>(result.rssMaxKb));
@@ -644,12 +795,16 @@ int Run(const Options& options)
     std::vector<PhaseResult> results;
     if (options.idleSeconds > 0) {
         results.push_back(session.Idle(options.idleSeconds));
-        Report(results.back(), options);
+    }
+    // Traced from here on: the probes cost the program a little CPU, which
+    // the idle figure must not carry.
+    TickTrace trace;
+    if (options.tickTrace && !trace.Start(options.quillon, program.pid, folder)) {
+        std::printf("\n(no tick trace: it needs root, perf and a program with its symbols)\n");
     }
     if (options.blocks > 0) {
         results.push_back(session.Traffic("mixed blocks, back to back at line speed",
                                           MixedBlocks(options.blocks, options.seed), true, 0));
-        Report(results.back(), options);
     }
     if (options.heavyBlocks > 0) {
         // The floor: a block with nothing to draw, so its latency is the wait
@@ -657,14 +812,15 @@ int Run(const Options& options)
         const std::vector<Bytes> light(options.heavyBlocks, Block({{kReadSwitches, {0x00}}}));
         results.push_back(
             session.Traffic("READ SWITCHES alone, nothing drawn: the tick's own timing", light, true, 10));
-        Report(results.back(), options);
         const std::vector<Bytes> heavy(options.heavyBlocks, HeaviestBlock());
         results.push_back(
             session.Traffic("heaviest block (whole-display clear + size-5 text), at line speed", heavy, true, 10));
-        Report(results.back(), options);
         results.push_back(
             session.Traffic("heaviest block in one burst, so both frames run in one tick", heavy, false, 10));
-        Report(results.back(), options);
+    }
+    const std::vector<TickTrace::Tick> ticks = trace.Stop();
+    for (const PhaseResult& result : results) {
+        Report(result, options, ticks);
     }
     std::fflush(stdout);
     if (!options.samplesPath.empty()) {
@@ -691,7 +847,8 @@ int main(int argc, char** argv)
     if (!options) {
         std::fprintf(stderr, "usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]\n"
                              "                  [--heavy-blocks N] [--idle-seconds S] [--seed N]\n"
-                             "                  [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]\n");
+                             "                  [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]\n"
+                             "                  [--tick-trace]\n");
         return 2;
     }
     return quillon::bench::Run(*options);

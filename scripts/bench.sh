@@ -3,7 +3,8 @@
 # in-memory panel, the Qt panel view on the offscreen platform and under
 # Xvfb, and the real program driven end to end over a pseudo-terminal on both
 # platforms. Prints the machine and every figure; saves them under
-# build/bench/results/. Timings are measured here and never asserted.
+# build/bench/results/. Timings are measured here and never asserted. The
+# tick trace needs root (perf uprobes); without it that part is left out.
 #
 #   scripts/bench.sh            full run (about 12 minutes)
 #   scripts/bench.sh --quick    short run to check that everything works
@@ -55,7 +56,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
 for platform in offscreen xvfb; do
     echo
     "$bin/line_bench" --quillon build/bench/ui/quillon --platform "$platform" --blocks "$blocks" \
-        --heavy-blocks "$heavy_blocks" --idle-seconds "$idle_seconds" | tee "$results/line-$platform.md"
+        --heavy-blocks "$heavy_blocks" --idle-seconds "$idle_seconds" --tick-trace | tee "$results/line-$platform.md"
 done
 
 echo

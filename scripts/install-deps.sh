@@ -9,6 +9,8 @@ packages=(
     qt6-base-dev libgl-dev
     xvfb xauth
     clang-14 libclang-rt-14-dev llvm-14
+    # scripts/bench.sh times the program's ticks with perf's uprobes
+    linux-perf
 )
 
 missing=()
