@@ -46,7 +46,8 @@ struct LinkModel {
             errors |= kRxByteDuringCompleteBlock;
             return 1;
         }
-        if (index >= kBufferSize) {
+        // Past the end, or wrapped round onto the frames already counted.
+        if (index >= kBufferSize || index < frameStart) {
             errors |= kRxOverflow;
         } else {
             if (readFails) {

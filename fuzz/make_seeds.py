@@ -97,6 +97,10 @@ def link_stream_seeds():
         "paused_link": Stream().receive(read_switches).op(TOGGLE_LINK).receive([0x85]).tick().op(TOGGLE_LINK)
         .receive([0x01, 0x87]).tick().tick(121),
         "line_rate": Stream().feed(read_switches * 8).op(LINE_RATE, 20),
+        # The index wraps round onto frames counted but not yet processed.
+        "wrap_over_counted_frames": Stream().receive(frame(2, [10, 2, 0x3C, 0x42], last=False)
+                                                     + frame(5, [0], last=False) + frame(5, [0], last=False))
+        .receive([0] * 241 + read_switches).tick().tick(121),
     }
     commands = {
         "write_array": frame(2, [10, 3, 0xFF, 0x81]),

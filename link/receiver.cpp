@@ -80,7 +80,11 @@ ReceiveResult CPanelLink::ReceivePass()
     const std::uint8_t index = work.rxIndex.load(std::memory_order_relaxed);
     const std::uint8_t frameStart = work.rxFrameStart.load(std::memory_order_relaxed);
     std::uint8_t raised = 0;
-    if (index >= kRxBufferSize) {
+    // Past the end of the buffer a byte is dropped, and so it is once the
+    // index has wrapped round below the frame being received: the frames
+    // counted before it stay as they arrived until the supervisor has taken
+    // them.
+    if (index >= kRxBufferSize || index < frameStart) {
         raised = kRxOverflow;
         port_.ReadByte(scratch);
     } else {

@@ -202,6 +202,38 @@ TEST_F(LinkFaultTest, FloodWhileABlockWaitsForItsReplyIsDroppedAndAnsweredOnce)
     EXPECT_EQ(f.Exchange(kReadSwitches), kAnswer);
 }
 
+// The supervisor may fall behind the line: a reply written to a stalled port
+// holds the tick for up to 10 ms per byte plus 100 ms. Garbage that keeps
+// coming meanwhile overflows the buffer and the receive index wraps round;
+// the frames already counted must still be the ones that arrived, not be
+// overwritten and taken for a block that never came.
+TEST_F(LinkFaultTest, IndexWrappingWhileTheSupervisorLagsLeavesCountedFramesAlone)
+{
+    // Three frames of a block, the first drawing a known column run.
+    const Bytes draw = EngineFixture::Frame(kWriteArray, {10, 2, 0x3C, 0x42}, false);
+    f.Receive(draw);
+    f.Receive(EngineFixture::Frame(FunctionCode::kReadSwitches, {0x00}, false));
+    f.Receive(EngineFixture::Frame(FunctionCode::kReadSwitches, {0x00}, false));
+    const std::uint8_t counted = f.state.work.framesReceived.load();
+    ASSERT_EQ(counted, 3);
+    // Garbage that, stored from index 0 again, would read as a one-frame
+    // block with bit 7 set over the first frame.
+    Bytes garbage(256 - f.state.work.rxIndex.load(), 0x00);
+    const Bytes lookalike{0x85, 0x01, 0x00, 0x87};
+    garbage.insert(garbage.end(), lookalike.begin(), lookalike.end());
+    f.Receive(garbage);
+    for (std::size_t i = 0; i < draw.size(); ++i) {
+        EXPECT_EQ(f.state.rxBuffer[i], draw[i]) << "byte " << i << " of the first counted frame";
+    }
+
+    f.link.LinkTick();
+    EXPECT_TRUE(TakeWrites().empty()) << "no block was completed, so nothing is answered yet";
+    EXPECT_EQ(f.view.Columns(2, 10, 2), (Bytes{0x3C, 0x42})) << "the frame that arrived is the one executed";
+    EXPECT_TRUE(Quiet(120).empty());
+    EXPECT_EQ(Quiet(10), std::vector<Bytes>{kErrorAnswer}) << "the overflow gets its one error reply";
+    EXPECT_EQ(f.Exchange(kReadSwitches), kAnswer);
+}
+
 struct SwitchCase {
     const char* name;
     Bytes oldPortSent;    // what the old port delivered before the switch
