@@ -106,4 +106,12 @@ struct LinkState {
     std::atomic<std::uint16_t> replyMode{kFramedReplyMode};
 };
 
+// The "Synch. Required" mode switches two fields together: the flag that
+// enables synchronisation requests and the single-byte reply form.
+inline void SetSynchRequired(LinkState& state, bool required)
+{
+    state.synchNotRequired = required ? 0 : 1;
+    state.replyMode = required ? kSingleByteReplyMode : kFramedReplyMode;
+}
+
 } // namespace quillon

@@ -142,8 +142,7 @@ bool CMainFrame::ReadSettings()
         lastRead = ReadInt32(settings, kSynchRequiredKey);
         // A missing value turns the mode on.
         const bool synchRequired = !lastRead || *lastRead != 0;
-        context_.state.synchNotRequired = synchRequired ? 0 : 1;
-        context_.state.replyMode = synchRequired ? kSingleByteReplyMode : kFramedReplyMode;
+        SetSynchRequired(context_.state, synchRequired);
     }
     if (!lastRead) {
         context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToRead);
@@ -256,9 +255,7 @@ void CMainFrame::OnCommsPort()
 
 void CMainFrame::OnSynchRequired()
 {
-    const std::uint8_t notRequired = context_.state.synchNotRequired == 0 ? 1 : 0;
-    context_.state.synchNotRequired = notRequired;
-    context_.state.replyMode = notRequired == 1 ? kFramedReplyMode : kSingleByteReplyMode;
+    SetSynchRequired(context_.state, context_.state.synchNotRequired != 0);
 }
 
 void CMainFrame::OnSaveSettings()
