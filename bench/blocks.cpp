@@ -63,21 +63,21 @@ private:
     std::mt19937 engine_;
 };
 
-FrameSpec RandomText(Dice& dice)
+FrameContent RandomText(Dice& dice)
 {
     const SizeInfo& info = kSizes[dice.Roll(0, kSizes.size() - 1)];
     const auto count = static_cast<std::uint8_t>(dice.Roll(1, info.lineLimit));
     const unsigned width = count * kCellColumns * info.scaleX;
     const auto page = static_cast<std::uint8_t>(dice.Roll(0, kDisplayPages - info.bandPages));
     const auto column = static_cast<std::uint8_t>(dice.Roll(0, kDisplayColumns - width));
-    FrameSpec text = Text(info.size, page, column, count);
+    FrameContent text = Text(info.size, page, column, count);
     for (std::size_t i = 0; i < count; ++i) {
         text.data[2 + i] = static_cast<std::uint8_t>(dice.Roll(32, 126));
     }
     return text;
 }
 
-FrameSpec RandomArray(Dice& dice)
+FrameContent RandomArray(Dice& dice)
 {
     const auto length = static_cast<std::uint8_t>(dice.Roll(8, 64));
     Bytes data{static_cast<std::uint8_t>(dice.Roll(0, kDisplayColumns - length)),
@@ -88,14 +88,14 @@ FrameSpec RandomArray(Dice& dice)
     return {kWriteArray, data};
 }
 
-FrameSpec RandomBlank(Dice& dice)
+FrameContent RandomBlank(Dice& dice)
 {
     const unsigned first = dice.Roll(0, kDisplayPages - 1);
     const unsigned last = dice.Roll(first, kDisplayPages - 1);
     return {kBlankArea, {static_cast<std::uint8_t>(first | (last << 3))}};
 }
 
-FrameSpec RandomSlider(Dice& dice)
+FrameContent RandomSlider(Dice& dice)
 {
     const bool twoPages = dice.Roll(0, 1) == 1;
     Bytes data{static_cast<std::uint8_t>(dice.Roll(0, 99)),
@@ -106,7 +106,7 @@ FrameSpec RandomSlider(Dice& dice)
     return {kDrawSliderBar, data};
 }
 
-FrameSpec RandomHeader(Dice& dice)
+FrameContent RandomHeader(Dice& dice)
 {
     const unsigned length = dice.Roll(4, 17);
     Bytes title;
@@ -116,7 +116,7 @@ FrameSpec RandomHeader(Dice& dice)
     return {kWriteFrameHeader, title};
 }
 
-FrameSpec RandomRepeat(Dice& dice)
+FrameContent RandomRepeat(Dice& dice)
 {
     const unsigned pattern = dice.Roll(1, 4);
     const unsigned copies = dice.Roll(1, kDisplayColumns / pattern);
@@ -129,7 +129,7 @@ FrameSpec RandomRepeat(Dice& dice)
     return {kDrawAndRepeat, data};
 }
 
-FrameSpec RandomIcon(Dice& dice)
+FrameContent RandomIcon(Dice& dice)
 {
     const auto icon = static_cast<std::uint8_t>(dice.Roll(0, kAllIcons - 1));
     const std::uint8_t width = icon < kWideIcons ? kWideIconWidth : kNarrowIconWidth;
@@ -139,7 +139,7 @@ FrameSpec RandomIcon(Dice& dice)
 }
 
 // A device mostly writes text and icons, now and then a whole screen.
-FrameSpec RandomFrame(Dice& dice)
+FrameContent RandomFrame(Dice& dice)
 {
     const unsigned pick = dice.Roll(0, 99);
     if (pick < 40) {
@@ -171,7 +171,7 @@ FrameSpec RandomFrame(Dice& dice)
 
 } // namespace
 
-Bytes Block(const std::vector<FrameSpec>& frames)
+Bytes Block(const std::vector<FrameContent>& frames)
 {
     Bytes block;
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -204,9 +204,9 @@ std::uint8_t BandPages(std::uint8_t size)
     return InfoFor(size).bandPages;
 }
 
-FrameSpec Text(std::uint8_t size, std::uint8_t page, std::uint8_t column, std::size_t count)
+FrameContent Text(std::uint8_t size, std::uint8_t page, std::uint8_t column, std::size_t count)
 {
-    FrameSpec text{kWriteString, {column, static_cast<std::uint8_t>(page | (size << 3))}};
+    FrameContent text{kWriteString, {column, static_cast<std::uint8_t>(page | (size << 3))}};
     for (std::size_t i = 0; i < count; ++i) {
         text.data.push_back(Printable(i));
     }
@@ -248,10 +248,10 @@ std::vector<Bytes> MixedBlocks(std::size_t count, std::uint32_t seed)
     blocks.reserve(count);
     while (blocks.size() < count) {
         const unsigned wanted = dice.Roll(1, 4);
-        std::vector<FrameSpec> frames;
+        std::vector<FrameContent> frames;
         std::size_t bytes = 0;
         while (frames.size() < wanted) {
-            FrameSpec next = RandomFrame(dice);
+            FrameContent next = RandomFrame(dice);
             if (bytes + next.data.size() + kFrameOverhead > kRxBufferSize) {
                 break;
             }

@@ -10,14 +10,14 @@ namespace quillon::bench {
 using Bytes = std::vector<std::uint8_t>;
 
 // One frame of a block, before the checksum and the last-frame bit are added.
-struct FrameSpec {
+struct FrameContent {
     std::uint8_t code;
     Bytes data;
 };
 
 // The frames joined into one block: bit 7 on the last code byte only, each
 // frame closed by its checksum.
-Bytes Block(const std::vector<FrameSpec>& frames);
+Bytes Block(const std::vector<FrameContent>& frames);
 
 // Number of frames in a well-formed block.
 std::size_t CountFrames(const Bytes& block);
@@ -31,7 +31,7 @@ std::uint8_t BandPages(std::uint8_t size);
 
 // A WRITE STRING of `count` printable characters in `size`, its band's top at
 // `page`, from `column`.
-FrameSpec Text(std::uint8_t size, std::uint8_t page, std::uint8_t column, std::size_t count);
+FrameContent Text(std::uint8_t size, std::uint8_t page, std::uint8_t column, std::size_t count);
 
 struct NamedBlock {
     std::string name;

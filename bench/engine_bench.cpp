@@ -101,7 +101,7 @@ void StartupScreen(benchmark::State& state)
 // in one pass each, then released the way a reply releases it.
 void Receiver(benchmark::State& state)
 {
-    std::vector<FrameSpec> frames(10, Text(0, 0, 0, 7));
+    std::vector<FrameContent> frames(10, Text(0, 0, 0, 7));
     const Bytes block = Block(frames);
     BenchEngine engine;
     for (auto _ : state) {
