@@ -3,17 +3,32 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Every CTest run's output is kept so the last line can count them all.
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+run_tests() {
+    ctest --preset "$1" | tee -a "$results"
+}
+
 scripts/install-deps.sh
 cmake --preset ci
 cmake --build --preset ci
-ctest --preset ci
+run_tests ci
 cmake --preset tsan
 cmake --build --preset tsan
-ctest --preset tsan
+run_tests tsan
 # The whole suite, Qt included, under AddressSanitizer and UBSan; any report
 # fails the run.
 cmake --preset asan
 cmake --build --preset asan
-ctest --preset asan
+run_tests asan
 # A short fuzz run per target; FUZZ_SECONDS=3600 scripts/fuzz.sh is the long one.
 FUZZ_SECONDS=${FUZZ_SECONDS:-60} scripts/fuzz.sh
+
+total=0
+failed=0
+while read -r _ _ _ nfailed _ _ _ _ ntotal; do
+    total=$((total + ntotal))
+    failed=$((failed + nfailed))
+done < <(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$results")
+echo "tests: $((total - failed)) passed, $failed failed"
