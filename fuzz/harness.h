@@ -54,6 +54,14 @@ public:
     void SetKeyBits(std::uint8_t value) override { keyBits = value; }
     bool IsKeyReleased() const override { return keyReleased; }
 
+    // A mouse chosen by one input byte: which key is latched and whether the
+    // button has gone up.
+    void PressKeysFrom(std::uint8_t choice)
+    {
+        keyBits = kKeyValues[choice % 5];
+        keyReleased = (choice & 0x10) != 0;
+    }
+
     std::array<std::array<std::uint8_t, kDisplayColumns>, kDisplayRows / 8> pages{};
     std::size_t runs = 0;
     std::size_t repaints = 0;

@@ -319,18 +319,12 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
         case kToggleLink:
             run.state.linkEnabled = run.state.linkEnabled == 0 ? 1 : 0;
             break;
-        case kKeys: {
-            const std::uint8_t b = input.Byte();
-            run.view.keyBits = kKeyValues[b % 5];
-            run.view.keyReleased = (b & 0x10) != 0;
+        case kKeys:
+            run.view.PressKeysFrom(input.Byte());
             break;
-        }
-        case kSynchMode: {
-            const bool synchRequired = (input.Byte() & 1) != 0;
-            run.state.synchNotRequired = synchRequired ? 0 : 1;
-            run.state.replyMode = synchRequired ? kSingleByteReplyMode : kFramedReplyMode;
+        case kSynchMode:
+            SetSynchRequired(run.state, (input.Byte() & 1) != 0);
             break;
-        }
         case kPortFaults: {
             const std::uint8_t b = input.Byte();
             run.port.queryFails = (b & 1) != 0;

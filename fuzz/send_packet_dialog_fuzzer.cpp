@@ -173,12 +173,9 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
             engine.link.LinkTick();
             engine.port.writes.clear();
             break;
-        case kKeys: {
-            const std::uint8_t b = input.Byte();
-            engine.view.keyBits = kKeyValues[b % 5];
-            engine.view.keyReleased = (b & 0x10) != 0;
+        case kKeys:
+            engine.view.PressKeysFrom(input.Byte());
             break;
-        }
         default: {
             dialog.OnSend();
             const Composed frame = Compose(user.selections);

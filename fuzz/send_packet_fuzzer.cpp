@@ -70,18 +70,12 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
             engine.link.LinkTick();
             engine.port.writes.clear();
             break;
-        case kKeys: {
-            const std::uint8_t b = input.Byte();
-            engine.view.keyBits = kKeyValues[b % 5];
-            engine.view.keyReleased = (b & 0x10) != 0;
+        case kKeys:
+            engine.view.PressKeysFrom(input.Byte());
             break;
-        }
-        case kSynchMode: {
-            const bool synchRequired = (input.Byte() & 1) != 0;
-            engine.state.synchNotRequired = synchRequired ? 0 : 1;
-            engine.state.replyMode = synchRequired ? kSingleByteReplyMode : kFramedReplyMode;
+        case kSynchMode:
+            SetSynchRequired(engine.state, (input.Byte() & 1) != 0);
             break;
-        }
         case kToggleLink:
             engine.state.linkEnabled = engine.state.linkEnabled == 0 ? 1 : 0;
             break;
