@@ -35,7 +35,6 @@ constexpr int kThumbTravel = 54 - kThumbRows + 1 - kTrackTop;
 
 // The status screen's trend: one bar of three columns and a gap per step.
 constexpr int kTrendBars = 24;
-constexpr int kTrendBarWidth = 4;
 constexpr std::uint8_t kTrendColumn = 2;
 constexpr std::uint8_t kTrendPage = 7;
 constexpr std::uint8_t kLoadPage = 6;
