@@ -78,6 +78,14 @@ inline bool LengthAllowed(std::uint8_t code, std::size_t length)
 struct Engine {
     explicit Engine(std::uint32_t start) : clock(start) { state.linkEnabled = 1; }
 
+    // Lets up to 20 s pass in one tick; what the tick writes is not checked.
+    void WaitAndTick(unsigned word)
+    {
+        clock.now += word % 20001;
+        link.LinkTick();
+        port.writes.clear();
+    }
+
     LinkState state;
     CheckedView view;
     ScriptedPort port;

@@ -66,9 +66,7 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
             break;
         }
         case kWait:
-            engine.clock.now += input.Word() % 20001;
-            engine.link.LinkTick();
-            engine.port.writes.clear();
+            engine.WaitAndTick(input.Word());
             break;
         case kKeys:
             engine.view.PressKeysFrom(input.Byte());
