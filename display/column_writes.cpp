@@ -1,61 +1,57 @@
 #include <algorithm>
+#include <array>
 
-#include "display/controller.h"
-#include "link/panel_link.h"
+#include "display/display_controller.h"
+#include "protocol/protocol.h"
 
 namespace quillon {
 
-void CPanelLink::WriteColumnRun(const std::uint8_t* source)
+DisplayController::Placement DisplayController::WriteColumnRun(std::uint8_t page, std::uint8_t column,
+                                                               std::span<const std::uint8_t> bytes)
 {
-    DisplayWork& work = state_.work;
-
     // A bad address is not refused: the run is moved to where it fits and the
-    // device hears about it through the status byte. The corrected values are
-    // written back because callers go on from them.
-    if (work.runPage >= kDisplayPages) {
-        state_.status |= kStatusFrameError;
-        work.runPage = 0;
+    // device hears about it through the status byte. Callers go on from where
+    // the run really went.
+    if (page >= kDisplayPages) {
+        errors_ |= kStatusFrameError;
+        page = 0;
     }
-    if (work.runColumn >= kDisplayColumns) {
-        state_.status |= kStatusFrameError;
-        work.runColumn = 0;
+    if (column >= kDisplayColumns) {
+        errors_ |= kStatusFrameError;
+        column = 0;
     }
-    if (work.runLength > kDisplayColumns - work.runColumn) {
-        state_.status |= kStatusFrameError;
-        work.runLength = static_cast<std::uint8_t>(kDisplayColumns - work.runColumn);
+    if (bytes.size() > std::size_t{kDisplayColumns} - column) {
+        errors_ |= kStatusFrameError;
+        bytes = bytes.first(kDisplayColumns - column);
     }
 
-    std::copy_n(source, work.runLength, drawRequest_.bytes.begin());
-    drawRequest_.startColumn = work.runColumn;
-    drawRequest_.topRow = static_cast<std::uint8_t>(work.runPage * kRowsPerPage);
-    drawRequest_.length = work.runLength;
-
-    view_.DrawColumnRun(drawRequest_);
-    view_.RepaintNow();
+    memory_.WriteRun(page, column, bytes);
+    const int top = page * kRowsPerPage;
+    const DisplayRect area{column, top, column + static_cast<int>(bytes.size()), top + kRowsPerPage};
+    changed_ = changed_.United(area);
+    if (listener_ != nullptr) {
+        listener_->RunWritten(area);
+    }
+    return {page, column};
 }
 
-void CPanelLink::ClearPages()
+void DisplayController::ClearPages(std::uint8_t pageRange)
 {
-    DisplayWork& work = state_.work;
-    const std::uint8_t range = state_.pageRange;
-    const std::uint8_t first = range & 0x07;
-    const std::uint8_t last = (range >> 3) & 0x07;
+    const std::uint8_t first = pageRange & 0x07;
+    const std::uint8_t last = (pageRange >> 3) & 0x07;
 
-    if ((range & 0xC0) != 0 || first > last) {
-        state_.status |= kStatusFrameError;
+    if ((pageRange & 0xC0) != 0 || first > last) {
+        errors_ |= kStatusFrameError;
         return;
     }
 
     // Each page goes out as two half-width runs, left half first, the way the
     // panel's controller clears it.
     constexpr std::uint8_t kHalf = kDisplayColumns / 2;
+    constexpr std::array<std::uint8_t, kHalf> kBlank{};
     for (std::uint8_t page = first; page <= last; ++page) {
-        for (std::uint8_t column : {std::uint8_t{0}, kHalf}) {
-            std::fill_n(work.runBuffer.begin(), kHalf, std::uint8_t{0});
-            work.runLength = kHalf;
-            work.runPage = page;
-            work.runColumn = column;
-            WriteColumnRun(work.runBuffer.data());
+        for (const std::uint8_t column : {std::uint8_t{0}, kHalf}) {
+            WriteColumnRun(page, column, kBlank);
         }
     }
 }

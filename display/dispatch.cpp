@@ -1,150 +1,99 @@
+#include <algorithm>
 #include <array>
 
-#include "display/controller.h"
-#include "link/frame.h"
-#include "link/panel_link.h"
+#include "display/display_controller.h"
+#include "display/frame_bytes.h"
+#include "protocol/protocol.h"
 
 namespace quillon {
 
 namespace {
 
-// Data bytes each function code may carry. A code whose range is empty is
-// never carried out: 0 does not exist, 7 is not supported by the panel and
-// 12 and 13 are unassigned.
-struct LengthRule {
-    std::uint8_t min;
-    std::uint8_t max;
-};
-
-constexpr LengthRule kRejected{1, 0};
-
-constexpr std::array<LengthRule, kHighestFunctionCode + 1> kLengthRules{{
-    kRejected,                // 0
-    {3, 23},                  // WRITE STRING: column, attribute, 1..21 characters
-    {3, kMaxFrameDataLength}, // WRITE ARRAY: column, page, column bytes
-    {1, 1},                   // SETUP DISPLAY
-    {1, 1},                   // BLANK AREA
-    {1, 1},                   // READ SWITCHES
-    {1, 1},                   // SET CONTRAST
-    kRejected,                // WRITE PRE DEF STR
-    {5, 8},                   // DRAW SLIDER BAR: number, page, 3 or 6 slider bytes
-    {1, 21},                  // WRITE FRAME HEADER
-    {4, kMaxFrameDataLength}, // DRAW AND REPEAT: column, page, count, pattern
-    {3, 3},                   // DRAW ICON
-    kRejected,                // 12
-    kRejected,                // 13
-    {3, 3},                   // SET CONTRAST AND REPLY MODE
-}};
-
-bool LengthAllowed(std::uint8_t functionCode, std::uint8_t length)
-{
-    if (functionCode >= kLengthRules.size()) {
-        return false;
-    }
-    const LengthRule rule = kLengthRules[functionCode];
-    return length >= rule.min && length <= rule.max;
-}
+constexpr std::uint8_t kHighestContrast = 63;
 
 } // namespace
 
-std::uint8_t CPanelLink::ValidateFrame()
+void DisplayController::BeginOperation()
 {
-    DisplayWork& work = state_.work;
-    const RxBuffer& rx = state_.rxBuffer;
-    const std::size_t start = work.frameCursor;
+    errors_ = 0;
+    changed_ = {};
+}
 
-    const std::uint8_t length = rx.At(start + 1);
-    work.frameLength = length;
-    work.frameChecksum = rx.At(start + 2 + length);
+std::uint8_t DisplayController::ValidateFrame(std::span<const std::uint8_t> frame)
+{
+    const std::uint8_t length = ByteOf(frame, 1);
+    const std::uint8_t checksum = ByteOf(frame, 2u + length);
 
+    std::uint8_t errors = 0;
     // The code byte counts as received, last-frame bit included.
     unsigned sum = 1;
     for (std::size_t i = 0; i < std::size_t{length} + 2; ++i) {
-        sum += rx.At(start + i);
+        sum += ByteOf(frame, i);
     }
-    if (work.frameChecksum != static_cast<std::uint8_t>(sum)) {
-        state_.status |= kStatusChecksumError;
+    if (checksum != static_cast<std::uint8_t>(sum)) {
+        errors |= kStatusChecksumError;
     }
-
-    work.functionCode = rx.At(start) & 0x7F;
-    if (!LengthAllowed(work.functionCode, length)) {
-        state_.status |= kStatusFrameError;
-    }
-
-    // The nibble is not cleared between the frames of a block, so one bad
-    // frame keeps the rest of its block from being carried out.
-    const std::uint8_t errors = state_.status & kStatusErrorMask;
-    if (errors == 0) {
-        needSync = 0;
+    if (!LengthAllowed(ByteOf(frame, 0) & kFunctionCodeMask, length)) {
+        errors |= kStatusFrameError;
     }
     return errors;
 }
 
-void CPanelLink::ExecuteFrame()
+CommandResult DisplayController::ExecuteFrame(std::span<const std::uint8_t> frame)
 {
-    DisplayWork& work = state_.work;
-    const auto dataOffset = [&work](std::uint8_t index) {
-        return static_cast<std::uint8_t>(work.frameCursor + 2 + index);
-    };
+    BeginOperation();
+    CommandResult result;
+    // The data bytes as the length byte announces them; any that did not
+    // arrive read as zeros.
+    std::array<std::uint8_t, 255> padded{};
+    const std::uint8_t length = ByteOf(frame, 1);
+    const std::span<const std::uint8_t> arrived = BytesFrom(frame, 2);
+    std::copy_n(arrived.begin(), std::min<std::size_t>(length, arrived.size()), padded.begin());
+    const std::span<const std::uint8_t> data(padded.data(), length);
 
-    // Each case copies the command's leading data bytes into the work fields
-    // and points dataPtr at the bytes the command reads itself.
-    switch (work.functionCode) {
+    switch (ByteOf(frame, 0) & kFunctionCodeMask) {
     case kWriteString:
-        state_.textAttribute = FrameData(state_, 1);
-        state_.dataPtr = dataOffset(2);
-        WriteString();
+        WriteString(data);
         break;
     case kWriteArray:
-        work.runColumn = FrameData(state_, 0);
-        work.runPage = FrameData(state_, 1);
-        work.runLength = static_cast<std::uint8_t>(work.frameLength - 2);
-        state_.dataPtr = dataOffset(2);
-        WriteArray();
+        WriteArray(data);
         break;
     case kSetupDisplay:
-        state_.setupByte = FrameData(state_, 0);
-        SetupDisplay();
+        if ((ByteOf(data, 0) & 0x80) != 0) {
+            DrawStartupScreen();
+        }
         break;
     case kBlankArea:
-        state_.pageRange = FrameData(state_, 0);
-        BlankArea();
+        ClearPages(ByteOf(data, 0));
         break;
     case kSetContrast:
-        work.contrast = FrameData(state_, 0);
-        SetContrast();
+        // The emulated display has no contrast; the value is only kept.
+        contrast_ = std::min(ByteOf(data, 0), kHighestContrast);
         break;
     case kDrawSliderBar:
-        state_.dataPtr = dataOffset(0);
-        DrawSliderBar();
+        DrawSliderBar(data);
         break;
     case kWriteFrameHeader:
-        state_.dataPtr = dataOffset(0);
-        WriteFrameHeader();
+        WriteFrameHeader(data);
         break;
     case kDrawAndRepeat:
-        work.runColumn = FrameData(state_, 0);
-        work.runPage = FrameData(state_, 1);
-        work.repeatCount = FrameData(state_, 2);
-        state_.dataPtr = dataOffset(3);
-        DrawAndRepeat();
+        DrawAndRepeat(data);
         break;
     case kDrawIcon:
-        work.runColumn = FrameData(state_, 0);
-        work.runPage = FrameData(state_, 1);
-        state_.dataPtr = dataOffset(2);
-        DrawIcon();
+        DrawIcon(data);
         break;
     case kSetContrastAndReplyMode:
-        work.contrast = FrameData(state_, 0);
-        state_.dataPtr = dataOffset(1);
-        SetContrastAndReplyMode();
+        contrast_ = std::min(ByteOf(data, 0), kHighestContrast);
+        result.replyMode = static_cast<std::uint16_t>(ByteOf(data, 1) | (ByteOf(data, 2) << 8));
         break;
     default:
         // READ SWITCHES is answered by the reply alone; the rejected codes
         // never get here after validation.
         break;
     }
+    result.errors = errors_;
+    result.changed = changed_;
+    return result;
 }
 
 } // namespace quillon

@@ -1,7 +1,5 @@
-#include <algorithm>
-
+#include "display/display_controller.h"
 #include "display/glyph_tables.h"
-#include "link/panel_link.h"
 
 namespace quillon {
 
@@ -24,19 +22,20 @@ constexpr std::uint8_t kConnectingColumn = 42;
 
 } // namespace
 
-void CPanelLink::ShowStartupScreen()
+std::uint8_t DisplayController::ShowStartupScreen()
 {
-    DisplayWork& work = state_.work;
+    BeginOperation();
+    DrawStartupScreen();
+    return errors_;
+}
+
+void DisplayController::DrawStartupScreen()
+{
     for (std::size_t strip = 0; strip < kLogoPages; ++strip) {
-        const auto logo = LogoStrip(strip);
-        std::copy(logo.begin(), logo.end(), work.runBuffer.begin());
-        work.runLength = static_cast<std::uint8_t>(kLogoColumns);
-        work.runColumn = kLogoColumn;
-        work.runPage = static_cast<std::uint8_t>(kLogoFirstPage + strip);
-        WriteColumnRun(work.runBuffer.data());
+        WriteColumnRun(static_cast<std::uint8_t>(kLogoFirstPage + strip), kLogoColumn, LogoStrip(strip));
     }
-    PutString(kVersionLabel, kStartupTextAttribute, kVersionColumn, false);
-    PutString(kConnecting, kStartupTextAttribute, kConnectingColumn, false);
+    DrawProgramText(kVersionLabel, kStartupTextAttribute, kVersionColumn);
+    DrawProgramText(kConnecting, kStartupTextAttribute, kConnectingColumn);
 }
 
 } // namespace quillon

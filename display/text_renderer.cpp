@@ -1,36 +1,20 @@
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <string_view>
 
-#include "display/controller.h"
+#include "display/display_controller.h"
 #include "display/glyph_tables.h"
-#include "link/panel_link.h"
+#include "display/text_sizes.h"
+#include "protocol/protocol.h"
 
 namespace quillon {
 
 namespace {
 
-// What each size code draws: columns per glyph column, pages of the text band
-// and the characters that fit one line. Codes 2, 6 and 7 are not sizes.
-struct TextSize {
-    std::uint8_t scaleX;
-    std::uint8_t bandPages;
-    std::uint8_t lineLimit;
-};
-
-constexpr std::array<TextSize, 8> kTextSizes{{
-    {1, 1, 21},
-    {1, 2, 21},
-    {0, 0, 0},
-    {3, 3, 7},
-    {4, 4, 5},
-    {5, 6, 4},
-    {0, 0, 0},
-    {0, 0, 0},
-}};
-
 constexpr std::uint8_t kCellColumnsPerScale = kGlyphWidth + 1;
 constexpr std::uint8_t kGlyphRows = 7;
+// The page range that covers the whole display: first page 0, last page 7.
+constexpr std::uint8_t kWholeDisplayPageRange = 0x38;
 constexpr std::size_t kMaxBandPages = 6;
 
 // For each size and band page, the band-page bits that glyph row r (bit r of
@@ -88,93 +72,60 @@ constexpr std::uint8_t kHeaderGapAfter = 3;
 
 } // namespace
 
-void CPanelLink::CopyTextFromFrame(std::uint8_t offset, std::uint8_t count)
+void DisplayController::DrawText(std::span<const std::uint8_t> text, std::uint8_t attribute, std::uint8_t column,
+                                 std::uint8_t page)
 {
-    DisplayWork& work = state_.work;
-    // Characters beyond the copy are past every line limit and never drawn.
-    const std::size_t copied = std::min<std::size_t>(count, work.textCopy.size());
-    for (std::size_t i = 0; i < copied; ++i) {
-        work.textCopy[i] = state_.rxBuffer.At(std::size_t{offset} + i);
+    const TextSize& size = kTextSizes[TextSizeCode(attribute)];
+    if (text.size() > size.lineLimit) {
+        errors_ |= kStatusFrameError;
+        text = text.first(size.lineLimit);
     }
-    work.textPtr = work.textCopy.data();
+    if (column > kHighestTextColumn) {
+        errors_ |= kStatusFrameError;
+        column = kHighestTextColumn;
+    }
+    if (page > kHighestTextPage) {
+        errors_ |= kStatusFrameError;
+        page = kHighestTextPage;
+    }
+    RenderText(text, attribute, column, page);
 }
 
-void CPanelLink::PrepareText(TextSource source)
+void DisplayController::RenderText(std::span<const std::uint8_t> text, std::uint8_t attribute, std::uint8_t column,
+                                   std::uint8_t page)
 {
-    DisplayWork& work = state_.work;
-    if (source == TextSource::CurrentFrame) {
-        work.textLength = static_cast<std::uint8_t>(work.frameLength - 2);
-        CopyTextFromFrame(state_.dataPtr, work.textLength);
-    }
-
-    const TextSize& size = kTextSizes[(state_.textAttribute >> 3) & 0x07];
-    if (size.bandPages != 0) {
-        work.scaleX = size.scaleX;
-    }
-    work.bandPagesLeft = size.bandPages;
-    work.lineLimit = size.lineLimit;
-
-    if (work.textLength > work.lineLimit) {
-        state_.status |= kStatusFrameError;
-        work.textLength = work.lineLimit;
-    }
-    if (work.runColumn > kHighestTextColumn) {
-        state_.status |= kStatusFrameError;
-        work.runColumn = kHighestTextColumn;
-    }
-    if (work.runPage > kHighestTextPage) {
-        state_.status |= kStatusFrameError;
-        work.runPage = kHighestTextPage;
-    }
-
-    RenderText();
-}
-
-void CPanelLink::RenderText()
-{
-    DisplayWork& work = state_.work;
-    if (work.bandPagesLeft == 0) {
-        return;
-    }
-
-    const std::uint8_t startColumn = work.runColumn;
-    const std::uint8_t bandPages = work.bandPagesLeft;
-    const std::uint8_t size = (state_.textAttribute >> 3) & 0x07;
-    const bool textInverse = (state_.textAttribute & 0xC0) != 0;
-    const std::uint8_t scaleX = work.scaleX;
+    const std::uint8_t size = TextSizeCode(attribute);
+    const std::uint8_t bandPages = kTextSizes[size].bandPages;
+    const std::uint8_t scaleX = kTextSizes[size].scaleX;
+    const bool textInverse = (attribute & 0xC0) != 0;
 
     // One run per band page, top page first; a character's cell on each page
     // is its glyph columns stretched scaleX times, then scaleX spacing columns.
-    while (work.bandPagesLeft > 0) {
-        const auto bandPage = static_cast<std::uint8_t>(bandPages - work.bandPagesLeft);
-        if (work.textLength > 0) {
-            for (work.charIndex = 0; work.charIndex < work.textLength; ++work.charIndex) {
-                work.cellOffset = static_cast<std::uint8_t>(work.charIndex * kCellColumnsPerScale * scaleX);
-                const TextGlyph glyph = LookUpGlyph(work.textPtr[work.charIndex]);
-                work.inverse = (textInverse || glyph.inverse) ? 1 : 0;
-                // An inverse cell is the complement of the whole normal cell.
-                const std::uint8_t background = work.inverse != 0 ? 0xFF : 0x00;
-
-                auto cell = work.runBuffer.begin() + work.cellOffset;
-                for (const std::uint8_t column : glyph.columns) {
-                    work.glyphColumn = column;
-                    work.stretchedColumn = StretchGlyphColumn(size, bandPage, work.glyphColumn) ^ background;
-                    cell = std::fill_n(cell, scaleX, work.stretchedColumn);
-                }
-                std::fill_n(cell, scaleX, background);
-            }
-            work.runLength = static_cast<std::uint8_t>(work.textLength * kCellColumnsPerScale * scaleX);
-            WriteColumnRun(work.runBuffer.data());
+    std::array<std::uint8_t, kDisplayColumns> run{};
+    for (std::uint8_t bandPage = 0; bandPage < bandPages; ++bandPage) {
+        if (text.empty()) {
+            page = static_cast<std::uint8_t>(page + 1);
+            continue;
         }
+        auto cell = run.begin();
+        for (const std::uint8_t character : text) {
+            const TextGlyph glyph = LookUpGlyph(character);
+            // An inverse cell is the complement of the whole normal cell.
+            const std::uint8_t background = (textInverse || glyph.inverse) ? 0xFF : 0x00;
+            for (const std::uint8_t glyphColumn : glyph.columns) {
+                cell = std::fill_n(cell, scaleX, StretchGlyphColumn(size, bandPage, glyphColumn) ^ background);
+            }
+            cell = std::fill_n(cell, scaleX, background);
+        }
+        const Placement placed =
+            WriteColumnRun(page, column, std::span(run).first(text.size() * kCellColumnsPerScale * scaleX));
         // The next band page continues below the page the run really went
         // to, so a band that runs off the bottom wraps to the top.
-        work.runColumn = startColumn;
-        work.runPage = static_cast<std::uint8_t>(work.runPage + 1);
-        --work.bandPagesLeft;
+        page = static_cast<std::uint8_t>(placed.page + 1);
     }
 }
 
-std::uint8_t CPanelLink::StretchGlyphColumn(std::uint8_t size, std::uint8_t bandPage, std::uint8_t glyphByte)
+std::uint8_t DisplayController::StretchGlyphColumn(std::uint8_t size, std::uint8_t bandPage, std::uint8_t glyphByte)
 {
     if (size >= kStretchMasks.size() || bandPage >= kMaxBandPages) {
         return 0;
@@ -189,72 +140,57 @@ std::uint8_t CPanelLink::StretchGlyphColumn(std::uint8_t size, std::uint8_t band
     return stretched;
 }
 
-void CPanelLink::PutString(const char* text, std::uint8_t attribute, std::uint8_t column, bool clearFirst)
+std::uint8_t DisplayController::PutString(std::string_view text, std::uint8_t attribute, std::uint8_t column,
+                                          bool clearFirst)
 {
-    DisplayWork& work = state_.work;
+    BeginOperation();
+    if (clearFirst) {
+        ClearPages(kWholeDisplayPageRange);
+    }
+    DrawProgramText(text, attribute, column);
+    return errors_;
+}
+
+void DisplayController::DrawProgramText(std::string_view text, std::uint8_t attribute, std::uint8_t column)
+{
+    std::array<std::uint8_t, kPutStringLimit> characters{};
     std::size_t length = 0;
-    while (length < kPutStringLimit && text[length] != '\0') {
-        work.textCopy[length] = static_cast<std::uint8_t>(text[length]);
+    while (length < text.size() && length < kPutStringLimit && text[length] != '\0') {
+        characters[length] = static_cast<std::uint8_t>(text[length]);
         ++length;
     }
     if (length == kPutStringLimit) {
-        length = std::strlen(kPutStringTooLong);
-        std::copy_n(kPutStringTooLong, length, work.textCopy.begin());
+        const std::string_view notice(kPutStringTooLong);
+        length = notice.size();
+        std::copy(notice.begin(), notice.end(), characters.begin());
     }
-
-    if (clearFirst) {
-        state_.pageRange = kWholeDisplayPageRange;
-        ClearPages();
-    }
-
-    // Only text fields change: this may run in the middle of a block, whose
-    // frame fields and receive buffer the supervisor still needs.
-    state_.textAttribute = attribute;
-    work.runColumn = column;
-    work.runPage = attribute & 0x07;
-    work.textLength = static_cast<std::uint8_t>(length);
-    work.textPtr = work.textCopy.data();
-    PrepareText(TextSource::GivenText);
+    DrawText(std::span(characters).first(length), attribute, column, attribute & 0x07);
 }
 
-void CPanelLink::WriteFrameHeader()
+void DisplayController::WriteFrameHeader(std::span<const std::uint8_t> data)
 {
-    DisplayWork& work = state_.work;
-    state_.pageRange = kWholeDisplayPageRange;
-    ClearPages();
+    ClearPages(kWholeDisplayPageRange);
 
     // A longer title is cut without complaint.
-    const std::uint8_t length = std::min(work.frameLength, kHeaderTitleLimit);
-    work.textLength = length;
-    CopyTextFromFrame(state_.dataPtr, length);
+    const std::span<const std::uint8_t> title = data.first(std::min<std::size_t>(data.size(), kHeaderTitleLimit));
 
-    std::fill_n(work.runBuffer.begin(), kHeaderRuleRun, kHeaderRuleByte);
+    std::array<std::uint8_t, kHeaderRuleRun> rule{};
+    rule.fill(kHeaderRuleByte);
     for (const std::uint8_t column : {std::uint8_t{0}, kHeaderRuleRun}) {
-        work.runLength = kHeaderRuleRun;
-        work.runPage = 0;
-        work.runColumn = column;
-        WriteColumnRun(work.runBuffer.data());
+        WriteColumnRun(0, column, rule);
     }
 
     // Short titles are centred on the display, long ones on the rule.
-    const int titleColumns = kCellColumnsPerScale * length;
-    const int centreWidth = length <= kHeaderCentredLimit ? kDisplayColumns : kHeaderRuleEnd;
+    const int titleColumns = static_cast<int>(kCellColumnsPerScale * title.size());
+    const int centreWidth = title.size() <= kHeaderCentredLimit ? kDisplayColumns : kHeaderRuleEnd;
     const auto start = static_cast<std::uint8_t>((centreWidth - titleColumns) / 2);
 
-    std::fill_n(work.runBuffer.begin(), kHeaderGapAfter, std::uint8_t{0});
-    work.runPage = 0;
-    work.runColumn = static_cast<std::uint8_t>(start - kHeaderGapBefore);
-    work.runLength = kHeaderGapBefore;
-    WriteColumnRun(work.runBuffer.data());
-    work.runPage = 0;
-    work.runColumn = static_cast<std::uint8_t>(start + titleColumns);
-    work.runLength = kHeaderGapAfter;
-    WriteColumnRun(work.runBuffer.data());
+    const std::array<std::uint8_t, kHeaderGapAfter> gap{};
+    WriteColumnRun(0, static_cast<std::uint8_t>(start - kHeaderGapBefore), std::span(gap).first(kHeaderGapBefore));
+    WriteColumnRun(0, static_cast<std::uint8_t>(start + titleColumns), gap);
 
-    work.runColumn = start;
-    work.runPage = 0;
-    state_.textAttribute &= 0x07;
-    PrepareText(TextSource::GivenText);
+    // Size code 0, never inverse: the title is plain one-page text.
+    DrawText(title, 0, start, 0);
 }
 
 } // namespace quillon

@@ -1,40 +1,15 @@
 #pragma once
 
-#include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
 namespace quillon {
 
-// The column run that WriteColumnRun hands to the view for painting.
-struct DrawRequest {
-    std::array<std::uint8_t, 128> bytes{};
-    std::uint8_t startColumn = 0;
-    std::uint8_t topRow = 0; // page * 8
-    std::uint8_t length = 0;
-};
-
-// What the engine needs of the panel view. Everything here is called on the
-// UI thread only.
-class PanelView {
-public:
-    virtual ~PanelView() = default;
-    // Paint the run into the display image and copy the display image into
-    // the panel picture.
-    virtual void DrawColumnRun(const DrawRequest& request) = 0;
-    // Repaint the window now; returns once the new picture is on screen.
-    virtual void RepaintNow() = 0;
-
-    // Key latch.
-    virtual std::uint8_t GetKeyBits() const = 0;
-    virtual void SetKeyBits(std::uint8_t value) = 0;
-    virtual bool IsKeyReleased() const = 0;
-};
-
-// What the engine needs of the serial port. BytesWaiting, ReadByte and
-// WaitForInput are called from the reader thread, Write from the UI thread;
-// an implementation must allow both at once and tolerate being closed or
-// reopened by the UI thread while the reader waits.
+// What the engine needs of the serial line. BytesWaiting, ReadByte and
+// WaitForInput are called from the reader thread, Write from the thread that
+// ticks the engine; an implementation must allow both at once and tolerate
+// being closed or reopened while the reader waits.
 class PanelPort {
 public:
     virtual ~PanelPort() = default;
@@ -57,6 +32,18 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::uint32_t NowMs() = 0;
+};
+
+// The real clock: milliseconds of the steady clock, truncated to 32 bits. It
+// wraps after about 49.7 days; the time-outs compare unsigned differences, so
+// the wrap is harmless.
+class SteadyClock final : public Clock {
+public:
+    std::uint32_t NowMs() override
+    {
+        const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+    }
 };
 
 } // namespace quillon

@@ -1,0 +1,46 @@
+#include "link/event_stream.h"
+
+namespace quillon {
+
+void EventStream::SetObserver(LinkObserver* observer)
+{
+    Drain();
+    observer_ = observer;
+    wanted_.store(observer != nullptr, std::memory_order_relaxed);
+}
+
+void EventStream::Emit(const LinkEvent& event)
+{
+    Drain();
+    if (observer_ != nullptr) {
+        observer_->OnLinkEvent(event);
+    }
+}
+
+void EventStream::Drain()
+{
+    LinkEvent event;
+    while (fromReader_.Pop(event)) {
+        if (observer_ != nullptr) {
+            observer_->OnLinkEvent(event);
+        }
+    }
+    const std::uint32_t dropped = dropped_.load(std::memory_order_relaxed);
+    if (dropped != droppedReported_ && observer_ != nullptr) {
+        LinkEvent report;
+        report.kind = LinkEventKind::EventsDropped;
+        report.timeMs = event.timeMs;
+        report.dropped = dropped - droppedReported_;
+        observer_->OnLinkEvent(report);
+    }
+    droppedReported_ = dropped;
+}
+
+void EventStream::PushFromReader(const LinkEvent& event)
+{
+    if (!fromReader_.Push(event)) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+} // namespace quillon

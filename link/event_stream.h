@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "link/link_events.h"
+#include "link/spsc_ring.h"
+
+namespace quillon {
+
+// Carries the engine's events to one observer on the thread that ticks the
+// engine. The reader thread's events wait in a bounded ring that never
+// blocks or allocates; when it is full they are counted as dropped, and the
+// count is reported as an event of its own. With no observer attached the
+// reader does not even build its events.
+class EventStream {
+public:
+    static constexpr std::size_t kReaderCapacity = 2048;
+
+    // Ticking thread.
+    void SetObserver(LinkObserver* observer);
+    bool observed() const { return observer_ != nullptr; }
+    // Delivers what the reader queued, then this event.
+    void Emit(const LinkEvent& event);
+    // Delivers what the reader queued.
+    void Drain();
+
+    // Reader thread.
+    bool wanted() const { return wanted_.load(std::memory_order_relaxed); }
+    void PushFromReader(const LinkEvent& event);
+
+private:
+    LinkObserver* observer_ = nullptr;
+    std::atomic<bool> wanted_{false};
+    SpscRing<LinkEvent, kReaderCapacity> fromReader_;
+    std::atomic<std::uint32_t> dropped_{0};
+    std::uint32_t droppedReported_ = 0;
+};
+
+} // namespace quillon

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "display/display_memory.h"
+#include "protocol/protocol.h"
+
+namespace quillon {
+
+// What happened on the link, for monitors, trace files and recorders.
+enum class LinkEventKind : std::uint8_t {
+    // A byte taken from the port (byte, time of the pass that took it).
+    ByteReceived,
+    // The receiver counted a frame (bytes; injected for a Send Packet frame).
+    FrameCompleted,
+    // The receiver raised receive error bits (rxErrors; byte that raised them).
+    ErrorRaised,
+    // The supervisor took a frame: validated it and, with a clean status,
+    // carried it out (bytes, frameErrors, executed, commandErrors, changed).
+    FrameExecuted,
+    // A reply went to the port (bytes, status, timeout when a time-out sent it).
+    ReplySent,
+    // The synchronisation request went to the port (bytes).
+    SynchRequestSent,
+    // A time-out fired; its reply follows as ReplySent (timeout).
+    TimeoutReply,
+    // Events the reader could not queue since the last report (dropped).
+    EventsDropped,
+};
+
+enum class LinkTimeout : std::uint8_t {
+    None,
+    // A receive error answered after 120 ms of quiet.
+    ReceiveError,
+    // 10 s without a byte: "Communications Error" and status 0x01.
+    Silence,
+};
+
+struct LinkEvent {
+    LinkEventKind kind = LinkEventKind::ByteReceived;
+    // The engine clock's milliseconds when it happened.
+    std::uint32_t timeMs = 0;
+    // The block the event belongs to: replies sent before it, plus one.
+    std::uint32_t block = 0;
+    std::uint8_t byte = 0;
+    // ErrorRaised: the receive error bits raised.
+    std::uint8_t rxErrors = 0;
+    // FrameExecuted: status error bits validation found (checksum, length or
+    // code), whether the frame ran, and the bits its command raised.
+    std::uint8_t frameErrors = 0;
+    bool executed = false;
+    std::uint8_t commandErrors = 0;
+    // FrameCompleted, FrameExecuted: the frame came from Send Packet.
+    bool injected = false;
+    // ReplySent: the status byte it carried.
+    std::uint8_t status = 0;
+    LinkTimeout timeout = LinkTimeout::None;
+    // FrameExecuted: the display area its runs covered.
+    DisplayRect changed;
+    std::uint32_t dropped = 0;
+    // The frame, reply or request, length bytes of it.
+    std::array<std::uint8_t, kRxBufferSize> data{};
+    std::uint8_t length = 0;
+
+    std::span<const std::uint8_t> bytes() const { return {data.data(), length}; }
+    void SetBytes(std::span<const std::uint8_t> source);
+};
+
+// Receives the engine's events on the thread that ticks the engine, in the
+// order they happened.
+class LinkObserver {
+public:
+    virtual ~LinkObserver() = default;
+    virtual void OnLinkEvent(const LinkEvent& event) = 0;
+};
+
+} // namespace quillon

@@ -1,0 +1,48 @@
+#include "link/panel_engine.h"
+
+#include <algorithm>
+#include <array>
+
+namespace quillon {
+
+PanelEngine::PanelEngine(PanelPort& port, Clock& clock)
+    : receiver_(port, clock, events_), supervisor_(receiver_, display_, keys_, port, clock, events_)
+{
+    receiver_.SetBlockCompleteCallback([this] { OnBlockComplete(); });
+}
+
+PanelEngine::~PanelEngine()
+{
+    Stop();
+}
+
+void PanelEngine::Tick()
+{
+    wakePending_.store(false);
+    supervisor_.Tick();
+}
+
+void PanelEngine::AnswerCompleteBlock()
+{
+    wakePending_.store(false);
+    supervisor_.AnswerCompleteBlock();
+}
+
+void PanelEngine::OnBlockComplete()
+{
+    if (replyOnTick_.load() || !wake_ || wakePending_.exchange(true)) {
+        return;
+    }
+    wake_();
+}
+
+std::uint8_t PanelEngine::InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data)
+{
+    // The frame must fit the receive buffer with its code, length and
+    // checksum bytes.
+    const auto frame = EncodeFrame(functionCode, data.first(std::min<std::size_t>(data.size(), kMaxFrameDataLength)));
+    receiver_.Inject(frame);
+    return frame.back();
+}
+
+} // namespace quillon
