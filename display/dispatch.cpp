@@ -39,9 +39,10 @@ std::uint8_t DisplayController::ValidateFrame(std::span<const std::uint8_t> fram
     return errors;
 }
 
-CommandResult DisplayController::ExecuteFrame(std::span<const std::uint8_t> frame)
+CommandResult DisplayController::ExecuteFrame(std::span<const std::uint8_t> frame, std::uint32_t frameNumber)
 {
     BeginOperation();
+    memory_.SetWriter(frameNumber);
     CommandResult result;
     // The data bytes as the length byte announces them; any that did not
     // arrive read as zeros.
@@ -91,6 +92,7 @@ CommandResult DisplayController::ExecuteFrame(std::span<const std::uint8_t> fram
         // never get here after validation.
         break;
     }
+    memory_.SetWriter(0);
     result.errors = errors_;
     result.changed = changed_;
     return result;

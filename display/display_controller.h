@@ -45,8 +45,9 @@ public:
     // Checks the checksum and the length rule of the frame's function code;
     // returns the status error bits found (0 when the frame may run).
     static std::uint8_t ValidateFrame(std::span<const std::uint8_t> frame);
-    // Carries out a validated frame.
-    CommandResult ExecuteFrame(std::span<const std::uint8_t> frame);
+    // Carries out a validated frame; the display memory records frameNumber
+    // as the writer of what it draws.
+    CommandResult ExecuteFrame(std::span<const std::uint8_t> frame, std::uint32_t frameNumber = 0);
 
     // Draws a program text: attribute as in WRITE STRING, the whole display
     // cleared first if asked. A text of 23 characters or more is replaced by

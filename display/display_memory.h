@@ -47,6 +47,12 @@ public:
     const Page& PageBytes(int page) const { return pages_[page]; }
     bool Pixel(int x, int y) const { return ((pages_[y / kRowsPerPage][x] >> (y % kRowsPerPage)) & 1) != 0; }
 
+    // Who writes the runs from now on: a frame's number, or 0 for the
+    // panel's own screens.
+    void SetWriter(std::uint32_t writer) { writer_ = writer; }
+    // The writer of the last run that covered this column byte.
+    std::uint32_t Writer(int page, int column) const { return writers_[page][column]; }
+
     // Runs written since the memory was made; a front end compares it with
     // the count it last saw.
     std::uint64_t changeCount() const { return changeCount_; }
@@ -56,6 +62,8 @@ public:
 
 private:
     std::array<Page, kDisplayPages> pages_{};
+    std::array<std::array<std::uint32_t, kDisplayColumns>, kDisplayPages> writers_{};
+    std::uint32_t writer_ = 0;
     std::uint64_t changeCount_ = 0;
     DisplayRect changes_;
 };

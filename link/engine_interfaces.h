@@ -32,6 +32,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::uint32_t NowMs() = 0;
+    // Finer time for time stamps only (never for time-outs): microseconds on
+    // the same scale as NowMs.
+    virtual std::uint64_t NowMicros() { return std::uint64_t{NowMs()} * 1000; }
 };
 
 // The real clock: milliseconds of the steady clock, truncated to 32 bits. It
@@ -43,6 +46,11 @@ public:
     {
         const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
         return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+    }
+    std::uint64_t NowMicros() override
+    {
+        const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(sinceStart).count());
     }
 };
 

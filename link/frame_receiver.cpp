@@ -230,6 +230,7 @@ ReceiveResult FrameReceiver::ReceivePass()
         LinkEvent event;
         event.kind = LinkEventKind::ByteReceived;
         event.timeMs = now;
+        event.timeUs = clock_.NowMicros();
         event.block = block_;
         event.byte = byte;
         events_.PushFromReader(event);
@@ -272,6 +273,7 @@ void FrameReceiver::RaiseErrors(std::uint8_t bits, std::uint8_t byte, std::uint3
         LinkEvent event;
         event.kind = LinkEventKind::ErrorRaised;
         event.timeMs = now;
+        event.timeUs = clock_.NowMicros();
         event.block = block_;
         event.byte = byte;
         event.rxErrors = bits;
@@ -285,6 +287,7 @@ void FrameReceiver::CountFrame(std::size_t start, std::size_t end, bool injected
         LinkEvent event;
         event.kind = LinkEventKind::FrameCompleted;
         event.timeMs = now;
+        event.timeUs = clock_.NowMicros();
         event.block = block_;
         event.injected = injected;
         event.length = static_cast<std::uint8_t>(end - start);

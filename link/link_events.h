@@ -40,8 +40,10 @@ enum class LinkTimeout : std::uint8_t {
 
 struct LinkEvent {
     LinkEventKind kind = LinkEventKind::ByteReceived;
-    // The engine clock's milliseconds when it happened.
+    // The engine clock's milliseconds when it happened, and the same moment
+    // in microseconds for time stamps.
     std::uint32_t timeMs = 0;
+    std::uint64_t timeUs = 0;
     // The block the event belongs to: replies sent before it, plus one.
     std::uint32_t block = 0;
     std::uint8_t byte = 0;
@@ -52,6 +54,9 @@ struct LinkEvent {
     std::uint8_t frameErrors = 0;
     bool executed = false;
     std::uint8_t commandErrors = 0;
+    // FrameExecuted: the frame's number, counted from 1 since the start; the
+    // display memory names it as the writer of the columns it drew.
+    std::uint32_t frame = 0;
     // FrameCompleted, FrameExecuted: the frame came from Send Packet.
     bool injected = false;
     // ReplySent: the status byte it carried.

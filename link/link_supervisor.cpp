@@ -71,6 +71,7 @@ LinkEvent LinkSupervisor::Event(LinkEventKind kind)
     LinkEvent event;
     event.kind = kind;
     event.timeMs = clock_.NowMs();
+    event.timeUs = clock_.NowMicros();
     event.block = repliesSent_ + 1;
     return event;
 }
@@ -95,7 +96,7 @@ bool LinkSupervisor::ProcessFrames()
         CommandResult result;
         if (runs) {
             needSync_ = false;
-            result = display_.ExecuteFrame(frame);
+            result = display_.ExecuteFrame(frame, framesProcessed_);
             status_ |= result.errors;
             if (result.replyMode) {
                 replyMode_ = *result.replyMode;
@@ -104,6 +105,7 @@ bool LinkSupervisor::ProcessFrames()
         if (events_.observed()) {
             LinkEvent event = Event(LinkEventKind::FrameExecuted);
             event.SetBytes(std::span(frame).first(std::min<std::size_t>(frame[1] + kFrameOverhead, frame.size())));
+            event.frame = framesProcessed_;
             event.frameErrors = frameErrors;
             event.executed = runs;
             event.commandErrors = result.errors;
