@@ -1,0 +1,259 @@
+#include "trace/trace_rows.h"
+
+#include <array>
+#include <cstdio>
+#include <utility>
+
+#include "protocol/frame_decoder.h"
+#include "protocol/protocol.h"
+
+namespace quillon {
+
+namespace {
+
+std::string TimeoutText(LinkTimeout timeout)
+{
+    switch (timeout) {
+    case LinkTimeout::ReceiveError:
+        return "receive error answered after 120 ms of quiet";
+    case LinkTimeout::Silence:
+        return "no byte for 10 s: Communications Error";
+    case LinkTimeout::None:
+        break;
+    }
+    return {};
+}
+
+std::string Milliseconds(std::uint64_t timeUs)
+{
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%llu.%03llu", static_cast<unsigned long long>(timeUs / 1000),
+                  static_cast<unsigned long long>(timeUs % 1000));
+    return text.data();
+}
+
+} // namespace
+
+const char* DirectionName(TraceDirection direction)
+{
+    return direction == TraceDirection::Device ? "device" : "panel";
+}
+
+const char* KindName(TraceKind kind)
+{
+    switch (kind) {
+    case TraceKind::Frame:
+        return "frame";
+    case TraceKind::Bytes:
+        return "bytes";
+    case TraceKind::Reply:
+        return "reply";
+    case TraceKind::Sync:
+        return "sync";
+    case TraceKind::Note:
+        return "note";
+    }
+    return "";
+}
+
+TraceBuilder::TraceBuilder(std::uint64_t startUs, Sink sink) : startUs_(startUs), sink_(std::move(sink))
+{
+}
+
+void TraceBuilder::Emit(TraceRow row)
+{
+    row.number = ++rows_;
+    sink_(row);
+}
+
+void TraceBuilder::FlushPendingBytes(const LinkEvent& answeredBy)
+{
+    if (pending_.empty() && pendingErrors_ == 0) {
+        return;
+    }
+    TraceRow row;
+    row.timeUs = Since(pendingTimeUs_ != 0 ? pendingTimeUs_ : answeredBy.timeUs);
+    row.direction = TraceDirection::Device;
+    row.kind = TraceKind::Bytes;
+    row.block = pendingBlock_ != 0 ? pendingBlock_ : answeredBy.block;
+    row.bytes = std::move(pending_);
+    if (pendingErrors_ != 0) {
+        row.meaning = "bytes refused by the receiver";
+        row.error = DescribeRxErrors(pendingErrors_);
+    } else {
+        row.meaning = "bytes of a frame that never completed";
+        row.error = "incomplete frame dropped";
+    }
+    pending_.clear();
+    pendingErrors_ = 0;
+    pendingTimeUs_ = 0;
+    pendingBlock_ = 0;
+    Emit(std::move(row));
+}
+
+void TraceBuilder::OnLinkEvent(const LinkEvent& event)
+{
+    switch (event.kind) {
+    case LinkEventKind::ByteReceived:
+        if (pending_.empty()) {
+            pendingTimeUs_ = event.timeUs;
+            pendingBlock_ = event.block;
+        }
+        pending_.push_back(event.byte);
+        break;
+    case LinkEventKind::ErrorRaised:
+        if (pending_.empty()) {
+            pendingTimeUs_ = event.timeUs;
+            pendingBlock_ = event.block;
+        }
+        pendingErrors_ |= event.rxErrors;
+        break;
+    case LinkEventKind::FrameCompleted:
+        completedUs_.push_back(event.timeUs);
+        // The bytes gathered so far were this frame; a frame injected by hand
+        // has no bytes on the line.
+        if (!event.injected) {
+            pending_.clear();
+            pendingTimeUs_ = 0;
+        }
+        break;
+    case LinkEventKind::FrameExecuted: {
+        TraceRow row;
+        row.timeUs = Since(completedUs_.empty() ? event.timeUs : completedUs_.front());
+        if (!completedUs_.empty()) {
+            completedUs_.pop_front();
+        }
+        row.direction = TraceDirection::Device;
+        row.kind = TraceKind::Frame;
+        row.block = event.block;
+        row.bytes.assign(event.bytes().begin(), event.bytes().end());
+        row.code = event.data[0] & kFunctionCodeMask;
+        row.name = FunctionName(event.data[0]);
+        row.meaning = DescribeFrame(event.bytes());
+        row.error = DescribeFrameFaults(event.bytes());
+        if (row.error.empty() && !event.executed) {
+            row.error = "not carried out: an earlier frame of the block failed";
+        }
+        if (event.commandErrors != 0) {
+            row.error = "frame error: a parameter was out of range and corrected or refused";
+        }
+        row.frame = event.frame;
+        row.changed = event.changed;
+        row.executed = event.executed;
+        row.injected = event.injected;
+        if (event.injected) {
+            row.meaning += " [Send Packet]";
+        }
+        Emit(std::move(row));
+        break;
+    }
+    case LinkEventKind::TimeoutReply:
+        timeout_ = event.timeout;
+        break;
+    case LinkEventKind::ReplySent: {
+        FlushPendingBytes(event);
+        TraceRow row;
+        row.timeUs = Since(event.timeUs);
+        row.direction = TraceDirection::Panel;
+        row.kind = TraceKind::Reply;
+        row.block = event.block;
+        row.bytes.assign(event.bytes().begin(), event.bytes().end());
+        row.meaning = DescribeReply(event.bytes());
+        row.error = TimeoutText(event.timeout != LinkTimeout::None ? event.timeout : timeout_);
+        row.status = event.status;
+        timeout_ = LinkTimeout::None;
+        Emit(std::move(row));
+        break;
+    }
+    case LinkEventKind::SynchRequestSent: {
+        TraceRow row;
+        row.timeUs = Since(event.timeUs);
+        row.direction = TraceDirection::Panel;
+        row.kind = TraceKind::Sync;
+        row.block = event.block;
+        row.bytes.assign(event.bytes().begin(), event.bytes().end());
+        row.meaning = DescribeReply(event.bytes());
+        Emit(std::move(row));
+        break;
+    }
+    case LinkEventKind::EventsDropped: {
+        TraceRow row;
+        row.timeUs = Since(event.timeUs);
+        row.kind = TraceKind::Note;
+        row.block = event.block;
+        row.meaning = "events lost on the way";
+        row.error = std::to_string(event.dropped) + " events dropped: the log has a gap here";
+        Emit(std::move(row));
+        break;
+    }
+    }
+}
+
+std::string FormatTextRow(const TraceRow& row)
+{
+    std::array<char, 64> head{};
+    std::snprintf(head.data(), head.size(), "%12s  %-6s  block %-5u  ", Milliseconds(row.timeUs).c_str(),
+                  DirectionName(row.direction), row.block);
+    std::string line = head.data();
+    line += HexBytes(row.bytes);
+    line += "  ";
+    line += row.meaning;
+    if (!row.error.empty()) {
+        line += "  ! ";
+        line += row.error;
+    }
+    return line;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\t':
+            quoted += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                std::array<char, 8> escaped{};
+                std::snprintf(escaped.data(), escaped.size(), "\\u%04x", static_cast<unsigned>(c));
+                quoted += escaped.data();
+            } else {
+                quoted += c;
+            }
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string FormatJsonRow(const TraceRow& row)
+{
+    std::string line = "{\"t\":" + Milliseconds(row.timeUs);
+    line += ",\"dir\":" + JsonString(DirectionName(row.direction));
+    line += ",\"kind\":" + JsonString(KindName(row.kind));
+    line += ",\"block\":" + std::to_string(row.block);
+    line += ",\"bytes\":" + JsonString(HexBytes(row.bytes));
+    if (row.kind == TraceKind::Frame) {
+        line += ",\"code\":" + std::to_string(row.code);
+        line += ",\"name\":" + JsonString(row.name);
+        line += ",\"frame\":" + std::to_string(row.frame);
+        line += std::string(",\"injected\":") + (row.injected ? "true" : "false");
+    }
+    line += ",\"meaning\":" + JsonString(row.meaning);
+    line += ",\"error\":" + (row.error.empty() ? std::string("null") : JsonString(row.error));
+    return line + "}";
+}
+
+} // namespace quillon

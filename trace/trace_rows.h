@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/display_memory.h"
+#include "link/link_events.h"
+
+namespace quillon {
+
+enum class TraceDirection : std::uint8_t { Device, Panel };
+
+enum class TraceKind : std::uint8_t {
+    // A frame the device sent, as the panel took it.
+    Frame,
+    // Bytes that made no frame: a receive error, or a frame cut off.
+    Bytes,
+    // A reply of the panel.
+    Reply,
+    // The panel's synchronisation request.
+    Sync,
+    // Something about the log itself: events lost on the way.
+    Note,
+};
+
+// One row of the protocol log: one frame in either direction, or the bytes
+// of a receive error, told in the system's own terms.
+struct TraceRow {
+    std::uint64_t number = 0;
+    // Microseconds since the log's start.
+    std::uint64_t timeUs = 0;
+    TraceDirection direction = TraceDirection::Device;
+    TraceKind kind = TraceKind::Frame;
+    std::uint32_t block = 0;
+    std::vector<std::uint8_t> bytes;
+    // Frames: the function code without bit 7, and its name; -1 and empty
+    // for the other kinds.
+    int code = -1;
+    std::string name;
+    std::string meaning;
+    // Empty when nothing is wrong.
+    std::string error;
+    // Frames: the engine's frame number (the display memory's writer) and
+    // the display area the frame's runs covered.
+    std::uint32_t frame = 0;
+    DisplayRect changed;
+    bool executed = false;
+    bool injected = false;
+    // Replies: the status byte.
+    std::uint8_t status = 0;
+};
+
+const char* DirectionName(TraceDirection direction);
+const char* KindName(TraceKind kind);
+
+// Turns the engine's events into rows as they happen. Receive errors and cut
+// frames are gathered and given as one row when the panel answers them.
+class TraceBuilder final : public LinkObserver {
+public:
+    using Sink = std::function<void(const TraceRow&)>;
+
+    // startUs is the engine clock's microseconds at the start of the log.
+    TraceBuilder(std::uint64_t startUs, Sink sink);
+    void OnLinkEvent(const LinkEvent& event) override;
+
+private:
+    void Emit(TraceRow row);
+    void FlushPendingBytes(const LinkEvent& answeredBy);
+    std::uint64_t Since(std::uint64_t timeUs) const { return timeUs >= startUs_ ? timeUs - startUs_ : 0; }
+
+    std::uint64_t startUs_;
+    Sink sink_;
+    std::uint64_t rows_ = 0;
+    // Bytes of the frame in progress, with the time of the first of them
+    // and the receive errors they raised.
+    std::vector<std::uint8_t> pending_;
+    std::uint64_t pendingTimeUs_ = 0;
+    std::uint32_t pendingBlock_ = 0;
+    std::uint8_t pendingErrors_ = 0;
+    // Times the receiver completed frames the supervisor has not yet taken.
+    std::deque<std::uint64_t> completedUs_;
+    LinkTimeout timeout_ = LinkTimeout::None;
+};
+
+// The readable trace line of a row:
+//   "   1234.567  device  block 3    81 03 00 00 41 C6  WRITE STRING ...  ! error"
+std::string FormatTextRow(const TraceRow& row);
+// The JSON Lines form of a row: t, dir, kind, block, bytes, code, name,
+// meaning, error (null when none), and for frames frame and injected.
+std::string FormatJsonRow(const TraceRow& row);
+// A string as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
+} // namespace quillon
