@@ -1,33 +1,6 @@
 #include "tests/support/fakes.h"
 
-#include <chrono>
-
-#include "link/frame.h"
-
 namespace quillon::testing {
-
-void InMemoryView::DrawColumnRun(const DrawRequest& request)
-{
-    const int page = request.topRow / 8;
-    Run run{request.startColumn, page, {}};
-    for (int i = 0; i < request.length; ++i) {
-        pages.at(page).at(request.startColumn + i) = request.bytes[i];
-        run.bytes.push_back(request.bytes[i]);
-    }
-    runs.push_back(std::move(run));
-}
-
-std::vector<std::uint8_t> InMemoryView::Columns(int page, int first, int count) const
-{
-    return {pages[page].begin() + first, pages[page].begin() + first + count};
-}
-
-void InMemoryView::Fill(std::uint8_t value)
-{
-    for (auto& page : pages) {
-        page.fill(value);
-    }
-}
 
 bool QueuePort::BytesWaiting(std::size_t& count)
 {
@@ -56,8 +29,17 @@ bool QueuePort::ReadByte(std::uint8_t& byte)
 
 bool QueuePort::Write(const std::uint8_t* data, std::size_t length)
 {
-    std::lock_guard lock(mutex_);
-    writes_.emplace_back(data, data + length);
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(mutex_);
+        writes_.emplace_back(data, data + length);
+        hook = std::move(onNextWrite_);
+        onNextWrite_ = nullptr;
+    }
+    written_.notify_all();
+    if (hook) {
+        hook();
+    }
     return !writeFails;
 }
 
@@ -67,7 +49,7 @@ void QueuePort::WaitForInput(int timeoutMs)
     inputArrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !input_.empty(); });
 }
 
-void QueuePort::Feed(const std::vector<std::uint8_t>& bytes)
+void QueuePort::Feed(const Bytes& bytes)
 {
     {
         std::lock_guard lock(mutex_);
@@ -76,16 +58,16 @@ void QueuePort::Feed(const std::vector<std::uint8_t>& bytes)
     inputArrived_.notify_all();
 }
 
-std::vector<std::vector<std::uint8_t>> QueuePort::Writes() const
+std::vector<Bytes> QueuePort::Writes() const
 {
     std::lock_guard lock(mutex_);
     return writes_;
 }
 
-std::vector<std::uint8_t> QueuePort::TakeWritten()
+Bytes QueuePort::TakeWritten()
 {
     std::lock_guard lock(mutex_);
-    std::vector<std::uint8_t> all;
+    Bytes all;
     for (const auto& write : writes_) {
         all.insert(all.end(), write.begin(), write.end());
     }
@@ -99,33 +81,76 @@ std::size_t QueuePort::Queued() const
     return input_.size();
 }
 
-EngineFixture::EngineFixture() : link(state, view, port, clock)
+bool QueuePort::WaitForWrites(std::size_t count, std::chrono::milliseconds limit) const
 {
-    state.linkEnabled = 1;
+    std::unique_lock lock(mutex_);
+    return written_.wait_for(lock, limit, [&] { return writes_.size() >= count; });
 }
 
-void EngineFixture::Receive(const std::vector<std::uint8_t>& bytes)
+void QueuePort::OnNextWrite(std::function<void()> hook)
+{
+    std::lock_guard lock(mutex_);
+    onNextWrite_ = std::move(hook);
+}
+
+std::vector<LinkEvent> EventLog::Of(LinkEventKind kind) const
+{
+    std::vector<LinkEvent> found;
+    for (const auto& event : events) {
+        if (event.kind == kind) {
+            found.push_back(event);
+        }
+    }
+    return found;
+}
+
+void RunLog::RunWritten(const DisplayRect& area)
+{
+    const int page = area.top / kRowsPerPage;
+    runs.push_back({{area.left, page, area.width()}, area, Columns(memory_, page, area.left, area.width())});
+}
+
+std::vector<RunPlace> RunLog::Places() const
+{
+    std::vector<RunPlace> places;
+    for (const auto& run : runs) {
+        places.push_back(run.place);
+    }
+    return places;
+}
+
+Bytes Columns(const DisplayMemory& memory, int page, int first, int count)
+{
+    const auto& bytes = memory.PageBytes(page);
+    return {bytes.begin() + first, bytes.begin() + first + count};
+}
+
+Pages PagesOf(const DisplayMemory& memory)
+{
+    Pages pages{};
+    for (int page = 0; page < kDisplayPages; ++page) {
+        pages[page] = memory.PageBytes(page);
+    }
+    return pages;
+}
+
+EngineFixture::EngineFixture()
+{
+    engine.SetLinkEnabled(true);
+    engine.SetRunListener(&runs);
+}
+
+void EngineFixture::Receive(const Bytes& bytes)
 {
     port.Feed(bytes);
-    while (link.ReceivePass() == ReceiveResult::ByteHandled) {
+    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
     }
 }
 
-std::vector<std::uint8_t> EngineFixture::Frame(std::uint8_t code, const std::vector<std::uint8_t>& data,
-                                               bool lastOfBlock)
-{
-    std::vector<std::uint8_t> frame;
-    frame.push_back(static_cast<std::uint8_t>(lastOfBlock ? code | kLastFrameBit : code));
-    frame.push_back(static_cast<std::uint8_t>(data.size()));
-    frame.insert(frame.end(), data.begin(), data.end());
-    frame.push_back(FrameChecksum(frame.data(), frame.size()));
-    return frame;
-}
-
-std::vector<std::uint8_t> EngineFixture::Exchange(const std::vector<std::uint8_t>& block)
+Bytes EngineFixture::Exchange(const Bytes& block)
 {
     Receive(block);
-    link.LinkTick();
+    engine.Tick();
     return port.TakeWritten();
 }
 

@@ -2,48 +2,26 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <ostream>
 #include <vector>
 
+#include "display/display_controller.h"
+#include "display/display_memory.h"
 #include "link/engine_interfaces.h"
-#include "link/link_state.h"
-#include "link/panel_link.h"
+#include "link/link_events.h"
+#include "link/panel_engine.h"
+#include "protocol/protocol.h"
 
 namespace quillon::testing {
 
-// A 128 x 64 display held as page bytes, as a real panel controller holds it,
-// plus a log of every run painted and every repaint.
-class InMemoryView : public PanelView {
-public:
-    void DrawColumnRun(const DrawRequest& request) override;
-    void RepaintNow() override { ++repaints; }
-    std::uint8_t GetKeyBits() const override { return keyBits; }
-    void SetKeyBits(std::uint8_t value) override { keyBits = value; }
-    bool IsKeyReleased() const override { return keyReleased; }
-
-    // The column byte at (column, page), bit 0 the top row.
-    std::uint8_t Column(int column, int page) const { return pages[page][column]; }
-    bool Pixel(int x, int y) const { return (pages[y / 8][x] >> (y % 8)) & 1; }
-    // Bytes of page `page` from column `first`, `count` of them.
-    std::vector<std::uint8_t> Columns(int page, int first, int count) const;
-    void Fill(std::uint8_t value);
-
-    struct Run {
-        int column;
-        int page;
-        std::vector<std::uint8_t> bytes;
-    };
-    std::vector<Run> runs;
-    int repaints = 0;
-    std::array<std::array<std::uint8_t, 128>, 8> pages{};
-
-    std::uint8_t keyBits = 0;
-    bool keyReleased = false;
-};
+using Bytes = std::vector<std::uint8_t>;
 
 // A port fed from a byte queue; what the engine writes is collected. Safe to
 // feed from one thread while the reader thread drains it.
@@ -54,11 +32,17 @@ public:
     bool Write(const std::uint8_t* data, std::size_t length) override;
     void WaitForInput(int timeoutMs) override;
 
-    void Feed(const std::vector<std::uint8_t>& bytes);
+    void Feed(const Bytes& bytes);
     // Everything written so far, as one write per entry.
-    std::vector<std::vector<std::uint8_t>> Writes() const;
-    std::vector<std::uint8_t> TakeWritten();
+    std::vector<Bytes> Writes() const;
+    Bytes TakeWritten();
     std::size_t Queued() const;
+    // Waits until at least count writes have been made; false if limit
+    // passed first.
+    bool WaitForWrites(std::size_t count, std::chrono::milliseconds limit) const;
+    // Runs once, on the writing thread, right after the next write: a device
+    // on a line without transmission delay answering the reply at once.
+    void OnNextWrite(std::function<void()> hook);
 
     // Fault injection.
     std::atomic<bool> queryFails{false};
@@ -68,8 +52,10 @@ public:
 private:
     mutable std::mutex mutex_;
     std::condition_variable inputArrived_;
+    mutable std::condition_variable written_;
     std::deque<std::uint8_t> input_;
-    std::vector<std::vector<std::uint8_t>> writes_;
+    std::vector<Bytes> writes_;
+    std::function<void()> onNextWrite_;
 };
 
 // A clock that moves only when a test moves it.
@@ -84,22 +70,77 @@ private:
     std::atomic<std::uint32_t> now_;
 };
 
-// One engine with its three fakes, framed-reply mode, link enabled.
+// Every event the engine reported, in order.
+class EventLog : public LinkObserver {
+public:
+    void OnLinkEvent(const LinkEvent& event) override { events.push_back(event); }
+    std::vector<LinkEvent> Of(LinkEventKind kind) const;
+
+    std::vector<LinkEvent> events;
+};
+
+// Where one column run went: enough to compare the order and placement of
+// the runs an operation writes.
+struct RunPlace {
+    int column;
+    int page;
+    int length;
+    bool operator==(const RunPlace&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const RunPlace& run)
+{
+    return out << "{column " << run.column << ", page " << run.page << ", length " << run.length << "}";
+}
+
+// Logs every run the controller reports, with the bytes it left in display
+// memory at that moment.
+class RunLog : public RunListener {
+public:
+    explicit RunLog(const DisplayMemory& memory) : memory_(memory) {}
+    void RunWritten(const DisplayRect& area) override;
+
+    std::vector<RunPlace> Places() const;
+    void Clear() { runs.clear(); }
+
+    struct Run {
+        RunPlace place;
+        DisplayRect area;
+        Bytes bytes;
+    };
+    std::vector<Run> runs;
+
+private:
+    const DisplayMemory& memory_;
+};
+
+// A frame from the protocol's encoder, for data written as a brace list.
+inline Bytes Frame(std::uint8_t code, const Bytes& data, bool lastOfBlock = true)
+{
+    return EncodeFrame(code, data, lastOfBlock);
+}
+
+// Column bytes of one page of display memory, `count` of them from `first`.
+Bytes Columns(const DisplayMemory& memory, int page, int first, int count);
+
+using Pages = std::array<DisplayMemory::Page, kDisplayPages>;
+Pages PagesOf(const DisplayMemory& memory);
+
+// One engine on a queue port and a hand-driven clock: link enabled, framed
+// replies, every run logged.
 struct EngineFixture {
     EngineFixture();
-    // Feeds bytes to the port and lets the receiver take all of them.
-    void Receive(const std::vector<std::uint8_t>& bytes);
-    // Builds a frame with its checksum; lastOfBlock sets bit 7.
-    static std::vector<std::uint8_t> Frame(std::uint8_t code, const std::vector<std::uint8_t>& data,
-                                           bool lastOfBlock = true);
+    // Feeds bytes to the port and lets the receiver take them, one pass at a
+    // time, until it takes no more.
+    void Receive(const Bytes& bytes);
     // Receives a block and runs one tick; returns what was written.
-    std::vector<std::uint8_t> Exchange(const std::vector<std::uint8_t>& block);
+    Bytes Exchange(const Bytes& block);
+    const DisplayMemory& display() const { return engine.display(); }
 
-    LinkState state;
-    InMemoryView view;
     QueuePort port;
     ManualClock clock;
-    CPanelLink link;
+    PanelEngine engine{port, clock};
+    RunLog runs{engine.display()};
 };
 
 } // namespace quillon::testing
