@@ -20,8 +20,6 @@ namespace quillon {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 enum Step {
     kOpenStep = 1,
     kReadSettingsStep = 2,
@@ -109,15 +107,19 @@ int ConfigureTimeouts(int fd)
 
 void ReleaseDescriptor(int fd)
 {
+    // After a failed set-up step errno holds the reason for the caller; the
+    // release keeps it.
+    const int reason = errno;
     // Exclusive mode outlives the descriptor on some terminals; clear it so
     // the next open of the same device is not turned away.
     ioctl(fd, TIOCNXCL);
     close(fd);
+    errno = reason;
 }
 
-int MillisecondsUntil(SteadyClock::time_point deadline)
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
 {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
@@ -156,7 +158,7 @@ int SerialPort::OpenCommPort(const std::string& devicePath)
     // but root, and the lock turns away every other opener that asks for it,
     // root included. A file that is no terminal fails at step 2.
     if ((ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
+        ReleaseDescriptor(fd);
         return kOpenStep;
     }
     return Adopt(fd);
@@ -255,7 +257,8 @@ bool SerialPort::ReadByte(std::uint8_t& byte)
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t length)
 {
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kWriteBaseMs + kWriteMsPerByte * length);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteBaseMs + kWriteMsPerByte * length);
     const int fd = Borrow();
     if (fd < 0) {
         return false;
@@ -285,7 +288,7 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length)
 
 void SerialPort::WaitForInput(int timeoutMs)
 {
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::uint64_t generation = 0;
     int fd = -1;
     {
