@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "link/frame.h"
+#include "protocol/protocol.h"
 
 namespace quillon {
 namespace {
@@ -53,6 +53,18 @@ TEST(ReplyFrames, LongStatusFrame)
         const auto f = LongStatusFrame(static_cast<std::uint8_t>(status));
         ASSERT_EQ(f.back(), FrameChecksum(f.data(), f.size() - 1)) << status;
     }
+}
+
+TEST(Encoder, FramesCarryBit7OnlyWhenLastAndTheirChecksum)
+{
+    using Bytes = std::vector<std::uint8_t>;
+    const Bytes text{0x00, 0x00, 0x41};
+    EXPECT_EQ(EncodeFrame(kWriteString, text), (Bytes{0x81, 0x03, 0x00, 0x00, 0x41, 0xC6}));
+    EXPECT_EQ(EncodeFrame(kWriteString, text, false), (Bytes{0x01, 0x03, 0x00, 0x00, 0x41, 0x46}));
+    EXPECT_EQ(EncodeFrame(kReadSwitches, {}), (Bytes{0x85, 0x00, 0x86}));
+
+    const FrameContent frames[] = {{kWriteString, text}, {kReadSwitches, {0x00}}};
+    EXPECT_EQ(EncodeBlock(frames), (Bytes{0x01, 0x03, 0x00, 0x00, 0x41, 0x46, 0x85, 0x01, 0x00, 0x87}));
 }
 
 } // namespace

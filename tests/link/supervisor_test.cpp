@@ -3,15 +3,16 @@
 #include <functional>
 #include <vector>
 
-#include "link/frame.h"
 #include "tests/support/fakes.h"
 
 namespace quillon::testing {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-const Bytes kReadSwitches{0x85, 0x01, 0x00, 0x87};
+const Bytes kReadSwitchesBlock{0x85, 0x01, 0x00, 0x87};
+const Bytes kAnswer{0x05, 0x01, 0x00, 0x07};
+const Bytes kErrorAnswer{0x05, 0x01, 0x08, 0x0F};
+const Bytes kSilenceAnswer{0x05, 0x01, 0x01, 0x08};
+const Bytes kRequest(kSynchRequest.begin(), kSynchRequest.end());
 
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
@@ -29,191 +30,185 @@ protected:
     {
         for (std::uint32_t t = 0; t < ms; t += 10) {
             f.clock.Advance(10);
-            f.link.LinkTick();
+            f.engine.Tick();
         }
+        return f.port.TakeWritten();
+    }
+
+    Bytes Tick()
+    {
+        f.engine.Tick();
         return f.port.TakeWritten();
     }
 
     EngineFixture f;
 };
 
-TEST_F(SupervisorTest, OneFrameBlockIsAnsweredWithTheShortStatusFrame)
+TEST_F(SupervisorTest, OneFrameBlockIsAnsweredWithTheShortStatusFrameAndTheNextBlockToo)
 {
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x00, 0x07}));
-    EXPECT_EQ(f.state.work.blockComplete.load(), 0);
-    EXPECT_EQ(f.state.work.framesReceived.load(), 0);
-    EXPECT_EQ(f.state.work.rxIndex.load(), 0);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), kAnswer);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), kAnswer);
 }
 
 TEST_F(SupervisorTest, LatchedKeyTravelsInTheReply)
 {
-    f.view.keyBits = 4;
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x40, 0x47}));
+    f.engine.keys().Press(kKeyUp);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), (Bytes{0x05, 0x01, 0x40, 0x47}));
 }
 
 TEST_F(SupervisorTest, FramesOfABlockAreExecutedAsTheyArriveAndTheLastIsAnswered)
 {
-    const Bytes first{0x01, 0x03, 0x00, 0x00, 0x41, 0x46};
-    f.Receive(first);
-    f.link.LinkTick();
-    EXPECT_EQ(f.state.work.frameCursor, 6) << "the cursor steps over the first frame";
-    EXPECT_TRUE(f.port.TakeWritten().empty()) << "no reply before the block's last frame";
-    EXPECT_FALSE(f.view.runs.empty()) << "the first frame has already drawn";
+    f.Receive(Frame(kWriteString, {0x00, 0x00, 'A'}, false));
+    EXPECT_TRUE(Tick().empty()) << "no reply before the block's last frame";
+    EXPECT_EQ(f.runs.Places(), (std::vector<RunPlace>{{0, 0, 6}})) << "the first frame has already drawn";
 
-    f.Receive(kReadSwitches);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x00, 0x07}));
-    EXPECT_EQ(f.state.work.frameCursor, 0);
+    // The second frame is read where the first one ends.
+    f.Receive(Frame(kWriteArray, {20, 4, 0x3C}));
+    EXPECT_EQ(Tick(), kAnswer);
+    EXPECT_EQ(f.runs.Places(), (std::vector<RunPlace>{{0, 0, 6}, {20, 4, 1}}));
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), kAnswer) << "the next block is read from its start";
 }
 
 TEST_F(SupervisorTest, BlockEndingInFunctionCode14GetsTheLongStatusFrame)
 {
-    const Bytes block = EngineFixture::Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00});
-    f.view.keyBits = 1;
-    const Bytes expected{0x0E, 0x09, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0x28};
-    EXPECT_EQ(f.Exchange(block), expected);
-    for (std::size_t i = 0; i < 8; ++i) {
-        EXPECT_EQ(f.state.rxBuffer[i], 0) << "byte " << i;
-    }
+    const Bytes block = Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00});
+    f.engine.keys().Press(kKeyRight);
+    f.engine.keys().Release();
+    EXPECT_EQ(f.Exchange(block), (Bytes{0x0E, 0x09, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0x28}));
     // The next block in the same mode gets the short frame again.
-    f.view.keyBits = 0;
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x00, 0x07}));
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), kAnswer);
+}
+
+TEST_F(SupervisorTest, LongStatusReplyClearsTheBlockSoALaterErrorReplyIsShort)
+{
+    // A byte after the complete block is a receive error, answered on its
+    // own once the line is quiet; the block it followed is gone by then.
+    f.Receive(Concat({Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00}), {0x33}}));
+    EXPECT_EQ(Tick().size(), 12u);
+    EXPECT_EQ(TickFor(150), kErrorAnswer);
 }
 
 TEST_F(SupervisorTest, SwitchingToSingleByteRepliesAppliesToTheSameBlock)
 {
-    const Bytes block = EngineFixture::Frame(kSetContrastAndReplyMode, {0x20, 0xFF, 0xFF});
+    const Bytes block = Frame(kSetContrastAndReplyMode, {0x20, 0xFF, 0xFF});
     EXPECT_EQ(f.Exchange(block), (Bytes{0x00}));
-    f.view.keyBits = 8;
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x80}));
-    EXPECT_EQ(f.state.synchNotRequired.load(), 1) << "the synch flag is the settings' alone";
+    f.engine.keys().Press(kKeyDown);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), (Bytes{0x80}));
+    EXPECT_FALSE(f.engine.synchRequired()) << "the synch flag is the settings' alone";
 }
 
 TEST_F(SupervisorTest, ChecksumErrorReachesTheDevice)
 {
     EXPECT_EQ(f.Exchange({0x85, 0x01, 0x00, 0x88}), (Bytes{0x05, 0x01, 0x01, 0x08}));
     // Error bits are cleared by the reply.
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x00, 0x07}));
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), kAnswer);
 }
 
 TEST_F(SupervisorTest, ReceiveErrorIsAnsweredOnlyAfterMoreThan120MsOfQuiet)
 {
-    f.view.keyBits = 2;
+    f.engine.keys().Press(kKeyLeft);
+    const std::uint32_t lastByte = f.clock.NowMs();
     f.Receive({0x00}); // bad function code
-    const std::uint32_t lastByte = f.state.lastRxTick.load();
     f.clock.Set(lastByte + 120);
-    f.link.LinkTick();
-    EXPECT_TRUE(f.port.TakeWritten().empty()) << "120 ms is not yet more than 120 ms";
+    EXPECT_TRUE(Tick().empty()) << "120 ms is not yet more than 120 ms";
     f.clock.Set(lastByte + 121);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x28, 0x2F}));
-    EXPECT_EQ(f.state.rxErrors.load(), 0);
-    EXPECT_EQ(f.state.lastRxTick.load(), 0u);
-    EXPECT_EQ(f.state.work.rxIndex.load(), 0);
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x20, 0x27})) << "the link works again";
+    EXPECT_EQ(Tick(), (Bytes{0x05, 0x01, 0x28, 0x2F}));
+    EXPECT_TRUE(TickFor(1000).empty()) << "the error is answered once";
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), (Bytes{0x05, 0x01, 0x20, 0x27})) << "the link works again";
 }
 
 TEST_F(SupervisorTest, ByteBetweenTheLastFrameAndTheReplyCausesASecondErrorReply)
 {
-    f.Receive(Concat({kReadSwitches, {0x33}}));
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x00, 0x07}));
-    EXPECT_EQ(f.state.rxErrors.load(), kRxByteDuringCompleteBlock) << "the reply does not clear receive errors";
-    EXPECT_EQ(TickFor(150), (Bytes{0x05, 0x01, 0x08, 0x0F}));
+    f.Receive(Concat({kReadSwitchesBlock, {0x33}}));
+    EXPECT_EQ(Tick(), kAnswer);
+    EXPECT_EQ(TickFor(150), kErrorAnswer) << "the reply does not clear receive errors";
 }
 
 TEST_F(SupervisorTest, ErrorReplyAfterAFullFrameAndOverflowIsTheShortFrame)
 {
-    // A 120-byte frame without bit 7 leaves the cursor one past the buffer;
-    // the error reply must not read there.
-    f.Receive(EngineFixture::Frame(kWriteArray, Bytes(117, 0x0F), false));
-    f.link.LinkTick();
-    EXPECT_EQ(f.state.work.frameCursor, 120);
+    // A 120-byte frame without bit 7 leaves the processing one past the
+    // buffer; the error reply must not read there.
+    f.Receive(EncodeFrame(kWriteArray, Bytes(117, 0x0F), false));
+    Tick();
     f.Receive({0x8E});
-    EXPECT_EQ(TickFor(150), (Bytes{0x05, 0x01, 0x08, 0x0F}));
+    EXPECT_EQ(TickFor(150), kErrorAnswer);
 }
 
 TEST_F(SupervisorTest, SilenceShowsCommunicationsErrorOnceEvery10001Ms)
 {
-    f.view.keyBits = 4;
-    f.link.LinkTick(); // the first tick starts the silence clock
-    const std::uint32_t start = f.state.lastRxTick.load();
-    ASSERT_NE(start, 0u);
+    f.engine.keys().Press(kKeyUp);
+    const std::uint32_t start = f.clock.NowMs();
+    f.engine.Tick(); // the first tick starts the silence clock
     f.clock.Set(start + 10000);
-    f.link.LinkTick();
-    EXPECT_TRUE(f.port.TakeWritten().empty());
-    EXPECT_TRUE(f.view.runs.empty());
+    EXPECT_TRUE(Tick().empty());
+    EXPECT_TRUE(f.runs.runs.empty());
 
     f.clock.Set(start + 10001);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x01, 0x08})) << "exactly 0x01, even with a key held";
-    EXPECT_FALSE(f.view.runs.empty());
-    bool page3Drawn = false;
-    for (int column = 0; column < 128; ++column) {
-        page3Drawn = page3Drawn || f.view.Column(column, 3) != 0;
-    }
-    EXPECT_TRUE(page3Drawn) << "the message is drawn on pages 3 and 4";
-    EXPECT_EQ(f.link.needSync, 1u);
+    EXPECT_EQ(Tick(), kSilenceAnswer) << "exactly 0x01, even with a key held";
+    EngineFixture reference;
+    reference.engine.controller().PutString("Communications Error", 11, 4, true);
+    EXPECT_EQ(PagesOf(f.display()), PagesOf(reference.display())) << "the message is drawn on pages 3 and 4";
+    EXPECT_NE(Columns(f.display(), 3, 0, 128), Bytes(128, 0));
 
     // It repeats: the next tick restarts the clock.
-    f.view.runs.clear();
     EXPECT_EQ(TickFor(10000), Bytes{});
-    EXPECT_EQ(TickFor(20), (Bytes{0x05, 0x01, 0x01, 0x08}));
+    EXPECT_EQ(TickFor(20), kSilenceAnswer);
 }
 
 TEST_F(SupervisorTest, SilenceReplyIsTheBareByteInSingleByteModeAndNeverTheLongFrame)
 {
-    f.Exchange(EngineFixture::Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00}));
-    f.link.LinkTick();
-    EXPECT_EQ(TickFor(10020), (Bytes{0x05, 0x01, 0x01, 0x08}));
-    f.state.replyMode = kSingleByteReplyMode;
+    f.Exchange(Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00}));
+    f.engine.Tick();
+    EXPECT_EQ(TickFor(10020), kSilenceAnswer);
+    f.Exchange(Frame(kSetContrastAndReplyMode, {0x20, 0xFF, 0xFF}));
     EXPECT_EQ(TickFor(10020), (Bytes{0x01}));
 }
 
 TEST_F(SupervisorTest, SilenceTimeOutWorksAcrossClockWrapAround)
 {
     f.clock.Set(0xFFFFFF00u);
-    f.link.LinkTick();
+    f.engine.Tick();
     f.clock.Set(0xFFFFFF00u + 10000u); // wrapped past zero
-    f.link.LinkTick();
-    EXPECT_TRUE(f.port.TakeWritten().empty());
+    EXPECT_TRUE(Tick().empty());
     f.clock.Advance(1);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x01, 0x08}));
+    EXPECT_EQ(Tick(), kSilenceAnswer);
 }
 
 TEST_F(SupervisorTest, SynchRequestsEvery2001MsUntilAGoodFrame)
 {
-    f.state.synchNotRequired = 0;
-    f.state.replyMode = kSingleByteReplyMode;
-    const Bytes request(kSynchRequest.begin(), kSynchRequest.end());
-    const std::uint32_t constructed = f.link.lastSyncTick;
+    const std::uint32_t constructed = f.clock.NowMs();
+    f.engine.SetSynchRequired(true);
 
     f.clock.Set(constructed + 2000);
-    f.link.LinkTick();
-    EXPECT_TRUE(f.port.TakeWritten().empty());
+    EXPECT_TRUE(Tick().empty());
     f.clock.Set(constructed + 2001);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), request);
+    EXPECT_EQ(Tick(), kRequest);
     f.clock.Advance(2000);
-    f.link.LinkTick();
-    EXPECT_TRUE(f.port.TakeWritten().empty());
+    EXPECT_TRUE(Tick().empty());
     f.clock.Advance(1);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), request);
+    EXPECT_EQ(Tick(), kRequest);
 
-    // A frame with a bad checksum does not count as synchronised.
-    EXPECT_EQ(f.Exchange({0x85, 0x01, 0x00, 0x00}), (Bytes{0x01}));
-    EXPECT_EQ(f.link.needSync, 1u);
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x00}));
-    EXPECT_EQ(f.link.needSync, 0u);
+    // Blocks whose frames all fail, or whose good frame follows a failing one
+    // in the same block, do not count as synchronised.
+    Bytes badChecksum = Frame(kReadSwitches, {0x00}, false);
+    badChecksum.back() ^= 0xFF;
+    const std::pair<Bytes, Bytes> unsynchronised[] = {
+        {{0x85, 0x01, 0x00, 0x00}, {0x01}},
+        {Frame(kWritePreDefStr, {}), {0x08}},
+        {Concat({badChecksum, kReadSwitchesBlock}), {0x01}},
+    };
+    for (const auto& [block, reply] : unsynchronised) {
+        EXPECT_EQ(f.Exchange(block), reply);
+        EXPECT_EQ(TickFor(2010), kRequest) << "requests go on";
+    }
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), (Bytes{0x00}));
     EXPECT_EQ(TickFor(9000), Bytes{}) << "no requests once synchronised";
     // After a silence time-out they start again.
     const Bytes afterSilence = TickFor(3100);
     ASSERT_FALSE(afterSilence.empty());
     EXPECT_EQ(afterSilence.front(), 0x01) << "the silence reply comes first";
-    ASSERT_GE(afterSilence.size(), 1 + request.size());
-    EXPECT_EQ(Bytes(afterSilence.begin() + 1, afterSilence.begin() + 1 + request.size()), request);
+    ASSERT_GE(afterSilence.size(), 1 + kRequest.size());
+    EXPECT_EQ(Bytes(afterSilence.begin() + 1, afterSilence.begin() + 1 + kRequest.size()), kRequest);
 }
 
 TEST_F(SupervisorTest, NoSynchRequestsWhenNotRequired)
@@ -223,144 +218,128 @@ TEST_F(SupervisorTest, NoSynchRequestsWhenNotRequired)
 
 TEST_F(SupervisorTest, PausedLinkDoesNothing)
 {
-    f.state.synchNotRequired = 0;
-    f.view.keyBits = 2;
-    f.Receive(kReadSwitches);
-    f.state.linkEnabled = 0;
+    f.engine.SetSynchRequired(true);
+    f.engine.keys().Press(kKeyLeft);
+    f.Receive(Frame(kWriteArray, {0, 0, 0xFF}));
+    f.engine.SetLinkEnabled(false);
     EXPECT_EQ(TickFor(15000), Bytes{});
-    EXPECT_EQ(f.state.status, 0) << "key bits are not copied";
-    EXPECT_EQ(f.state.work.framesProcessed, 0);
-    f.state.linkEnabled = 1;
-    f.link.LinkTick();
-    const Bytes request(kSynchRequest.begin(), kSynchRequest.end());
-    EXPECT_EQ(f.port.TakeWritten(), Concat({request, {0x05, 0x01, 0x20, 0x27}}))
+    EXPECT_TRUE(f.runs.runs.empty()) << "no frame is carried out, no silence message drawn";
+    f.engine.SetLinkEnabled(true);
+    EXPECT_EQ(Tick(), Concat({kRequest, {0x20}}))
         << "on resume the overdue request goes out, then the held block is answered";
+    EXPECT_EQ(f.runs.Places(), (std::vector<RunPlace>{{0, 0, 1}}));
 }
 
 TEST_F(SupervisorTest, KeyLatchIsReleasedOnlyAfterAReplyWithTheButtonUp)
 {
-    f.view.keyBits = 2;
-    f.view.keyReleased = false;
-    EXPECT_EQ(f.Exchange(kReadSwitches)[2], 0x20);
-    EXPECT_EQ(f.view.keyBits, 2) << "a held key stays latched";
-    f.view.keyReleased = true;
-    EXPECT_EQ(f.Exchange(kReadSwitches)[2], 0x20) << "a released key is still reported once";
-    EXPECT_EQ(f.view.keyBits, 0);
-    EXPECT_EQ(f.Exchange(kReadSwitches)[2], 0x00);
+    KeyLatch& keys = f.engine.keys();
+    keys.Press(kKeyLeft);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock)[2], 0x20);
+    EXPECT_EQ(keys.bits(), kKeyLeft) << "a held key stays latched";
+    keys.Release();
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock)[2], 0x20) << "a released key is still reported once";
+    EXPECT_EQ(keys.bits(), 0);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock)[2], 0x00);
+    // A press beside the keys keeps whatever is latched.
+    keys.Press(kKeyDown);
+    keys.Press(0);
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock)[2], 0x80);
 }
 
-TEST_F(SupervisorTest, FailedWriteStillResetsTheBlock)
+TEST_F(SupervisorTest, FailedWriteStillReleasesTheBlock)
 {
     f.port.writeFails = true;
-    f.Exchange(kReadSwitches);
-    EXPECT_EQ(f.state.work.blockComplete.load(), 0);
-    EXPECT_EQ(f.state.work.framesReceived.load(), 0);
+    f.Exchange(kReadSwitchesBlock);
     f.port.writeFails = false;
-    EXPECT_EQ(f.Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x00, 0x07}));
+    EXPECT_EQ(f.Exchange(kReadSwitchesBlock), kAnswer);
 }
 
-// A view that lets the device finish the block while the first frame is
-// being drawn, as the reader thread can.
-class ReceivingView : public InMemoryView {
+// A run listener that lets the device finish the block while the first frame
+// is being drawn, as the reader thread can.
+class ReceivingRunLog : public RunListener {
 public:
-    void RepaintNow() override
+    void RunWritten(const DisplayRect&) override
     {
-        InMemoryView::RepaintNow();
-        if (onRepaint) {
-            auto hook = std::move(onRepaint);
-            onRepaint = nullptr;
+        if (onRun) {
+            auto hook = std::move(onRun);
+            onRun = nullptr;
             hook();
         }
     }
-    std::function<void()> onRepaint;
+    std::function<void()> onRun;
 };
 
-TEST(SupervisorConcurrency, FramesCompletedDuringProcessingAreTakenInTheSameTick)
+TEST_F(SupervisorTest, FramesCompletedDuringProcessingAreTakenInTheSameTick)
 {
-    LinkState state;
-    ReceivingView view;
-    QueuePort port;
-    ManualClock clock;
-    CPanelLink link(state, view, port, clock);
-    state.linkEnabled = 1;
-    auto receiveAll = [&] {
-        while (link.ReceivePass() == ReceiveResult::ByteHandled) {
-        }
-    };
-    port.Feed(EngineFixture::Frame(kBlankArea, {0x00}, false));
-    receiveAll();
-    view.onRepaint = [&] {
-        port.Feed(kReadSwitches);
-        receiveAll();
-    };
-    link.LinkTick();
-    EXPECT_EQ(port.TakeWritten(), (Bytes{0x05, 0x01, 0x00, 0x07}));
+    ReceivingRunLog listener;
+    f.engine.SetRunListener(&listener);
+    f.Receive(Frame(kBlankArea, {0x00}, false));
+    listener.onRun = [this] { f.Receive(kReadSwitchesBlock); };
+    EXPECT_EQ(Tick(), kAnswer);
 }
 
 // A device on a line without transmission delay (a program on a virtual
-// port) sends its next block the moment the reply reaches it; the reader
-// takes those bytes before the write has even returned.
-class AnsweringPort : public QueuePort {
-public:
-    bool Write(const std::uint8_t* data, std::size_t length) override
-    {
-        const bool written = QueuePort::Write(data, length);
-        if (onWrite) {
-            auto hook = std::move(onWrite);
-            onWrite = nullptr;
-            hook();
-        }
-        return written;
-    }
-    std::function<void()> onWrite;
-};
-
-TEST(SupervisorConcurrency, BlockSentTheMomentTheReplyArrivesIsTaken)
+// port) sends its next block the moment the reply reaches it; the receiver
+// takes those bytes before the write has even returned. Whether the reply
+// answered a block or a receive error, the next block is stored from its
+// start and answered, with the key that is held.
+TEST_F(SupervisorTest, BlockSentTheMomentTheReplyArrivesIsTaken)
 {
-    LinkState state;
-    InMemoryView view;
-    AnsweringPort port;
-    ManualClock clock;
-    CPanelLink link(state, view, port, clock);
-    state.linkEnabled = 1;
-    auto receiveAll = [&] {
-        while (link.ReceivePass() == ReceiveResult::ByteHandled) {
+    struct Case {
+        const char* name;
+        Bytes first;
+        std::uint32_t quietMs;
+        std::uint8_t firstStatus;
+        // A block is answered in the tick it arrives in; an error reply is
+        // sent by a time-out, after which the tick takes no more frames.
+        int ticks;
+    };
+    const Case cases[] = {
+        {"after a block", kReadSwitchesBlock, 0, 0x40, 1},
+        {"after a receive error", {0x00}, 121, 0x48, 2},
+    };
+    const auto shortFrame = [](std::uint8_t status) {
+        const auto frame = ShortStatusFrame(status);
+        return Bytes(frame.begin(), frame.end());
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineFixture line;
+        line.engine.keys().Press(kKeyUp);
+        line.Receive(c.first);
+        line.clock.Advance(c.quietMs);
+        line.port.OnNextWrite([&line] { line.Receive(kReadSwitchesBlock); });
+        for (int tick = 0; tick < c.ticks; ++tick) {
+            line.engine.Tick();
         }
-    };
-    port.Feed(kReadSwitches);
-    receiveAll();
-    port.onWrite = [&] {
-        port.Feed(kReadSwitches);
-        receiveAll();
-    };
-    link.LinkTick();
-    EXPECT_EQ(state.rxErrors.load(), 0) << "the next block is no protocol error";
-    EXPECT_EQ(port.TakeWritten(), Concat({{0x05, 0x01, 0x00, 0x07}, {0x05, 0x01, 0x00, 0x07}}))
-        << "both blocks are answered";
+        EXPECT_EQ(line.port.Writes(), (std::vector<Bytes>{shortFrame(c.firstStatus), shortFrame(0x40)}))
+            << "both are answered";
+        line.port.TakeWritten();
+        for (int tick = 0; tick < 20; ++tick) {
+            line.clock.Advance(10);
+            line.engine.Tick();
+        }
+        EXPECT_TRUE(line.port.TakeWritten().empty()) << "the next block is no protocol error";
+    }
 }
 
 TEST_F(SupervisorTest, InjectedFrameIsProcessedLikeAReceivedOne)
 {
-    const std::uint8_t data[] = {0x00};
-    EXPECT_EQ(f.link.InjectFrame(kWriteString, data, 1), 0x83);
-    EXPECT_EQ(f.state.rxBuffer[0], 0x81);
-    EXPECT_EQ(f.state.rxBuffer[1], 0x01);
-    EXPECT_EQ(f.state.rxBuffer[2], 0x00);
-    EXPECT_EQ(f.state.rxBuffer[3], 0x83);
-    EXPECT_EQ(f.state.work.rxIndex.load(), 4);
-    EXPECT_EQ(f.state.work.rxFrameStart.load(), 4);
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x08, 0x0F})) << "WRITE STRING needs three data bytes";
+    const Bytes tooShort{0x00};
+    EXPECT_EQ(f.engine.InjectFrame(kWriteString, tooShort), 0x83);
+    EXPECT_EQ(Tick(), kErrorAnswer) << "WRITE STRING needs three data bytes";
 
-    const std::uint8_t text[] = {0x00, 0x00, 'A', 'B'};
-    EXPECT_EQ(f.link.InjectFrame(kWriteString, text, 4), 0x09);
-    const Bytes expected{0x81, 0x04, 0x00, 0x00, 0x41, 0x42, 0x09};
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(f.state.rxBuffer[i], expected[i]) << i;
-    }
-    f.link.LinkTick();
-    EXPECT_EQ(f.port.TakeWritten(), (Bytes{0x05, 0x01, 0x00, 0x07}));
-    EXPECT_EQ(f.view.Columns(0, 0, 6), (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00})) << "the text is drawn";
+    EventLog log;
+    f.engine.SetObserver(&log);
+    const Bytes text{0x00, 0x00, 'A', 'B'};
+    EXPECT_EQ(f.engine.InjectFrame(kWriteString, text), 0x09);
+    EXPECT_EQ(Tick(), kAnswer);
+    const auto executed = log.Of(LinkEventKind::FrameExecuted);
+    ASSERT_EQ(executed.size(), 1u);
+    EXPECT_EQ(Bytes(executed[0].bytes().begin(), executed[0].bytes().end()),
+              (Bytes{0x81, 0x04, 0x00, 0x00, 0x41, 0x42, 0x09}));
+    EXPECT_TRUE(executed[0].injected);
+    EXPECT_EQ(Columns(f.display(), 0, 0, 6), (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00})) << "the text is drawn";
 }
 
 } // namespace
