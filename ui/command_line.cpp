@@ -1,8 +1,22 @@
 #include "ui/command_line.h"
 
+#include <QCommandLineParser>
+
+#include "ui/version.h"
+
 namespace quillon {
 
 namespace {
+
+// Command identifiers are 16-bit.
+constexpr int kMaxCommandId = 0xFFFF;
+
+// An hour is already far more than any screen needs to be drawn.
+constexpr double kMaxScreenshotDelaySeconds = 3600;
+
+const QString kVirtualPort = QStringLiteral("virtual-port");
+const QStringList kValueOptions{QStringLiteral("port"), QStringLiteral("send-command"), QStringLiteral("screenshot"),
+                                QStringLiteral("screenshot-after")};
 
 CommandLine Failed(const QString& error)
 {
@@ -12,101 +26,109 @@ CommandLine Failed(const QString& error)
     return failed;
 }
 
-// Command identifiers are 16-bit.
-constexpr int kMaxCommandId = 0xFFFF;
+void AddOptions(QCommandLineParser& parser)
+{
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    for (const char* flag : {"version", "demo", "reply-on-tick"}) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
+    }
+    // --virtual-port takes its link as a value, see JoinVirtualPortLink.
+    for (const QString& name : kValueOptions + QStringList{kVirtualPort}) {
+        parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
+    }
+}
 
-// An hour is already far more than any screen needs to be drawn.
-constexpr double kMaxScreenshotDelaySeconds = 3600;
+// The parser knows no option whose value may be left out. So the link that
+// follows --virtual-port (an argument not starting with '-') is joined to it
+// here, and a bare --virtual-port is given an empty value. The value of
+// another option is never taken for one.
+QStringList JoinVirtualPortLink(QStringList arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i].startsWith(QStringLiteral("--")) && kValueOptions.contains(arguments[i].mid(2))) {
+            ++i;
+        } else if (arguments[i] == QStringLiteral("--") + kVirtualPort) {
+            const bool linkFollows = i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1Char('-'));
+            arguments[i] += QLatin1Char('=') + (linkFollows ? arguments.takeAt(i + 1) : QString());
+        }
+    }
+    return arguments;
+}
+
+// Checks and takes the values that are numbers; an error text for the first
+// that is wrong.
+QString TakeNumbers(const QCommandLineParser& parser, CommandLine& result)
+{
+    bool isNumber = false;
+    if (parser.isSet(QStringLiteral("send-command"))) {
+        result.commandId = parser.value(QStringLiteral("send-command")).toInt(&isNumber);
+        if (!isNumber || result.commandId < 1 || result.commandId > kMaxCommandId) {
+            return QStringLiteral("--send-command needs a command identifier from 1 to %1").arg(kMaxCommandId);
+        }
+        result.action = CommandLine::Action::SendCommand;
+    }
+    if (parser.isSet(QStringLiteral("screenshot-after"))) {
+        const double seconds = parser.value(QStringLiteral("screenshot-after")).toDouble(&isNumber);
+        if (!isNumber || !(seconds >= 0 && seconds <= kMaxScreenshotDelaySeconds)) {
+            return QStringLiteral("--screenshot-after needs a number of seconds from 0 to %1")
+                .arg(kMaxScreenshotDelaySeconds);
+        }
+        result.screenshotDelayMs = qRound(seconds * 1000);
+    } else if (result.demo) {
+        result.screenshotDelayMs = kDemoScreenshotDelayMs;
+    }
+    return {};
+}
+
+// What is wrong with the options given together, if anything.
+QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
+{
+    if (parser.isSet(QStringLiteral("port")) && result.portPath.isEmpty()) {
+        return QStringLiteral("--port needs the path of a serial device");
+    }
+    if (parser.isSet(QStringLiteral("screenshot")) && result.screenshotPath.isEmpty()) {
+        return QStringLiteral("--screenshot needs a file name");
+    }
+    if (parser.isSet(QStringLiteral("screenshot-after")) && result.screenshotPath.isEmpty()) {
+        return QStringLiteral("--screenshot-after goes with --screenshot FILE");
+    }
+    if (!result.portPath.isEmpty() && result.virtualPort) {
+        return QStringLiteral("--port and --virtual-port cannot be used together");
+    }
+    if (result.demo && (!result.portPath.isEmpty() || result.virtualPort)) {
+        return QStringLiteral("--demo makes its own port; it cannot be used with --port or --virtual-port");
+    }
+    return {};
+}
 
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments)
 {
+    QCommandLineParser parser;
+    AddOptions(parser);
+    if (!parser.parse(QStringList{QStringLiteral("quillon")} + JoinVirtualPortLink(arguments))) {
+        return Failed(parser.errorText());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return Failed(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+    }
     CommandLine result;
-    bool sendCommand = false;
-    bool screenshotDelayGiven = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        const qsizetype equals = argument.indexOf(QLatin1Char('='));
-        const QString name = argument.startsWith(QStringLiteral("--")) && equals > 0 ? argument.left(equals) : argument;
-        const bool hasInlineValue = name.size() != argument.size();
-        const QString inlineValue = hasInlineValue ? argument.mid(equals + 1) : QString();
-        const bool nextIsValue = i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1Char('-'));
-        // The value of an option that must have one: inline or the next argument.
-        const auto requiredValue = [&](QString& value) {
-            if (hasInlineValue) {
-                value = inlineValue;
-            } else if (i + 1 < arguments.size()) {
-                value = arguments[++i];
-            }
-            return !value.isEmpty();
-        };
-
-        if (name == QStringLiteral("--help") || name == QStringLiteral("-h")) {
-            result.action = CommandLine::Action::Help;
-            return result;
-        }
-        if (name == QStringLiteral("--version")) {
-            result.action = CommandLine::Action::Version;
-            return result;
-        }
-        if (name == QStringLiteral("--port")) {
-            if (!requiredValue(result.portPath)) {
-                return Failed(QStringLiteral("--port needs the path of a serial device"));
-            }
-        } else if (name == QStringLiteral("--virtual-port")) {
-            result.virtualPort = true;
-            if (hasInlineValue) {
-                result.virtualLink = inlineValue;
-            } else if (nextIsValue) {
-                result.virtualLink = arguments[++i];
-            }
-        } else if (name == QStringLiteral("--send-command")) {
-            QString value;
-            bool isNumber = false;
-            const int id = requiredValue(value) ? value.toInt(&isNumber) : 0;
-            if (!isNumber || id < 1 || id > kMaxCommandId) {
-                return Failed(
-                    QStringLiteral("--send-command needs a command identifier from 1 to %1").arg(kMaxCommandId));
-            }
-            sendCommand = true;
-            result.commandId = id;
-        } else if (name == QStringLiteral("--demo")) {
-            result.demo = true;
-        } else if (name == QStringLiteral("--screenshot")) {
-            if (!requiredValue(result.screenshotPath)) {
-                return Failed(QStringLiteral("--screenshot needs a file name"));
-            }
-        } else if (name == QStringLiteral("--screenshot-after")) {
-            QString value;
-            bool isNumber = false;
-            const double seconds = requiredValue(value) ? value.toDouble(&isNumber) : 0;
-            if (!isNumber || !(seconds >= 0 && seconds <= kMaxScreenshotDelaySeconds)) {
-                return Failed(QStringLiteral("--screenshot-after needs a number of seconds from 0 to %1")
-                                  .arg(kMaxScreenshotDelaySeconds));
-            }
-            result.screenshotDelayMs = qRound(seconds * 1000);
-            screenshotDelayGiven = true;
-        } else {
-            return Failed(QStringLiteral("unknown option '%1'").arg(argument));
-        }
+    result.portPath = parser.value(QStringLiteral("port"));
+    result.virtualPort = parser.isSet(kVirtualPort);
+    result.virtualLink = parser.value(kVirtualPort);
+    result.demo = parser.isSet(QStringLiteral("demo"));
+    result.replyOnTick = parser.isSet(QStringLiteral("reply-on-tick"));
+    result.screenshotPath = parser.value(QStringLiteral("screenshot"));
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        result.action = parser.isSet(QStringLiteral("help")) ? CommandLine::Action::Help : CommandLine::Action::Version;
+        return result;
     }
-    if (!result.portPath.isEmpty() && result.virtualPort) {
-        return Failed(QStringLiteral("--port and --virtual-port cannot be used together"));
+    QString error = TakeNumbers(parser, result);
+    if (error.isEmpty()) {
+        error = Conflict(parser, result);
     }
-    if (result.demo && (!result.portPath.isEmpty() || result.virtualPort)) {
-        return Failed(QStringLiteral("--demo makes its own port; it cannot be used with --port or --virtual-port"));
-    }
-    if (screenshotDelayGiven && result.screenshotPath.isEmpty()) {
-        return Failed(QStringLiteral("--screenshot-after goes with --screenshot FILE"));
-    }
-    if (result.demo && !screenshotDelayGiven) {
-        result.screenshotDelayMs = kDemoScreenshotDelayMs;
-    }
-    if (sendCommand) {
-        result.action = CommandLine::Action::SendCommand;
-    }
-    return result;
+    return error.isEmpty() ? result : Failed(error);
 }
 
 QString HelpText()
@@ -128,6 +150,8 @@ QString HelpText()
                           "                         32806 Send Packet dialog, 32792 Comms Port dialog,\n"
                           "                         32808 Synch. Required, 32810 Save Settings,\n"
                           "                         32800 About box\n"
+                          "  --reply-on-tick        answer each block on the next 10 ms tick instead of\n"
+                          "                         as soon as it is complete\n"
                           "  --screenshot FILE      save a picture of the window to FILE once it is\n"
                           "                         shown, print where it went, and exit\n"
                           "  --screenshot-after SECONDS\n"
@@ -147,7 +171,7 @@ QString HelpText()
 
 QString VersionText()
 {
-    return QStringLiteral("Quillon Version 1.2.1.1\n");
+    return VersionLine() + QLatin1Char('\n');
 }
 
 } // namespace quillon

@@ -21,6 +21,8 @@ struct CommandLine {
     int commandId = 0;
     // --demo: a virtual port with the demo device on its far end.
     bool demo = false;
+    // --reply-on-tick: blocks are answered on the 10 ms tick only.
+    bool replyOnTick = false;
     // --screenshot FILE: save the window's picture once shown, then end.
     QString screenshotPath;
     // --screenshot-after SECONDS: how long after showing the window the

@@ -6,7 +6,7 @@
 
 #include <QFile>
 
-#include "ui/main_frame.h"
+#include "ui/main_window.h"
 
 namespace quillon {
 
@@ -34,20 +34,23 @@ PortTarget DemoMode::Target() const
     return PortTarget::Virtual(QFile::decodeName(port_.DevicePath().c_str()));
 }
 
-int DemoMode::Start(CMainFrame& frame)
+int DemoMode::Start(MainWindow& window)
 {
     error_.clear();
     errno = 0;
     const int failedStep = device_.Start(port_.DevicePath());
+    // Read at once, before any other call can change it: the reason belongs
+    // to the failed set-up step.
+    const int reason = errno;
     if (failedStep != 0) {
-        const int error = errno;
-        error_ = QStringLiteral("the demo device cannot use %1 (set-up step %2 failed%3)")
-                     .arg(Target().path)
-                     .arg(failedStep)
-                     .arg(error != 0 ? QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)) : QString());
+        error_ =
+            QStringLiteral("the demo device cannot use %1 (set-up step %2 failed%3)")
+                .arg(Target().path)
+                .arg(failedStep)
+                .arg(reason != 0 ? QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(reason)) : QString());
         return failedStep;
     }
-    connect(&frame, &CMainFrame::closed, this, &DemoMode::Stop, Qt::UniqueConnection);
+    connect(&window, &MainWindow::closed, this, &DemoMode::Stop, Qt::UniqueConnection);
     return 0;
 }
 

@@ -9,7 +9,7 @@
 
 namespace quillon {
 
-class CMainFrame;
+class MainWindow;
 
 // `quillon --demo`: a virtual port for the run with the demo device on its far
 // end, so the panel has a device to follow on a machine without any hardware.
@@ -27,13 +27,13 @@ public:
     // Makes the virtual port; false with the reason in ErrorText().
     bool CreatePort();
     const VirtualPort& port() const { return port_; }
-    // The port the main frame opens for the run.
+    // The port the main window opens for the run.
     PortTarget Target() const;
 
     // Starts the device on the port's far end and ties its end to the
-    // frame's close. Returns 0, or the number of the port set-up step that
+    // window's close. Returns 0, or the number of the port set-up step that
     // failed on the device's side, with the reason in ErrorText().
-    int Start(CMainFrame& frame);
+    int Start(MainWindow& window);
     void Stop();
     bool IsRunning() const { return device_.IsRunning(); }
     demo::DemoStatus Status() const { return device_.Status(); }

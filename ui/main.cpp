@@ -1,4 +1,4 @@
-#include "ui/corvane_app.h"
+#include "ui/application.h"
 
 int main(int argc, char* argv[])
 {

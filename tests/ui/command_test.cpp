@@ -12,7 +12,7 @@
 #include "tests/ui/ui_fakes.h"
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
-#include "ui/send_packet_dlg.h"
+#include "ui/send_packet_dialog.h"
 
 namespace quillon::testing {
 namespace {
@@ -26,6 +26,7 @@ struct ParseCase {
     bool virtualPort;
     QString virtualLink;
     int commandId;
+    bool replyOnTick = false;
 };
 
 TEST(CommandLineTest, ParsesTheProgramsOptions)
@@ -37,6 +38,10 @@ TEST(CommandLineTest, ParsesTheProgramsOptions)
         {{"--virtual-port"}, Action::Run, {}, true, {}, 0},
         {{"--virtual-port", "/tmp/panel"}, Action::Run, {}, true, "/tmp/panel", 0},
         {{"--virtual-port", "--screenshot", "x.png"}, Action::Run, {}, true, {}, 0},
+        {{"--virtual-port=/tmp/panel"}, Action::Run, {}, true, "/tmp/panel", 0},
+        {{"--virtual-port", "/tmp/panel", "--reply-on-tick"}, Action::Run, {}, true, "/tmp/panel", 0, true},
+        {{"--port", "--virtual-port"}, Action::Run, "--virtual-port", false, {}, 0},
+        {{"--reply-on-tick"}, Action::Run, {}, false, {}, 0, true},
         {{"--send-command", "32806"}, Action::SendCommand, {}, false, {}, 32806},
         {{"--send-command=32792"}, Action::SendCommand, {}, false, {}, 32792},
         {{"--port", "/dev/x", "--help"}, Action::Help, "/dev/x", false, {}, 0},
@@ -49,6 +54,8 @@ TEST(CommandLineTest, ParsesTheProgramsOptions)
         {{"--port", "/dev/x", "--virtual-port"}, Action::Error, {}, false, {}, 0},
         {{"--maximise"}, Action::Error, {}, false, {}, 0},
         {{"stray"}, Action::Error, {}, false, {}, 0},
+        {{"--virtual-port", "/tmp/panel", "stray"}, Action::Error, {}, false, {}, 0},
+        {{"--port="}, Action::Error, {}, false, {}, 0},
     };
     for (const ParseCase& c : cases) {
         const CommandLine parsed = ParseCommandLine(c.arguments);
@@ -62,6 +69,7 @@ TEST(CommandLineTest, ParsesTheProgramsOptions)
         EXPECT_EQ(parsed.virtualPort, c.virtualPort) << name;
         EXPECT_EQ(parsed.virtualLink, c.virtualLink) << name;
         EXPECT_EQ(parsed.commandId, c.commandId) << name;
+        EXPECT_EQ(parsed.replyOnTick, c.replyOnTick) << name;
     }
     EXPECT_EQ(ParseCommandLine({"--screenshot", "shot.png"}).screenshotPath, QStringLiteral("shot.png"));
 }
@@ -105,7 +113,7 @@ TEST(CommandLineTest, ParsesTheDemoAndWhenItsScreenshotIsTaken)
 }
 
 // A private runtime directory, so the command socket is this test's alone.
-class CommandSocketTest : public FrameTest {
+class CommandSocketTest : public WindowTest {
 protected:
     void SetUp() override
     {
@@ -129,16 +137,16 @@ TEST_F(CommandSocketTest, SocketLivesInTheUsersRuntimeDirectory)
 
 TEST_F(CommandSocketTest, SendCommandOpensTheSendPacketDialogOfTheRunningProgram)
 {
-    auto frame = MakeFrame();
-    CommandServer server(&CMainFrame::IsCommand);
+    auto window = MakeWindow();
+    CommandServer server(&MainWindow::IsCommand);
     ASSERT_TRUE(server.Listen(CommandSocketPath()));
-    QObject::connect(&server, &CommandServer::commandReceived, frame.get(), &CMainFrame::OnCommand,
+    QObject::connect(&server, &CommandServer::commandReceived, window.get(), &MainWindow::OnCommand,
                      Qt::QueuedConnection);
 
     bool sendPacketOpened = false;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (auto* dialog = qobject_cast<CSendPacketDlg*>(QApplication::activeModalWidget())) {
+        if (auto* dialog = qobject_cast<SendPacketDialog*>(QApplication::activeModalWidget())) {
             sendPacketOpened = true;
             dialog->reject();
         }
@@ -157,7 +165,7 @@ TEST_F(CommandSocketTest, UnknownCommandsAndAMissingProgramAreReported)
     EXPECT_EQ(nobody.exitCode, 1);
     EXPECT_TRUE(nobody.err.contains(QStringLiteral("no running Quillon"))) << nobody.err.toStdString();
 
-    CommandServer server(&CMainFrame::IsCommand);
+    CommandServer server(&MainWindow::IsCommand);
     ASSERT_TRUE(server.Listen(CommandSocketPath()));
     QSignalSpy received(&server, &CommandServer::commandReceived);
     const ProgramRun unknown = RunProgram({"--send-command", "123"}, environment);
@@ -168,9 +176,9 @@ TEST_F(CommandSocketTest, UnknownCommandsAndAMissingProgramAreReported)
 
 TEST_F(CommandSocketTest, OnlyOneRunningProgramOwnsTheSocket)
 {
-    CommandServer first(&CMainFrame::IsCommand);
+    CommandServer first(&MainWindow::IsCommand);
     ASSERT_TRUE(first.Listen(CommandSocketPath()));
-    CommandServer second(&CMainFrame::IsCommand);
+    CommandServer second(&MainWindow::IsCommand);
     EXPECT_FALSE(second.Listen(CommandSocketPath()));
 }
 
@@ -199,15 +207,18 @@ TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndFails)
     EXPECT_TRUE(unreachable.err.contains(QStringLiteral(":97"))) << unreachable.err.toStdString();
 }
 
-TEST(ProgramTest, HelpNamesEveryOption)
+TEST(ProgramTest, HelpNamesEveryOptionAndVersionShowsTheVersion)
 {
     const ProgramRun run = RunProgram({"--help"}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option :
-         {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--screenshot FILE",
+         {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--reply-on-tick", "--screenshot FILE",
           "--screenshot-after SECONDS", "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
         EXPECT_TRUE(run.out.contains(QString::fromLatin1(option))) << option;
     }
+    const ProgramRun version = RunProgram({"--version"}, QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, QStringLiteral("Quillon Version 1.2.1.1\n"));
 }
 
 TEST(ProgramTest, VirtualPortPrintsItsPathAndTheWindowComesUp)

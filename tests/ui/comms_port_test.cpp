@@ -4,36 +4,37 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include "serial/serial_port.h"
 #include "serial/virtual_port.h"
 #include "tests/ui/ui_fakes.h"
-#include "ui/comms_port_dlg.h"
+#include "ui/comms_port_dialog.h"
 
 namespace quillon::testing {
 namespace {
 
 const QString kCheckLine = QStringLiteral("\r\nCheck correct COM port has been selected");
 
-class CommsPortTest : public FrameTest {
+class CommsPortTest : public WindowTest {
 protected:
     void SetUp() override
     {
-        frame = MakeFrame();
+        window = MakeWindow();
         port.opened.clear();
         port.calls.clear();
         port.linkEnabledAtOpen.clear();
     }
 
     // The user picks entry `index` from the list.
-    static void Choose(CCommsPort& dialog, int index)
+    static void Choose(CommsPortDialog& dialog, int index)
     {
         dialog.portList()->setCurrentIndex(index);
         emit dialog.portList()->activated(index);
     }
 
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(CommsPortTest, ListsCom1ToCom256ThenTheSerialDevicesFound)
@@ -44,8 +45,8 @@ TEST_F(CommsPortTest, ListsCom1ToCom256ThenTheSerialDevicesFound)
         QFile file(devices.filePath(QString::fromLatin1(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
-    auto deviceFrame = MakeFrame(std::nullopt, devices.path());
-    CCommsPort dialog(*deviceFrame);
+    auto deviceWindow = MakeWindow(std::nullopt, devices.path());
+    CommsPortDialog dialog(*deviceWindow);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Select Comms Port"));
     ExpectTextsFit(dialog);
     QComboBox* list = dialog.portList();
@@ -62,16 +63,16 @@ TEST_F(CommsPortTest, ListsCom1ToCom256ThenTheSerialDevicesFound)
 
 TEST_F(CommsPortTest, PreselectsTheCurrentPort)
 {
-    frame->SetComPort(3);
-    EXPECT_EQ(CCommsPort(*frame).portList()->currentText(), QStringLiteral("COM3:"));
+    window->SetComPort(3);
+    EXPECT_EQ(CommsPortDialog(*window).portList()->currentText(), QStringLiteral("COM3:"));
 
-    frame->SetComPort(257);
-    CCommsPort outOfRange(*frame);
+    window->SetComPort(257);
+    CommsPortDialog outOfRange(*window);
     EXPECT_EQ(outOfRange.portList()->currentIndex(), -1);
     EXPECT_TRUE(outOfRange.pathField()->text().isEmpty());
 
-    frame->SetCurrentPort(PortTarget::Device(QStringLiteral("/tmp/panel-link")));
-    CCommsPort typed(*frame);
+    window->SetCurrentPort(PortTarget::Device(QStringLiteral("/tmp/panel-link")));
+    CommsPortDialog typed(*window);
     EXPECT_EQ(typed.portList()->currentIndex(), -1);
     EXPECT_EQ(typed.pathField()->text(), QStringLiteral("/tmp/panel-link"));
 }
@@ -79,22 +80,22 @@ TEST_F(CommsPortTest, PreselectsTheCurrentPort)
 TEST_F(CommsPortTest, OkWithAFailingPortReportsTheStepStoresTheNumberAndResumesTheLink)
 {
     port.failStep = 1;
-    std::vector<std::uint8_t> linkEnabledDuringMessage;
-    messages.whileShown = [&] { linkEnabledDuringMessage.push_back(state.linkEnabled); };
-    CCommsPort dialog(*frame);
+    std::vector<bool> linkEnabledDuringMessage;
+    messages.whileShown = [&] { linkEnabledDuringMessage.push_back(engine.linkEnabled()); };
+    CommsPortDialog dialog(*window);
     Choose(dialog, 6);
     dialog.accept();
 
     EXPECT_EQ(port.calls, (std::vector<QString>{"close", "open"}));
     ASSERT_EQ(port.opened.size(), 1u);
     EXPECT_EQ(port.opened[0], PortTarget::Com(7));
-    EXPECT_EQ(port.linkEnabledAtOpen[0], 0);
+    EXPECT_FALSE(port.linkEnabledAtOpen[0]);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].first, MessageIcon::Error);
     EXPECT_EQ(messages.shown[0].second, QStringLiteral("Error Initialising COM Port7 - Error 1") + kCheckLine);
-    EXPECT_EQ(linkEnabledDuringMessage, std::vector<std::uint8_t>{0});
-    EXPECT_EQ(frame->GetComPort(), 7);
-    EXPECT_EQ(state.linkEnabled, 1);
+    EXPECT_EQ(linkEnabledDuringMessage, std::vector<bool>{false});
+    EXPECT_EQ(window->GetComPort(), 7);
+    EXPECT_TRUE(engine.linkEnabled());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
@@ -103,7 +104,7 @@ TEST_F(CommsPortTest, EveryFailedStepIsNamedInTheMessage)
     for (int step = 1; step <= 5; ++step) {
         port.failStep = step;
         messages.shown.clear();
-        CCommsPort dialog(*frame);
+        CommsPortDialog dialog(*window);
         Choose(dialog, 255);
         dialog.accept();
         ASSERT_EQ(messages.shown.size(), 1u);
@@ -115,56 +116,69 @@ TEST_F(CommsPortTest, EveryFailedStepIsNamedInTheMessage)
 
 TEST_F(CommsPortTest, OkWithTheSamePortReopensItQuietly)
 {
-    CCommsPort dialog(*frame);
+    CommsPortDialog dialog(*window);
     dialog.accept();
     EXPECT_EQ(port.calls, (std::vector<QString>{"close", "open"}));
     EXPECT_EQ(port.opened.at(0), PortTarget::Com(1));
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(CommsPortTest, NoSelectionMeansPortZero)
+TEST_F(CommsPortTest, WithoutAPortChosenOkIsDisabledAndDoesNothing)
 {
-    frame->SetComPort(0);
-    port.failStep = 1;
-    CCommsPort dialog(*frame);
+    window->SetComPort(257);
+    CommsPortDialog dialog(*window);
+    EXPECT_FALSE(dialog.okButton()->isEnabled()) << "the stored port is not in the list";
+
+    Choose(dialog, 2);
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    QTest::keyClicks(dialog.pathField(), QStringLiteral("/dev/x"));
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    // Cleared again: neither the list nor the field names a port.
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(dialog.pathField(), Qt::Key_Backspace);
+    }
+    EXPECT_EQ(dialog.SelectedPort(), std::nullopt);
+    EXPECT_FALSE(dialog.okButton()->isEnabled());
+
+    QTest::keyClick(&dialog, Qt::Key_Return);
     dialog.accept();
-    EXPECT_EQ(port.opened.at(0), PortTarget::Com(0));
-    EXPECT_EQ(messages.shown.at(0).second, QStringLiteral("Error Initialising COM Port0 - Error 1") + kCheckLine);
-    EXPECT_EQ(frame->GetComPort(), 0);
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(port.calls.empty());
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(window->CurrentPort(), PortTarget::Com(257));
 }
 
 TEST_F(CommsPortTest, CancelChangesNothing)
 {
-    frame->SetComPort(4);
-    CCommsPort dialog(*frame);
+    window->SetComPort(4);
+    CommsPortDialog dialog(*window);
     Choose(dialog, 9);
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_TRUE(port.calls.empty());
-    EXPECT_EQ(frame->GetComPort(), 4);
-    EXPECT_EQ(state.linkEnabled, 1);
+    EXPECT_EQ(window->GetComPort(), 4);
+    EXPECT_TRUE(engine.linkEnabled());
 }
 
 TEST_F(CommsPortTest, TypedDevicePathIsOpenedStoredAndReopenedAtTheNextStart)
 {
-    frame->OnCommand(CMainFrame::kSaveSettingsCommand);
+    window->OnCommand(MainWindow::kSaveSettingsCommand);
     {
-        CCommsPort dialog(*frame);
+        CommsPortDialog dialog(*window);
         QTest::keyClicks(dialog.pathField(), QStringLiteral("/dev/serial/by-id/usb-panel"));
         EXPECT_EQ(dialog.portList()->currentIndex(), -1) << "typing clears the list's choice";
         dialog.accept();
     }
     EXPECT_EQ(port.opened.at(0), PortTarget::Device(QStringLiteral("/dev/serial/by-id/usb-panel")));
-    EXPECT_EQ(frame->GetComPort(), 1);
-    frame->close();
+    EXPECT_EQ(window->GetComPort(), 1);
+    window->close();
 
-    LinkState fresh;
-    FakePortControl freshPort(fresh);
-    CMainFrame next(FrameContext{fresh, freshPort, clock, messages, std::nullopt, {}});
-    EXPECT_EQ(freshPort.opened.at(0), PortTarget::Device(QStringLiteral("/dev/serial/by-id/usb-panel")));
+    PanelRig fresh;
+    MainWindow next(fresh.Context(messages));
+    EXPECT_EQ(fresh.port.opened.at(0), PortTarget::Device(QStringLiteral("/dev/serial/by-id/usb-panel")));
 
     // Choosing a COM entry again drops the stored path.
-    CCommsPort back(next);
+    CommsPortDialog back(next);
     Choose(back, 1);
     back.accept();
     EXPECT_EQ(next.CurrentPort(), PortTarget::Com(2));
@@ -172,7 +186,7 @@ TEST_F(CommsPortTest, TypedDevicePathIsOpenedStoredAndReopenedAtTheNextStart)
 
 TEST_F(CommsPortTest, PickingAnEntryClearsTheTypedPath)
 {
-    CCommsPort dialog(*frame);
+    CommsPortDialog dialog(*window);
     QTest::keyClicks(dialog.pathField(), QStringLiteral("/dev/pts/9"));
     Choose(dialog, 2);
     EXPECT_TRUE(dialog.pathField()->text().isEmpty());
@@ -182,8 +196,8 @@ TEST_F(CommsPortTest, PickingAnEntryClearsTheTypedPath)
 TEST_F(CommsPortTest, VirtualPortOfTheRunIsListedLastAndPreselected)
 {
     const PortTarget virtualPort = PortTarget::Virtual(QStringLiteral("/dev/pts/7"));
-    auto virtualFrame = MakeFrame(virtualPort);
-    CCommsPort dialog(*virtualFrame);
+    auto virtualWindow = MakeWindow(virtualPort);
+    CommsPortDialog dialog(*virtualWindow);
     EXPECT_EQ(dialog.portList()->currentIndex(), dialog.portList()->count() - 1);
     EXPECT_EQ(dialog.portList()->currentText(), QStringLiteral("Virtual port /dev/pts/7"));
     EXPECT_EQ(dialog.SelectedPort(), virtualPort);

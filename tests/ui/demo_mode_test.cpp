@@ -1,5 +1,12 @@
 // `quillon --demo`: the demo device on the far end of the run's virtual port,
 // driving the real window.
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -9,9 +16,9 @@
 #include "serial/serial_port.h"
 #include "tests/demo/panel_pictures.h"
 #include "tests/ui/ui_fakes.h"
-#include "ui/corvane_app.h"
-#include "ui/corvane_view.h"
+#include "ui/application.h"
 #include "ui/demo_mode.h"
+#include "ui/panel_widget.h"
 
 namespace quillon::testing {
 namespace {
@@ -19,7 +26,7 @@ namespace {
 // Generous: the device draws its menu in a fraction of a second, but the
 // machine may be busy.
 constexpr int kDeadlineMs = 15000;
-constexpr QPoint kDisplayInView{80, 118};
+constexpr QPoint kDisplayInView = PanelWidget::kDisplayRect.topLeft();
 // The lower half of the round middle key.
 constexpr QPoint kDownKey{140, 228};
 
@@ -34,7 +41,7 @@ bool ShowsPicture(const QImage& image, QPoint origin, const Pages& pages)
                     return false;
                 }
                 const bool ink = ((pages[page][column] >> bit) & 1) != 0;
-                const QRgb expected = ink ? CCorvaneView::kDisplayInk : CCorvaneView::kDisplayBackground;
+                const QRgb expected = ink ? PanelWidget::kDisplayInk : PanelWidget::kDisplayBackground;
                 if ((image.pixel(pixel) & RGB_MASK) != (expected & RGB_MASK)) {
                     return false;
                 }
@@ -47,32 +54,51 @@ bool ShowsPicture(const QImage& image, QPoint origin, const Pages& pages)
 TEST(DemoModeTest, TheWindowShowsTheDemosMenuFollowsItsKeysAndClosingStopsTheDevice)
 {
     SettingsSandbox settings;
-    LinkState state;
     ManualClock clock;
     RecordingMessages messages;
     DemoMode demo;
     ASSERT_TRUE(demo.CreatePort()) << demo.ErrorText().toStdString();
     SerialPort serialPort;
     SerialPortControl portControl(serialPort, &demo.port());
-    auto* application = static_cast<CCorvaneApp*>(QCoreApplication::instance());
-    const auto frame = application->InitInstance(FrameContext{state, portControl, clock, messages, demo.Target(), {}});
-    ASSERT_EQ(demo.Start(*frame), 0) << demo.ErrorText().toStdString();
+    PanelEngine engine(serialPort, clock);
+    auto* application = static_cast<Application*>(QCoreApplication::instance());
+    const auto window = application->ShowMainWindow(WindowContext{engine, portControl, messages, demo.Target(), {}});
+    ASSERT_EQ(demo.Start(*window), 0) << demo.ErrorText().toStdString();
     EXPECT_TRUE(demo.IsRunning());
 
-    const auto shows = [&](int menuIndex) {
-        return ShowsPicture(frame->view()->displayImage(), QPoint(0, 0), PictureOf(MenuAt(menuIndex)));
-    };
+    const auto shows = [&](int menuIndex) { return PagesOf(engine.display()) == PictureOf(MenuAt(menuIndex)); };
     EXPECT_TRUE(QTest::qWaitFor([&] { return shows(0); }, kDeadlineMs));
-    QTest::mouseClick(frame->view(), Qt::LeftButton, {}, kDownKey);
+    QTest::mouseClick(window->panel(), Qt::LeftButton, {}, kDownKey);
     EXPECT_TRUE(QTest::qWaitFor([&] { return shows(1); }, kDeadlineMs));
+    EXPECT_TRUE(ShowsPicture(window->panel()->panelImage(), kDisplayInView, PictureOf(MenuAt(1))));
 
     const demo::DemoStatus status = demo.Status();
     EXPECT_EQ(status.errorReplies, 0u);
     EXPECT_EQ(status.keyPresses, 1u);
     EXPECT_TRUE(messages.shown.empty());
 
-    EXPECT_TRUE(frame->close());
+    EXPECT_TRUE(window->close());
     EXPECT_FALSE(demo.IsRunning());
+}
+
+TEST(DemoModeTest, ADeviceEndLockedBySomeoneElseIsReportedWithTheReason)
+{
+    SettingsSandbox settings;
+    PanelRig rig;
+    RecordingMessages messages;
+    MainWindow window(rig.Context(messages));
+    DemoMode demo;
+    ASSERT_TRUE(demo.CreatePort()) << demo.ErrorText().toStdString();
+    const int holder = open(demo.port().DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    EXPECT_EQ(demo.Start(window), 1);
+    EXPECT_FALSE(demo.IsRunning());
+    const QString reason = QString::fromLocal8Bit(std::strerror(EWOULDBLOCK));
+    EXPECT_TRUE(demo.ErrorText().endsWith(QStringLiteral("(set-up step 1 failed: %1)").arg(reason)))
+        << demo.ErrorText().toStdString();
+    close(holder);
 }
 
 TEST(DemoModeTest, ADemoScreenshotRunPicturesTheMenuSaysWhereAndEnds)
@@ -92,8 +118,8 @@ TEST(DemoModeTest, ADemoScreenshotRunPicturesTheMenuSaysWhereAndEnds)
 
     // The window is the menu bar above the panel.
     const QImage picture(shot);
-    ASSERT_EQ(picture.width(), CCorvaneView::kPanelSize.width());
-    const int menuBarHeight = picture.height() - CCorvaneView::kPanelSize.height();
+    ASSERT_EQ(picture.width(), PanelWidget::kPanelSize.width());
+    const int menuBarHeight = picture.height() - PanelWidget::kPanelSize.height();
     ASSERT_GT(menuBarHeight, 0);
     EXPECT_TRUE(ShowsPicture(picture, kDisplayInView + QPoint(0, menuBarHeight), PictureOf(MenuAt(0))));
 }

@@ -5,19 +5,26 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "link/frame.h"
 #include "tests/support/fakes.h"
 #include "tests/ui/ui_fakes.h"
 #include "ui/dialog_units.h"
-#include "ui/send_packet_dlg.h"
+#include "ui/send_packet_dialog.h"
 
 namespace quillon::testing {
 namespace {
 
-using Dlg = CSendPacketDlg;
+using Dlg = SendPacketDialog;
 
+// The dialog over an engine without a reader thread, which takes each
+// injected frame as soon as it may.
 class SendPacketTest : public ::testing::Test {
 public:
+    SendPacketTest()
+    {
+        engine.SetLinkEnabled(true);
+        engine.SetObserver(&events);
+    }
+
     QComboBox* List(int id) const { return static_cast<QComboBox*>(dialog.GetDlgItem(id)); }
     QComboBox* Data(int d) const { return List(Dlg::kFirstDataListId + d - 1); }
     QCheckBox* Box(int id) const { return static_cast<QCheckBox*>(dialog.GetDlgItem(id)); }
@@ -49,17 +56,28 @@ public:
         return enabled;
     }
 
-    std::vector<std::uint8_t> Buffer(std::size_t count) const
+    // Ticks until the engine has taken every frame sent; the frames it took,
+    // in order, since the last call.
+    std::vector<Bytes> Executed()
     {
-        std::vector<std::uint8_t> bytes;
-        for (std::size_t i = 0; i < count; ++i) {
-            bytes.push_back(engine.state.rxBuffer[i]);
+        std::size_t taken = 0;
+        do {
+            taken = events.Of(LinkEventKind::FrameExecuted).size();
+            engine.Tick();
+        } while (events.Of(LinkEventKind::FrameExecuted).size() != taken);
+        std::vector<Bytes> frames;
+        for (const LinkEvent& event : events.Of(LinkEventKind::FrameExecuted)) {
+            frames.emplace_back(event.bytes().begin(), event.bytes().end());
         }
-        return bytes;
+        events.events.clear();
+        return frames;
     }
 
-    EngineFixture engine;
-    Dlg dialog{engine.link};
+    QueuePort port;
+    ManualClock clock;
+    PanelEngine engine{port, clock};
+    EventLog events;
+    Dlg dialog{engine};
 };
 
 TEST_F(SendPacketTest, OpensWithFunctionCodeOneLengthOneAndChecksumThree)
@@ -197,17 +215,15 @@ TEST_F(SendPacketTest, ChecksumRuleCountsEveryDataListAndTheCodeWithoutBitSeven)
 TEST_F(SendPacketTest, SendRightAfterOpeningInjectsTheFrameAndTheDeviceSeesItRejected)
 {
     dialog.OnSend();
-    EXPECT_EQ(Buffer(4), (std::vector<std::uint8_t>{0x81, 0x01, 0x00, 0x83}));
     EXPECT_EQ(List(Dlg::kChecksumListId)->currentText(), QStringLiteral("0X83"));
-    const DisplayWork& work = engine.state.work;
-    EXPECT_EQ(work.rxIndex, 4);
-    EXPECT_EQ(work.rxFrameStart, 4);
-    EXPECT_EQ(work.frameCursor, 0);
-    EXPECT_EQ(work.framesReceived, 1);
-    EXPECT_EQ(work.framesProcessed, 0);
-
-    engine.link.LinkTick();
-    EXPECT_EQ(engine.port.TakeWritten(), (std::vector<std::uint8_t>{0x05, 0x01, 0x08, 0x0F})) << "length too short";
+    EXPECT_EQ(engine.receiver().framesReceived(), 1u) << "taken at once with no reader thread";
+    engine.Tick();
+    const std::vector<LinkEvent> taken = events.Of(LinkEventKind::FrameExecuted);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(Bytes(taken[0].bytes().begin(), taken[0].bytes().end()), (Bytes{0x81, 0x01, 0x00, 0x83}));
+    EXPECT_TRUE(taken[0].injected);
+    EXPECT_FALSE(taken[0].executed);
+    EXPECT_EQ(port.TakeWritten(), (Bytes{0x05, 0x01, 0x08, 0x0F})) << "length too short";
 }
 
 TEST_F(SendPacketTest, ArrayFormCarriesTheChosenLengthAndData)
@@ -219,7 +235,7 @@ TEST_F(SendPacketTest, ArrayFormCarriesTheChosenLengthAndData)
     ChooseData(3, 0x30);
     ChooseData(4, 0x40); // beyond the length: not sent
     dialog.OnSend();
-    EXPECT_EQ(Buffer(7), (std::vector<std::uint8_t>{0x82, 0x03, 0x10, 0x20, 0x30, 0xE6, 0x00}));
+    EXPECT_EQ(Executed(), (std::vector<Bytes>{{0x82, 0x03, 0x10, 0x20, 0x30, 0xE6}}));
     EXPECT_EQ(dialog.checksumValue(), 0xE6);
 }
 
@@ -228,13 +244,12 @@ TEST_F(SendPacketTest, StringFormCarriesTwoDataBytesAndTheText)
     Box(Dlg::kWriteStringBoxId)->click();
     QTest::keyClicks(TextField(), QStringLiteral("AB"));
     dialog.OnSend();
-    EXPECT_EQ(Buffer(7), (std::vector<std::uint8_t>{0x81, 0x04, 0x00, 0x00, 0x41, 0x42, 0x09}));
-    EXPECT_EQ(engine.state.work.rxIndex, 7);
+    EXPECT_EQ(Executed(), (std::vector<Bytes>{{0x81, 0x04, 0x00, 0x00, 0x41, 0x42, 0x09}}));
 
     TextField()->clear();
     ChooseData(1, 0x03);
     dialog.OnSend();
-    EXPECT_EQ(Buffer(5), (std::vector<std::uint8_t>{0x81, 0x02, 0x03, 0x00, 0x87}));
+    EXPECT_EQ(Executed(), (std::vector<Bytes>{{0x81, 0x02, 0x03, 0x00, 0x87}}));
 }
 
 TEST_F(SendPacketTest, WriteStringCheckedButCodeTwoSendsTheArrayForm)
@@ -245,7 +260,7 @@ TEST_F(SendPacketTest, WriteStringCheckedButCodeTwoSendsTheArrayForm)
     EXPECT_TRUE(Box(Dlg::kWriteStringBoxId)->isChecked());
     EXPECT_FALSE(Box(Dlg::kWriteStringBoxId)->isEnabled());
     dialog.OnSend();
-    EXPECT_EQ(Buffer(4), (std::vector<std::uint8_t>{0x82, 0x01, 0x00, 0x84}));
+    EXPECT_EQ(Executed(), (std::vector<Bytes>{{0x82, 0x01, 0x00, 0x84}}));
 }
 
 TEST_F(SendPacketTest, HandChosenChecksumIsReplacedByTheComputedOne)
@@ -253,7 +268,7 @@ TEST_F(SendPacketTest, HandChosenChecksumIsReplacedByTheComputedOne)
     Box(Dlg::kAutoChecksumBoxId)->click();
     Choose(Dlg::kChecksumListId, 0x55);
     dialog.OnSend();
-    EXPECT_EQ(Buffer(4), (std::vector<std::uint8_t>{0x81, 0x01, 0x00, 0x83}));
+    EXPECT_EQ(Executed(), (std::vector<Bytes>{{0x81, 0x01, 0x00, 0x83}}));
     EXPECT_EQ(List(Dlg::kChecksumListId)->currentIndex(), 0x83);
 }
 
@@ -266,13 +281,15 @@ TEST_F(SendPacketTest, TextFieldTakesAtMostWhatFitsTheReceiveBuffer)
     EXPECT_EQ(TextField()->text().size(), 115);
 
     dialog.OnSend();
-    EXPECT_EQ(engine.state.rxBuffer[1], 117);
-    EXPECT_EQ(engine.state.work.rxIndex, 120);
-    std::vector<std::uint8_t> frame = Buffer(119);
-    EXPECT_EQ(engine.state.rxBuffer[119], FrameChecksum(frame.data(), frame.size()));
+    const std::vector<Bytes> frames = Executed();
+    ASSERT_EQ(frames.size(), 1u);
+    const Bytes& frame = frames[0];
+    ASSERT_EQ(frame.size(), 120u);
+    EXPECT_EQ(frame[1], 117);
+    EXPECT_EQ(frame[119], FrameChecksum(frame.data(), 119));
 }
 
-TEST_F(SendPacketTest, SendTwiceOverwritesTheStartOfTheBuffer)
+TEST_F(SendPacketTest, FramesSentBeforeATickAreEachAnsweredInTurn)
 {
     ChooseFunctionCode(2);
     ChooseLength(3);
@@ -280,16 +297,15 @@ TEST_F(SendPacketTest, SendTwiceOverwritesTheStartOfTheBuffer)
     ChooseLength(1);
     ChooseData(1, 0x7F);
     dialog.OnSend();
-    EXPECT_EQ(Buffer(4), (std::vector<std::uint8_t>{0x82, 0x01, 0x7F, 0x03}));
-    EXPECT_EQ(engine.state.work.rxIndex, 4);
-    EXPECT_EQ(engine.state.work.framesReceived, 1);
+    EXPECT_EQ(Executed(), (std::vector<Bytes>{{0x82, 0x03, 0x00, 0x00, 0x00, 0x86}, {0x82, 0x01, 0x7F, 0x03}}));
+    EXPECT_EQ(port.Writes().size(), 2u);
 }
 
 TEST_F(SendPacketTest, EnterSendsAndKeepsTheDialogOpenEscapeCloses)
 {
     dialog.show();
     QTest::keyClick(&dialog, Qt::Key_Return);
-    EXPECT_EQ(engine.state.work.framesReceived, 1);
+    EXPECT_EQ(engine.receiver().framesReceived(), 1u);
     EXPECT_TRUE(dialog.isVisible());
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_FALSE(dialog.isVisible());
@@ -301,7 +317,7 @@ TEST_F(SendPacketTest, OpensBesideThePanel)
     QWidget panel;
     panel.move(40, 60);
     panel.resize(302, 305);
-    Dlg placed(engine.link, &panel);
+    Dlg placed(engine, &panel);
     EXPECT_EQ(placed.pos(), panel.mapToGlobal(QPoint(DialogUnits(DialogFont()).X(200), 0)));
 }
 

@@ -22,7 +22,7 @@ int FakePortControl::Open(const PortTarget& target)
 {
     calls.push_back(QStringLiteral("open"));
     opened.push_back(target);
-    linkEnabledAtOpen.push_back(state_.linkEnabled.load());
+    linkEnabledAtOpen.push_back(engine_.linkEnabled());
     return failStep;
 }
 
@@ -82,11 +82,10 @@ void ExpectTextsFit(const QWidget& dialog)
     }
 }
 
-std::unique_ptr<CMainFrame> FrameTest::MakeFrame(std::optional<PortTarget> runPort, const QString& deviceDirectory)
+std::unique_ptr<MainWindow> WindowTest::MakeWindow(std::optional<PortTarget> runPort, const QString& deviceDirectory)
 {
-    return std::make_unique<CMainFrame>(
-        FrameContext{state, port, clock, messages, std::move(runPort),
-                     deviceDirectory.isEmpty() ? emptyDeviceDirectory.path() : deviceDirectory});
+    return std::make_unique<MainWindow>(rig.Context(
+        messages, std::move(runPort), deviceDirectory.isEmpty() ? emptyDeviceDirectory.path() : deviceDirectory));
 }
 
 ProgramRun RunProgram(const QStringList& arguments, const QProcessEnvironment& environment)

@@ -13,9 +13,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "link/link_state.h"
+#include "link/panel_engine.h"
 #include "tests/support/fakes.h"
-#include "ui/main_frame.h"
+#include "ui/main_window.h"
 #include "ui/message_sink.h"
 #include "ui/port_control.h"
 
@@ -31,24 +31,40 @@ public:
     std::function<void()> whileShown;
 };
 
-// A port that opens whatever it is told to, or fails at a chosen step, and
-// remembers what it was asked and whether the link was running then.
+// A port control over a queue port that opens whatever it is told to, or
+// fails at a chosen step, and remembers what it was asked and whether the
+// engine's link was enabled then.
 class FakePortControl : public PortControl {
 public:
-    explicit FakePortControl(const LinkState& state) : state_(state) {}
+    FakePortControl(PanelPort& port, const PanelEngine& engine) : port_(port), engine_(engine) {}
 
-    PanelPort& Port() override { return port; }
+    PanelPort& Port() override { return port_; }
     int Open(const PortTarget& target) override;
     void Close() override { calls.push_back(QStringLiteral("close")); }
 
-    QueuePort port;
     int failStep = 0;
     std::vector<PortTarget> opened;
-    std::vector<std::uint8_t> linkEnabledAtOpen;
+    std::vector<bool> linkEnabledAtOpen;
     std::vector<QString> calls;
 
 private:
-    const LinkState& state_;
+    PanelPort& port_;
+    const PanelEngine& engine_;
+};
+
+// An engine on a queue port and a hand-driven clock, with the port control a
+// main window opens that port through.
+struct PanelRig {
+    WindowContext Context(MessageSink& messages, std::optional<PortTarget> runPort = std::nullopt,
+                          const QString& deviceDirectory = QString())
+    {
+        return WindowContext{engine, port, messages, std::move(runPort), deviceDirectory};
+    }
+
+    QueuePort queue;
+    ManualClock clock;
+    PanelEngine engine{queue, clock};
+    FakePortControl port{queue, engine};
 };
 
 // Points the settings at a private directory for the life of the object.
@@ -88,16 +104,16 @@ struct ProgramRun {
 // process keeps its event loop going.
 ProgramRun RunProgram(const QStringList& arguments, const QProcessEnvironment& environment);
 
-// A main frame over fakes, with its settings in a sandbox.
-class FrameTest : public ::testing::Test {
+// A main window over fakes, with its settings in a sandbox.
+class WindowTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CMainFrame> MakeFrame(std::optional<PortTarget> runPort = std::nullopt,
-                                          const QString& deviceDirectory = QString());
+    std::unique_ptr<MainWindow> MakeWindow(std::optional<PortTarget> runPort = std::nullopt,
+                                           const QString& deviceDirectory = QString());
 
     SettingsSandbox settings;
-    LinkState state;
-    FakePortControl port{state};
-    ManualClock clock;
+    PanelRig rig;
+    PanelEngine& engine = rig.engine;
+    FakePortControl& port = rig.port;
     RecordingMessages messages;
     QTemporaryDir emptyDeviceDirectory;
 };

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/corvane_app.h"
+#include "ui/application.h"
 
 // The widgets need the application object; listing the tests does not, so
 // the list can be taken without any display.
@@ -10,6 +10,6 @@ int main(int argc, char** argv)
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();
     }
-    quillon::CCorvaneApp application(argc, argv);
+    quillon::Application application(argc, argv);
     return RUN_ALL_TESTS();
 }

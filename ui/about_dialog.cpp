@@ -1,14 +1,15 @@
-#include "ui/about_dlg.h"
+#include "ui/about_dialog.h"
 
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 
 #include "ui/dialog_units.h"
+#include "ui/version.h"
 
 namespace quillon {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
 {
     const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("About Quillon"), 192, 65);
 
@@ -17,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     picture->setGeometry(units.Rect(2, 13, 57, 20));
 
-    auto* version = new QLabel(QStringLiteral("Quillon Version 1.2.1.1"), this);
+    auto* version = new QLabel(VersionLine(), this);
     version->setGeometry(units.Rect(69, 18, 103, 8));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

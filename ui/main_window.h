@@ -6,24 +6,21 @@
 #include <QMainWindow>
 #include <QString>
 
-#include "link/engine_interfaces.h"
-#include "link/link_state.h"
+#include "link/panel_engine.h"
 #include "ui/message_sink.h"
 #include "ui/port_control.h"
 
 class QAction;
-class QMenu;
 
 namespace quillon {
 
-class CCorvaneDoc;
-class CCorvaneView;
+class PanelWidget;
 
-// What the main frame works with; all of it outlives the frame.
-struct FrameContext {
-    LinkState& state;
+// What the main window works with; all of it outlives the window. The engine
+// talks through the port control's port.
+struct WindowContext {
+    PanelEngine& engine;
     PortControl& port;
-    Clock& clock;
     MessageSink& messages;
     // The port named on the command line for this run, used instead of the
     // stored one and never stored.
@@ -32,10 +29,10 @@ struct FrameContext {
     QString deviceDirectory = QStringLiteral("/dev");
 };
 
-// The main window: a fixed-size frame around the panel view, with the
-// Options menu, the About box, the stored settings and the command
-// identifiers that the menu and the command socket issue.
-class CMainFrame final : public QMainWindow {
+// The main window: a fixed-size frame around the panel, with the Options
+// menu, the About box, the stored settings and the command identifiers that
+// the menu and the command socket issue.
+class MainWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -50,7 +47,7 @@ public:
     // Reads the settings and opens the port before the window exists, as
     // the program always has; a port that cannot be opened is reported and
     // start-up goes on.
-    explicit CMainFrame(const FrameContext& context, QWidget* parent = nullptr);
+    explicit MainWindow(const WindowContext& context, QWidget* parent = nullptr);
 
     int GetComPort() const { return comPort_; }
     void SetComPort(int portNumber) { comPort_ = portNumber; }
@@ -68,14 +65,13 @@ public:
     bool ReadSettings();
     bool WriteSettings();
 
-    // Runs a command by its identifier; false when the frame has no such
+    // Runs a command by its identifier; false when the window has no such
     // command.
     bool OnCommand(int id);
     static bool IsCommand(int id);
 
-    CCorvaneDoc* document() const { return document_; }
-    CCorvaneView* view() const { return view_; }
-    LinkState& linkState() { return context_.state; }
+    PanelWidget* panel() const { return panel_; }
+    PanelEngine& engine() { return context_.engine; }
     PortControl& portControl() { return context_.port; }
     MessageSink& messages() { return context_.messages; }
     const QString& deviceDirectory() const { return context_.deviceDirectory; }
@@ -98,7 +94,7 @@ private:
     void OnAppAbout();
     void OnSendPacket();
 
-    FrameContext context_;
+    WindowContext context_;
     std::int32_t comPort_ = 1;
     std::int32_t saveSettings_ = 0;
     // The device path stored in place of the COM number; empty while the
@@ -106,8 +102,7 @@ private:
     QString devicePath_;
     std::optional<PortTarget> runPort_;
     std::optional<PortTarget> virtualPort_;
-    CCorvaneDoc* document_ = nullptr;
-    CCorvaneView* view_ = nullptr;
+    PanelWidget* panel_ = nullptr;
     QAction* synchRequiredAction_ = nullptr;
     QAction* saveSettingsAction_ = nullptr;
 };

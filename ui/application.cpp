@@ -1,4 +1,4 @@
-#include "ui/corvane_app.h"
+#include "ui/application.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,16 +13,15 @@
 #include <QIcon>
 #include <QTimer>
 
-#include "link/link_state.h"
 #include "serial/serial_port.h"
 #include "serial/virtual_port.h"
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
-#include "ui/corvane_view.h"
 #include "ui/demo_mode.h"
 #include "ui/message_sink.h"
+#include "ui/panel_widget.h"
 #include "ui/port_control.h"
-#include "ui/steady_clock.h"
+#include "ui/version.h"
 
 namespace quillon {
 
@@ -97,11 +96,11 @@ private:
 // be written.
 class Screenshot {
 public:
-    Screenshot(CMainFrame& frame, QString path, int delayMs, const DemoMode* demo)
-        : frame_(frame), path_(std::move(path)), demo_(demo)
+    Screenshot(MainWindow& window, QString path, int delayMs, const DemoMode* demo)
+        : window_(window), path_(std::move(path)), demo_(demo)
     {
-        QObject::connect(&check_, &QTimer::timeout, &frame_, [this] { Check(); });
-        QTimer::singleShot(delayMs, &frame_, [this] {
+        QObject::connect(&check_, &QTimer::timeout, &window_, [this] { Check(); });
+        QTimer::singleShot(delayMs, &window_, [this] {
             wait_.start();
             check_.start(kDemoScreenCheckMs);
             Check();
@@ -119,7 +118,7 @@ private:
             Print(stderr, QStringLiteral("quillon: the demo device has not drawn a screen yet\n"));
         }
         check_.stop();
-        const bool saved = frame_.grab().save(path_);
+        const bool saved = window_.grab().save(path_);
         if (saved) {
             Print(stdout, QStringLiteral("quillon: screenshot saved to %1\n")
                               .arg(QDir::toNativeSeparators(QFileInfo(path_).absoluteFilePath())));
@@ -129,7 +128,7 @@ private:
         QCoreApplication::exit(saved ? 0 : 1);
     }
 
-    CMainFrame& frame_;
+    MainWindow& window_;
     const QString path_;
     const DemoMode* demo_;
     QTimer check_;
@@ -152,25 +151,146 @@ int SendCommandToRunningProgram(int argc, char** argv, int id)
     return 1;
 }
 
+// The port named for this run on the command line, used instead of the
+// stored one: a device path, a virtual port, or the demo's virtual port with
+// the demo device on its far end.
+class RunPort {
+public:
+    // Makes the virtual port the command line asks for; false, with the
+    // reason printed, when it cannot be made.
+    bool Make(const CommandLine& commandLine)
+    {
+        if (commandLine.demo) {
+            demo::DemoOptions options;
+            // The device reports from its own thread, as it goes.
+            options.log = [](const std::string& line) {
+                Print(stdout, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
+            };
+            demo_.emplace(std::move(options));
+            if (!demo_->CreatePort()) {
+                return Fail(QStringLiteral("cannot make the virtual port for the demo: %1").arg(demo_->ErrorText()));
+            }
+            target_ = demo_->Target();
+        } else if (commandLine.virtualPort) {
+            if (!virtualPort_.Create(QFile::encodeName(commandLine.virtualLink).toStdString())) {
+                return Fail(QStringLiteral("cannot make the virtual port: %1")
+                                .arg(QString::fromStdString(virtualPort_.ErrorText())));
+            }
+            const QString path = QFile::decodeName(virtualPort_.PathForDevice().c_str());
+            Print(stdout, path + QLatin1Char('\n'));
+            target_ = PortTarget::Virtual(path);
+        } else if (!commandLine.portPath.isEmpty()) {
+            target_ = PortTarget::Device(commandLine.portPath);
+        }
+        return true;
+    }
+
+    // Started once the panel listens, so the device's first block is
+    // answered at once rather than after its reply time-out.
+    bool StartDemo(MainWindow& window)
+    {
+        if (!demo_) {
+            return true;
+        }
+        if (demo_->Start(window) != 0) {
+            return Fail(demo_->ErrorText());
+        }
+        Print(stdout, QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end both\n")
+                          .arg(demo_->Target().path));
+        return true;
+    }
+
+    void StopDemo()
+    {
+        if (demo_) {
+            demo_->Stop();
+        }
+    }
+
+    const std::optional<PortTarget>& target() const { return target_; }
+    const VirtualPort* virtualPort() const
+    {
+        if (demo_) {
+            return &demo_->port();
+        }
+        return target_ && target_->kind == PortTarget::Kind::Virtual ? &virtualPort_ : nullptr;
+    }
+    const DemoMode* demo() const { return demo_ ? &*demo_ : nullptr; }
+
+private:
+    static bool Fail(const QString& reason)
+    {
+        Print(stderr, QStringLiteral("quillon: %1\n").arg(reason));
+        return false;
+    }
+
+    VirtualPort virtualPort_;
+    std::optional<DemoMode> demo_;
+    std::optional<PortTarget> target_;
+};
+
+// The window over the port, until it is closed.
+int RunWindow(int argc, char** argv, const CommandLine& commandLine)
+{
+    RunPort runPort;
+    if (!runPort.Make(commandLine)) {
+        return 1;
+    }
+    SerialPort serialPort;
+    SerialPortControl portControl(serialPort, runPort.virtualPort());
+    SteadyClock clock;
+    PanelEngine engine(serialPort, clock);
+    engine.SetReplyOnTick(commandLine.replyOnTick);
+    // A screenshot run never waits for a click: its messages go to standard
+    // error.
+    MessageBoxSink messageBoxes;
+    StreamSink errorStream(stderr);
+    MessageSink& messages =
+        commandLine.screenshotPath.isEmpty() ? static_cast<MessageSink&>(messageBoxes) : errorStream;
+
+    std::optional<DisplayStartGuard> guard(std::in_place);
+    Application application(argc, argv);
+    guard.reset();
+    const std::unique_ptr<MainWindow> window =
+        application.ShowMainWindow(WindowContext{engine, portControl, messages, runPort.target()});
+
+    CommandServer commands(&MainWindow::IsCommand);
+    commands.Listen(CommandSocketPath());
+    // Queued, so a command that opens a modal dialog runs after its sender
+    // has been answered.
+    QObject::connect(&commands, &CommandServer::commandReceived, window.get(), &MainWindow::OnCommand,
+                     Qt::QueuedConnection);
+    if (!runPort.StartDemo(*window)) {
+        return 1;
+    }
+    std::optional<Screenshot> screenshot;
+    if (!commandLine.screenshotPath.isEmpty()) {
+        screenshot.emplace(*window, commandLine.screenshotPath, commandLine.screenshotDelayMs, runPort.demo());
+    }
+    const int status = application.exec();
+    runPort.StopDemo();
+    return status;
+}
+
 } // namespace
 
-CCorvaneApp::CCorvaneApp(int& argc, char** argv) : QApplication(argc, argv)
+Application::Application(int& argc, char** argv) : QApplication(argc, argv)
 {
     setOrganizationName(QStringLiteral("Ostrel"));
     setApplicationName(QStringLiteral("Quillon"));
-    setApplicationVersion(QStringLiteral("1.2.1.1"));
+    setApplicationVersion(VersionNumber());
     setDesktopFileName(QStringLiteral("quillon"));
     setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
 }
 
-std::unique_ptr<CMainFrame> CCorvaneApp::InitInstance(const FrameContext& context)
+std::unique_ptr<MainWindow> Application::ShowMainWindow(const WindowContext& context)
 {
-    auto frame = std::make_unique<CMainFrame>(context);
-    frame->view()->OnInitialUpdate();
-    frame->move(0, 0);
-    frame->show();
-    frame->raise();
-    return frame;
+    auto window = std::make_unique<MainWindow>(context);
+    window->panel()->StartLink();
+    window->move(0, 0);
+    window->show();
+    window->raise();
+    return window;
 }
 
 int RunQuillon(int argc, char** argv)
@@ -195,7 +315,6 @@ int RunQuillon(int argc, char** argv)
     case CommandLine::Action::Run:
         break;
     }
-
     if (!HasDisplay()) {
         Print(stderr, QStringLiteral("quillon: no display to show the panel on (neither DISPLAY nor WAYLAND_DISPLAY "
                                      "is set); start it in a desktop session or under xvfb-run%1\n")
@@ -204,89 +323,7 @@ int RunQuillon(int argc, char** argv)
                                                 : QString()));
         return 1;
     }
-
-    LinkState state;
-    SteadyClock clock;
-    VirtualPort virtualPort;
-    std::optional<PortTarget> runPort;
-    // The demo device's lines go to standard output as it reports them, from
-    // its own thread.
-    std::optional<DemoMode> demoMode;
-    if (commandLine.demo) {
-        demo::DemoOptions options;
-        options.log = [](const std::string& line) {
-            Print(stdout, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
-        };
-        demoMode.emplace(std::move(options));
-        if (!demoMode->CreatePort()) {
-            Print(
-                stderr,
-                QStringLiteral("quillon: cannot make the virtual port for the demo: %1\n").arg(demoMode->ErrorText()));
-            return 1;
-        }
-        runPort = demoMode->Target();
-    } else if (commandLine.virtualPort) {
-        if (!virtualPort.Create(QFile::encodeName(commandLine.virtualLink).toStdString())) {
-            Print(stderr, QStringLiteral("quillon: cannot make the virtual port: %1\n")
-                              .arg(QString::fromStdString(virtualPort.ErrorText())));
-            return 1;
-        }
-        const QString path = QFile::decodeName(virtualPort.PathForDevice().c_str());
-        Print(stdout, path + QLatin1Char('\n'));
-        runPort = PortTarget::Virtual(path);
-    } else if (!commandLine.portPath.isEmpty()) {
-        runPort = PortTarget::Device(commandLine.portPath);
-    }
-    SerialPort serialPort;
-    const VirtualPort* runVirtualPort = nullptr;
-    if (demoMode) {
-        runVirtualPort = &demoMode->port();
-    } else if (commandLine.virtualPort) {
-        runVirtualPort = &virtualPort;
-    }
-    SerialPortControl portControl(serialPort, runVirtualPort);
-    // A screenshot run never waits for a click: its messages go to standard
-    // error.
-    MessageBoxSink messageBoxes;
-    StreamSink errorStream(stderr);
-    MessageSink& messages =
-        commandLine.screenshotPath.isEmpty() ? static_cast<MessageSink&>(messageBoxes) : errorStream;
-
-    std::optional<DisplayStartGuard> guard(std::in_place);
-    CCorvaneApp application(argc, argv);
-    guard.reset();
-    const std::unique_ptr<CMainFrame> frame =
-        application.InitInstance(FrameContext{state, portControl, clock, messages, runPort});
-
-    CommandServer commands(&CMainFrame::IsCommand);
-    commands.Listen(CommandSocketPath());
-    // Queued, so a command that opens a modal dialog runs after its sender
-    // has been answered.
-    QObject::connect(&commands, &CommandServer::commandReceived, frame.get(), &CMainFrame::OnCommand,
-                     Qt::QueuedConnection);
-
-    if (demoMode) {
-        // Started once the panel listens, so the device's first block is
-        // answered at once rather than after its reply time-out.
-        if (demoMode->Start(*frame) != 0) {
-            Print(stderr, QStringLiteral("quillon: %1\n").arg(demoMode->ErrorText()));
-            return 1;
-        }
-        Print(stdout, QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end "
-                                     "both\n")
-                          .arg(demoMode->Target().path));
-    }
-
-    std::optional<Screenshot> screenshot;
-    if (!commandLine.screenshotPath.isEmpty()) {
-        screenshot.emplace(*frame, commandLine.screenshotPath, commandLine.screenshotDelayMs,
-                           demoMode ? &*demoMode : nullptr);
-    }
-    const int status = application.exec();
-    if (demoMode) {
-        demoMode->Stop();
-    }
-    return status;
+    return RunWindow(argc, argv, commandLine);
 }
 
 } // namespace quillon

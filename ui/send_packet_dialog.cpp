@@ -1,7 +1,8 @@
-#include "ui/send_packet_dlg.h"
+#include "ui/send_packet_dialog.h"
 
 #include <algorithm>
 #include <array>
+#include <span>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,8 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "link/link_state.h"
-#include "link/panel_link.h"
+#include "link/panel_engine.h"
 #include "ui/dialog_units.h"
 
 namespace quillon {
@@ -55,12 +55,12 @@ std::uint8_t SelectedByte(const QComboBox* list)
 
 } // namespace
 
-CSendPacketDlg::CSendPacketDlg(CPanelLink& link, QWidget* parent) : QDialog(parent), link_(link)
+SendPacketDialog::SendPacketDialog(PanelEngine& engine, QWidget* parent) : QDialog(parent), engine_(engine)
 {
     const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral(" "), 417, 119);
     if (parent != nullptr) {
         // Beside the panel: the position counts from the top left of the
-        // view.
+        // panel widget.
         move(parent->mapToGlobal(QPoint(units.X(200), units.Y(0))));
     }
 
@@ -68,7 +68,7 @@ CSendPacketDlg::CSendPacketDlg(CPanelLink& link, QWidget* parent) : QDialog(pare
     send->setGeometry(units.Rect(360, 10, 50, 14));
     send->setDefault(true);
     controls_.insert(kSendId, send);
-    connect(send, &QPushButton::clicked, this, &CSendPacketDlg::OnSend);
+    connect(send, &QPushButton::clicked, this, &SendPacketDialog::OnSend);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(units.Rect(360, 27, 50, 14));
     cancel->setAutoDefault(false);
@@ -104,7 +104,7 @@ CSendPacketDlg::CSendPacketDlg(CPanelLink& link, QWidget* parent) : QDialog(pare
     autoChecksumBox_ = new QCheckBox(QStringLiteral("Auto-calc. Checksum"), this);
     autoChecksumBox_->setGeometry(units.Rect(328, 91, 86, 12));
     controls_.insert(kAutoChecksumBoxId, autoChecksumBox_);
-    connect(autoChecksumBox_, &QCheckBox::clicked, this, &CSendPacketDlg::ChecksumRule);
+    connect(autoChecksumBox_, &QCheckBox::clicked, this, &SendPacketDialog::ChecksumRule);
 
     textField_ = new QLineEdit(this);
     textField_->setGeometry(units.Rect(126, 96, 165, 12));
@@ -116,20 +116,20 @@ CSendPacketDlg::CSendPacketDlg(CPanelLink& link, QWidget* parent) : QDialog(pare
     writeStringBox_->setLayoutDirection(Qt::RightToLeft);
     writeStringBox_->setGeometry(units.Rect(65, 96, 54, 12));
     controls_.insert(kWriteStringBoxId, writeStringBox_);
-    connect(writeStringBox_, &QCheckBox::clicked, this, &CSendPacketDlg::WriteStringRule);
+    connect(writeStringBox_, &QCheckBox::clicked, this, &SendPacketDialog::WriteStringRule);
 
     // Only a choice made by the user runs a rule; the rules' own selections
     // do not.
-    connect(functionCodeList_, &QComboBox::activated, this, &CSendPacketDlg::FunctionCodeRule);
-    connect(lengthList_, &QComboBox::activated, this, &CSendPacketDlg::LengthRule);
+    connect(functionCodeList_, &QComboBox::activated, this, &SendPacketDialog::FunctionCodeRule);
+    connect(lengthList_, &QComboBox::activated, this, &SendPacketDialog::LengthRule);
     for (int d = 1; d <= kDataListCount; ++d) {
-        connect(DataList(d), &QComboBox::activated, this, &CSendPacketDlg::ChecksumRule);
+        connect(DataList(d), &QComboBox::activated, this, &SendPacketDialog::ChecksumRule);
     }
 
     OnInitDialog();
 }
 
-QComboBox* CSendPacketDlg::AddList(const DialogUnits& units, int id, int x, int y, int width)
+QComboBox* SendPacketDialog::AddList(const DialogUnits& units, int id, int x, int y, int width)
 {
     auto* list = new QComboBox(this);
     list->setEditable(false);
@@ -139,27 +139,27 @@ QComboBox* CSendPacketDlg::AddList(const DialogUnits& units, int id, int x, int 
     return list;
 }
 
-QComboBox* CSendPacketDlg::DataList(int d) const
+QComboBox* SendPacketDialog::DataList(int d) const
 {
     return static_cast<QComboBox*>(GetDlgItem(kFirstDataListId + d - 1));
 }
 
-void CSendPacketDlg::EnableItem(int id, bool enable) const
+void SendPacketDialog::EnableItem(int id, bool enable) const
 {
     GetDlgItem(id)->setEnabled(enable);
 }
 
-int CSendPacketDlg::FunctionIndex() const
+int SendPacketDialog::FunctionIndex() const
 {
     return functionCodeList_->currentIndex();
 }
 
-int CSendPacketDlg::Length() const
+int SendPacketDialog::Length() const
 {
     return lengthList_->currentIndex() + 1;
 }
 
-void CSendPacketDlg::OnInitDialog()
+void SendPacketDialog::OnInitDialog()
 {
     functionCodeList_->addItems(kFunctionCodes);
     for (int length = 1; length <= kDataListCount; ++length) {
@@ -181,7 +181,7 @@ void CSendPacketDlg::OnInitDialog()
     LengthRule();
 }
 
-void CSendPacketDlg::ChecksumRule()
+void SendPacketDialog::ChecksumRule()
 {
     if (!IsChecked(autoChecksumBox_)) {
         checksumList_->setEnabled(true);
@@ -198,7 +198,7 @@ void CSendPacketDlg::ChecksumRule()
     checksumList_->setEnabled(false);
 }
 
-void CSendPacketDlg::LengthRule()
+void SendPacketDialog::LengthRule()
 {
     const int length = Length();
     for (int d = 1; d <= kDataListCount; ++d) {
@@ -207,7 +207,7 @@ void CSendPacketDlg::LengthRule()
     ChecksumRule();
 }
 
-void CSendPacketDlg::WriteStringRule()
+void SendPacketDialog::WriteStringRule()
 {
     if (IsChecked(writeStringBox_)) {
         textField_->setEnabled(true);
@@ -224,7 +224,7 @@ void CSendPacketDlg::WriteStringRule()
     }
 }
 
-void CSendPacketDlg::FunctionCodeRule()
+void SendPacketDialog::FunctionCodeRule()
 {
     const int k = FunctionIndex();
     switch (k) {
@@ -259,7 +259,7 @@ void CSendPacketDlg::FunctionCodeRule()
     LengthRule();
 }
 
-void CSendPacketDlg::OnSend()
+void SendPacketDialog::OnSend()
 {
     const auto functionCode = static_cast<std::uint8_t>(FunctionIndex() + 1);
     std::array<std::uint8_t, kRxBufferSize> data{};
@@ -278,7 +278,7 @@ void CSendPacketDlg::OnSend()
             data[static_cast<std::size_t>(i)] = SelectedByte(DataList(i + 1));
         }
     }
-    checksumValue_ = link_.InjectFrame(functionCode, data.data(), length);
+    checksumValue_ = engine_.InjectFrame(functionCode, std::span(data).first(length));
     checksumList_->setCurrentIndex(checksumValue_);
 }
 

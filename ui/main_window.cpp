@@ -1,4 +1,4 @@
-#include "ui/main_frame.h"
+#include "ui/main_window.h"
 
 #include <limits>
 
@@ -10,11 +10,10 @@
 #include <QMenuBar>
 #include <QSettings>
 
-#include "ui/about_dlg.h"
-#include "ui/comms_port_dlg.h"
-#include "ui/corvane_doc.h"
-#include "ui/corvane_view.h"
-#include "ui/send_packet_dlg.h"
+#include "ui/about_dialog.h"
+#include "ui/comms_port_dialog.h"
+#include "ui/panel_widget.h"
+#include "ui/send_packet_dialog.h"
 
 namespace quillon {
 
@@ -58,9 +57,20 @@ std::optional<std::int32_t> ReadInt32(const QSettings& settings, const QString& 
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
 }
 
+// A stored COM number names /dev/ttyS{n-1}; one below 1 names no port and,
+// at the bottom of the range, would overflow on the way.
+std::optional<std::int32_t> ReadComNumber(const QSettings& settings)
+{
+    const std::optional<std::int32_t> number = ReadInt32(settings, kComKey);
+    if (!number || *number < 1) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 } // namespace
 
-CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
+MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
     : QMainWindow(parent), context_(context), runPort_(context.runPort)
 {
     if (runPort_ && runPort_->kind == PortTarget::Kind::Virtual) {
@@ -68,7 +78,7 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     }
     comPort_ = 1;
     saveSettings_ = 0;
-    context_.state.linkEnabled = 1;
+    context_.engine.SetLinkEnabled(true);
     ReadSettings();
     OpenStartPort();
 
@@ -79,13 +89,12 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     setWindowTitle(kApplication);
     setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
     CreateMenus();
-    document_ = new CCorvaneDoc(this);
-    view_ = new CCorvaneView(document_, context_.state, context_.port.Port(), context_.clock, this);
-    setCentralWidget(view_);
+    panel_ = new PanelWidget(context_.engine, this);
+    setCentralWidget(panel_);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-PortTarget CMainFrame::CurrentPort() const
+PortTarget MainWindow::CurrentPort() const
 {
     if (runPort_) {
         return *runPort_;
@@ -96,7 +105,7 @@ PortTarget CMainFrame::CurrentPort() const
     return PortTarget::Com(comPort_);
 }
 
-void CMainFrame::SetCurrentPort(const PortTarget& target)
+void MainWindow::SetCurrentPort(const PortTarget& target)
 {
     switch (target.kind) {
     case PortTarget::Kind::ComNumber:
@@ -114,7 +123,7 @@ void CMainFrame::SetCurrentPort(const PortTarget& target)
     }
 }
 
-void CMainFrame::OpenStartPort()
+void MainWindow::OpenStartPort()
 {
     const PortTarget target = CurrentPort();
     if (context_.port.Open(target) != 0) {
@@ -124,7 +133,7 @@ void CMainFrame::OpenStartPort()
     }
 }
 
-bool CMainFrame::ReadSettings()
+bool MainWindow::ReadSettings()
 {
     SettingsFile settings;
     // A file that cannot be opened is a missing key; one that opens but is
@@ -135,14 +144,14 @@ bool CMainFrame::ReadSettings()
     std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);
     saveSettings_ = lastRead.value_or(0);
     if (saveSettings_ != 0) {
-        if (const auto com = ReadInt32(settings, kComKey)) {
+        if (const auto com = ReadComNumber(settings)) {
             comPort_ = *com;
         }
         devicePath_ = settings.value(kDeviceKey).toString();
         lastRead = ReadInt32(settings, kSynchRequiredKey);
         // A missing value turns the mode on.
         const bool synchRequired = !lastRead || *lastRead != 0;
-        SetSynchRequired(context_.state, synchRequired);
+        context_.engine.SetSynchRequired(synchRequired);
     }
     if (!lastRead) {
         context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToRead);
@@ -150,7 +159,7 @@ bool CMainFrame::ReadSettings()
     return lastRead.has_value();
 }
 
-bool CMainFrame::WriteSettings()
+bool MainWindow::WriteSettings()
 {
     SettingsFile settings;
     if (!settings.isWritable()) {
@@ -163,7 +172,7 @@ bool CMainFrame::WriteSettings()
     } else {
         settings.setValue(kDeviceKey, devicePath_);
     }
-    settings.setValue(kSynchRequiredKey, context_.state.synchNotRequired == 0 ? 1 : 0);
+    settings.setValue(kSynchRequiredKey, context_.engine.synchRequired() ? 1 : 0);
     settings.setValue(kSaveSettingsKey, saveSettings_);
     settings.sync();
     // A malformed old file leaves FormatError behind although it has just
@@ -175,7 +184,7 @@ bool CMainFrame::WriteSettings()
     return true;
 }
 
-bool CMainFrame::IsCommand(int id)
+bool MainWindow::IsCommand(int id)
 {
     switch (id) {
     case kCommsPortCommand:
@@ -189,7 +198,7 @@ bool CMainFrame::IsCommand(int id)
     }
 }
 
-bool CMainFrame::OnCommand(int id)
+bool MainWindow::OnCommand(int id)
 {
     switch (id) {
     case kCommsPortCommand:
@@ -212,7 +221,7 @@ bool CMainFrame::OnCommand(int id)
     }
 }
 
-void CMainFrame::CreateMenus()
+void MainWindow::CreateMenus()
 {
     QMenuBar* bar = menuBar();
     bar->setNativeMenuBar(false);
@@ -229,16 +238,16 @@ void CMainFrame::CreateMenus()
     options->addSeparator();
     saveSettingsAction_ = addCommand(options, QStringLiteral("Save Settings"), kSaveSettingsCommand, true);
     addCommand(bar, QStringLiteral("About Quillon..."), kAboutCommand, false);
-    connect(options, &QMenu::aboutToShow, this, &CMainFrame::UpdateMenuChecks);
+    connect(options, &QMenu::aboutToShow, this, &MainWindow::UpdateMenuChecks);
 }
 
-void CMainFrame::UpdateMenuChecks()
+void MainWindow::UpdateMenuChecks()
 {
-    synchRequiredAction_->setChecked(context_.state.synchNotRequired == 0);
+    synchRequiredAction_->setChecked(context_.engine.synchRequired());
     saveSettingsAction_->setChecked(saveSettings_ != 0);
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Written on every close, whatever "Save Settings" says; only the reading
     // at start looks at it.
@@ -247,31 +256,31 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     emit closed();
 }
 
-void CMainFrame::OnCommsPort()
+void MainWindow::OnCommsPort()
 {
-    CCommsPort dialog(*this);
+    CommsPortDialog dialog(*this);
     dialog.exec();
 }
 
-void CMainFrame::OnSynchRequired()
+void MainWindow::OnSynchRequired()
 {
-    SetSynchRequired(context_.state, context_.state.synchNotRequired != 0);
+    context_.engine.SetSynchRequired(!context_.engine.synchRequired());
 }
 
-void CMainFrame::OnSaveSettings()
+void MainWindow::OnSaveSettings()
 {
     saveSettings_ = saveSettings_ == 0 ? 1 : 0;
 }
 
-void CMainFrame::OnAppAbout()
+void MainWindow::OnAppAbout()
 {
-    CAboutDlg dialog(this);
+    AboutDialog dialog(this);
     dialog.exec();
 }
 
-void CMainFrame::OnSendPacket()
+void MainWindow::OnSendPacket()
 {
-    CSendPacketDlg dialog(view_->link(), view_);
+    SendPacketDialog dialog(context_.engine, panel_);
     dialog.exec();
 }
 

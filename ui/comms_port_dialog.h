@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <QDialog>
@@ -10,10 +11,11 @@
 
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 namespace quillon {
 
-class CMainFrame;
+class MainWindow;
 
 // The serial devices of the kinds a panel is cabled to (USB adapters, USB
 // modems, built-in ports) found in directory, in natural order within each
@@ -24,32 +26,35 @@ QStringList FindSerialDevices(const QString& directory);
 // COM1: to COM256:, then the serial devices found on this machine, then the
 // virtual port of this run if there is one; beside the list a field takes
 // any device path, for pseudo-terminals and symbolic links that no
-// enumeration shows.
-class CCommsPort final : public QDialog {
+// enumeration shows. OK stays disabled while neither names a port.
+class CommsPortDialog final : public QDialog {
     Q_OBJECT
 
 public:
     static constexpr int kPortListId = 1033;
     static constexpr int kComPortCount = 256;
 
-    explicit CCommsPort(CMainFrame& frame);
+    explicit CommsPortDialog(MainWindow& window);
 
     QComboBox* portList() const { return portList_; }
     QLineEdit* pathField() const { return pathField_; }
+    QPushButton* okButton() const { return okButton_; }
     // The port that OK switches to: the typed path if there is one, else
-    // the selected entry; no selection stands for port number 0.
-    PortTarget SelectedPort() const;
+    // the selected entry; nothing when neither is there.
+    std::optional<PortTarget> SelectedPort() const;
 
     // OK: pauses the link, reopens the port, reports a failure, records the
-    // port in the main frame whatever the outcome and resumes the link.
+    // port in the main window whatever the outcome and resumes the link.
+    // Without a port chosen it does nothing.
     void accept() override;
 
 private:
     void OnInitDialog();
 
-    CMainFrame& frame_;
+    MainWindow& window_;
     QComboBox* portList_ = nullptr;
     QLineEdit* pathField_ = nullptr;
+    QPushButton* okButton_ = nullptr;
     // What each list entry stands for, by index.
     std::vector<PortTarget> entries_;
 };

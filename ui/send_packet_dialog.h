@@ -12,13 +12,13 @@ class QLineEdit;
 
 namespace quillon {
 
-class CPanelLink;
 class DialogUnits;
+class PanelEngine;
 
 // The Send Packet dialog: composes one frame from lists (or, for function
-// code 1, a typed text) and feeds it to the link as a one-frame block, as if
-// the device had sent it. It stays open so frame after frame can be sent.
-class CSendPacketDlg final : public QDialog {
+// code 1, a typed text) and feeds it to the engine as a one-frame block, as
+// if the device had sent it. It stays open so frame after frame can be sent.
+class SendPacketDialog final : public QDialog {
     Q_OBJECT
 
 public:
@@ -36,7 +36,7 @@ public:
     // receive buffer.
     static constexpr int kMaxTextLength = 115;
 
-    explicit CSendPacketDlg(CPanelLink& link, QWidget* parent = nullptr);
+    explicit SendPacketDialog(PanelEngine& engine, QWidget* parent = nullptr);
 
     // The control with the given identifier, or null.
     QWidget* GetDlgItem(int id) const { return controls_.value(id); }
@@ -58,7 +58,7 @@ private:
     int FunctionIndex() const;
     int Length() const;
 
-    CPanelLink& link_;
+    PanelEngine& engine_;
     QHash<int, QWidget*> controls_;
     QComboBox* functionCodeList_ = nullptr;
     QComboBox* lengthList_ = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/comms_port_dlg.h"
+#include "ui/comms_port_dialog.h"
 
 #include <algorithm>
 
@@ -10,7 +10,7 @@
 #include <QRegularExpression>
 
 #include "ui/dialog_units.h"
-#include "ui/main_frame.h"
+#include "ui/main_window.h"
 
 namespace quillon {
 
@@ -40,7 +40,7 @@ QStringList FindSerialDevices(const QString& directory)
     return paths;
 }
 
-CCommsPort::CCommsPort(CMainFrame& frame) : QDialog(&frame), frame_(frame)
+CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_(window)
 {
     const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("Select Comms Port"), 132, 49);
 
@@ -49,10 +49,10 @@ CCommsPort::CCommsPort(CMainFrame& frame) : QDialog(&frame), frame_(frame)
     const QRect listArea = units.Rect(7, 7, 59, 0);
     portList_->setGeometry(listArea.x(), listArea.y(), listArea.width(), portList_->sizeHint().height());
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setGeometry(units.Rect(71, 7, 50, 14));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setGeometry(units.Rect(71, 7, 50, 14));
+    okButton_->setDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(units.Rect(71, 29, 50, 14));
     cancel->setAutoDefault(false);
@@ -69,26 +69,31 @@ CCommsPort::CCommsPort(CMainFrame& frame) : QDialog(&frame), frame_(frame)
     connect(pathField_, &QLineEdit::textEdited, this, [this] { portList_->setCurrentIndex(-1); });
 
     OnInitDialog();
+
+    const auto updateOk = [this] { okButton_->setEnabled(SelectedPort().has_value()); };
+    connect(portList_, &QComboBox::currentIndexChanged, this, updateOk);
+    connect(pathField_, &QLineEdit::textChanged, this, updateOk);
+    updateOk();
 }
 
-void CCommsPort::OnInitDialog()
+void CommsPortDialog::OnInitDialog()
 {
     for (int n = 1; n <= kComPortCount; ++n) {
         portList_->addItem(QStringLiteral("COM%1:").arg(n));
         entries_.push_back(PortTarget::Com(n));
     }
-    for (const QString& path : FindSerialDevices(frame_.deviceDirectory())) {
+    for (const QString& path : FindSerialDevices(window_.deviceDirectory())) {
         portList_->addItem(path);
         entries_.push_back(PortTarget::Device(path));
     }
-    if (const auto& virtualPort = frame_.VirtualPort()) {
+    if (const auto& virtualPort = window_.VirtualPort()) {
         portList_->addItem(QStringLiteral("Virtual port %1").arg(virtualPort->path));
         entries_.push_back(*virtualPort);
     }
     // Device paths are wider than the closed list.
     portList_->view()->setMinimumWidth(portList_->view()->sizeHintForColumn(0) + portList_->height());
 
-    const PortTarget current = frame_.CurrentPort();
+    const PortTarget current = window_.CurrentPort();
     const auto found = std::find(entries_.begin(), entries_.end(), current);
     if (found != entries_.end()) {
         portList_->setCurrentIndex(static_cast<int>(found - entries_.begin()));
@@ -101,7 +106,7 @@ void CCommsPort::OnInitDialog()
     portList_->setFocus();
 }
 
-PortTarget CCommsPort::SelectedPort() const
+std::optional<PortTarget> CommsPortDialog::SelectedPort() const
 {
     const QString typed = pathField_->text().trimmed();
     if (!typed.isEmpty()) {
@@ -109,27 +114,30 @@ PortTarget CCommsPort::SelectedPort() const
     }
     const int index = portList_->currentIndex();
     if (index < 0) {
-        return PortTarget::Com(index + 1);
+        return std::nullopt;
     }
     return entries_[static_cast<std::size_t>(index)];
 }
 
-void CCommsPort::accept()
+void CommsPortDialog::accept()
 {
-    const PortTarget target = SelectedPort();
-    LinkState& state = frame_.linkState();
-    state.linkEnabled = 0;
-    PortControl& port = frame_.portControl();
-    port.Close();
-    const int failedStep = port.Open(target);
-    if (failedStep != 0) {
-        frame_.messages().ShowMessage(MessageIcon::Error,
-                                      QStringLiteral("Error Initialising %1 - Error %2\r\nCheck correct COM port "
-                                                     "has been selected")
-                                          .arg(target.Describe(), QString::number(failedStep)));
+    const std::optional<PortTarget> target = SelectedPort();
+    if (!target) {
+        return;
     }
-    frame_.SetCurrentPort(target);
-    state.linkEnabled = 1;
+    PanelEngine& engine = window_.engine();
+    engine.SetLinkEnabled(false);
+    PortControl& port = window_.portControl();
+    port.Close();
+    const int failedStep = port.Open(*target);
+    if (failedStep != 0) {
+        window_.messages().ShowMessage(MessageIcon::Error,
+                                       QStringLiteral("Error Initialising %1 - Error %2\r\nCheck correct COM port "
+                                                      "has been selected")
+                                           .arg(target->Describe(), QString::number(failedStep)));
+    }
+    window_.SetCurrentPort(*target);
+    engine.SetLinkEnabled(true);
     QDialog::accept();
 }
 
