@@ -118,7 +118,8 @@ TEST(ReaderThread, FramesInjectedWhileTheDeviceStreamsAreTakenOnceEachBetweenBlo
 {
     constexpr std::size_t kDeviceBlocks = 60;
     constexpr std::size_t kInjected = 20;
-    // One frame is injected every few device blocks, so they mix.
+    // Every few blocks the device stops half way, once the reader has taken
+    // the block's first frame, until a frame has been injected.
     constexpr std::size_t kBlocksPerInjection = kDeviceBlocks / kInjected;
     const Bytes contrast{0x20, 0x01, 0x00};
     const Bytes injectedFrame = EncodeFrame(kSetContrastAndReplyMode, contrast);
@@ -139,14 +140,24 @@ TEST(ReaderThread, FramesInjectedWhileTheDeviceStreamsAreTakenOnceEachBetweenBlo
     f.engine.Start();
 
     std::atomic<std::size_t> deviceAnswered{0};
+    std::atomic<std::size_t> stoppedHalfWay{0};
+    std::atomic<std::size_t> injected{0};
     std::thread device([&] {
         std::size_t seen = 0;
         for (std::size_t i = 0; i < kDeviceBlocks; ++i) {
-            const FrameContent frames[] = {
-                {kWriteArray, {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i % 8), 0x5A}},
-                {kReadSwitches, {0x00}},
-            };
-            f.port.Feed(EncodeBlock(frames));
+            f.port.Feed(
+                Frame(kWriteArray, {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i % 8), 0x5A}, false));
+            if (i % kBlocksPerInjection == 0) {
+                const std::size_t stop = stoppedHalfWay.load() + 1;
+                if (!WaitUntil([&] { return f.port.Queued() == 0; })) {
+                    return;
+                }
+                stoppedHalfWay.store(stop);
+                if (!WaitUntil([&] { return injected.load() >= stop; })) {
+                    return;
+                }
+            }
+            f.port.Feed(Frame(kReadSwitches, {0x00}));
             while (deviceAnswered.load() <= i) {
                 if (!f.port.WaitForWrites(seen + 1, kDeadline)) {
                     return;
@@ -161,12 +172,11 @@ TEST(ReaderThread, FramesInjectedWhileTheDeviceStreamsAreTakenOnceEachBetweenBlo
         }
     });
 
-    std::size_t injected = 0;
     std::size_t injectedExecuted = 0;
     std::size_t eventsSeen = 0;
     const auto deadline = RealTime::now() + kDeadline;
     while (RealTime::now() < deadline && (deviceAnswered.load() < kDeviceBlocks || injectedExecuted < kInjected)) {
-        if (injected < kInjected && injected * kBlocksPerInjection <= deviceAnswered.load()) {
+        if (injected.load() < stoppedHalfWay.load()) {
             EXPECT_EQ(f.engine.InjectFrame(kSetContrastAndReplyMode, contrast), injectedFrame.back());
             ++injected;
         }
