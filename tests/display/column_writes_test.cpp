@@ -1,18 +1,11 @@
+#include <algorithm>
+
 #include "tests/display/display_test.h"
 
 namespace quillon::testing {
 namespace {
 
-class ColumnWritesTest : public DisplayTest {
-protected:
-    void WriteRun(int page, int column, int length, const Bytes& source)
-    {
-        f.state.work.runPage = static_cast<std::uint8_t>(page);
-        f.state.work.runColumn = static_cast<std::uint8_t>(column);
-        f.state.work.runLength = static_cast<std::uint8_t>(length);
-        f.link.WriteColumnRun(source.data());
-    }
-};
+using ColumnWritesTest = DisplayTest;
 
 struct RunCase {
     int page, column, length;
@@ -20,65 +13,71 @@ struct RunCase {
     bool error;
 };
 
-TEST_F(ColumnWritesTest, BadAddressesAreCorrectedWrittenBackAndFlagged)
+// A run reaches the display memory through WRITE ARRAY (up to 115 bytes) or,
+// longer, through DRAW AND REPEAT of a one-byte pattern.
+TEST_F(ColumnWritesTest, BadAddressesAreCorrectedAndFlagged)
 {
     const RunCase cases[] = {
         {3, 120, 10, {120, 3, 8}, true},  // runs off the right edge
         {8, 0, 4, {0, 0, 4}, true},       // page 8 lands on page 0
         {255, 5, 1, {5, 0, 1}, true},     //
         {0, 200, 128, {0, 0, 128}, true}, // column reset to 0, full width fits
-        {0, 200, 200, {0, 0, 128}, true}, // then a length above 128 is cut
         {9, 200, 5, {0, 0, 5}, true},     // every check fails, still written once
         {0, 128, 1, {0, 0, 1}, true},     //
         {7, 127, 1, {127, 7, 1}, false},  // the last byte of the display
         {0, 0, 128, {0, 0, 128}, false},  // a full page
         {4, 64, 64, {64, 4, 64}, false},  //
     };
-    const Bytes source(255, 0x5A);
     for (const RunCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "page " << c.page << " column " << c.column << " length " << c.length);
-        f.view.runs.clear();
-        f.state.status = 0;
-        WriteRun(c.page, c.column, c.length, source);
+        runs.Clear();
+        const auto page = static_cast<std::uint8_t>(c.page);
+        const auto column = static_cast<std::uint8_t>(c.column);
+        if (c.length > 115) {
+            Command(kDrawAndRepeat, {column, page, static_cast<std::uint8_t>(c.length - 1), 0x5A});
+        } else {
+            Bytes data{column, page};
+            data.insert(data.end(), c.length, 0x5A);
+            Command(kWriteArray, data);
+        }
         ASSERT_EQ(Places(), std::vector<RunPlace>{c.painted});
+        EXPECT_EQ(Columns(c.painted.page, c.painted.column, c.painted.length), Bytes(c.painted.length, 0x5A));
         EXPECT_EQ(Errors(), c.error ? 0x08 : 0x00);
-        EXPECT_EQ(f.state.work.runPage, c.painted.page);
-        EXPECT_EQ(f.state.work.runColumn, c.painted.column);
-        EXPECT_EQ(f.state.work.runLength, c.painted.length);
     }
 }
 
-TEST_F(ColumnWritesTest, DrawRequestCarriesTheRunAndEveryRunRepaints)
+TEST_F(ColumnWritesTest, EveryRunIsReportedWithTheAreaItCovers)
 {
-    WriteRun(3, 120, 10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    const DrawRequest& request = f.link.drawRequest();
-    EXPECT_EQ(request.startColumn, 120);
-    EXPECT_EQ(request.topRow, 24);
-    EXPECT_EQ(request.length, 8);
-    EXPECT_EQ(Bytes(request.bytes.begin(), request.bytes.begin() + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(f.view.repaints, 1);
-    EXPECT_EQ(f.view.Columns(3, 120, 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    const auto result = display.ExecuteFrame(Frame(kWriteArray, {120, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    ASSERT_EQ(runs.runs.size(), 1u);
+    const DisplayRect area{120, 24, 128, 32};
+    EXPECT_EQ(runs.runs[0].area, area);
+    EXPECT_EQ(result.changed, area);
+    EXPECT_EQ(Columns(3, 120, 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
-TEST_F(ColumnWritesTest, EmptyRunPaintsNothingButStillRepaints)
+TEST_F(ColumnWritesTest, MemoryRecordsWhereRunsWentUntilTheyAreTaken)
 {
-    f.view.Fill(0xA5);
-    WriteRun(2, 10, 0, {});
-    EXPECT_EQ(f.view.repaints, 1);
-    EXPECT_EQ(Errors(), 0);
-    EXPECT_EQ(f.view.Column(10, 2), 0xA5);
+    DisplayMemory memory;
+    const std::uint8_t bytes[] = {1, 2, 3};
+    memory.WriteRun(2, 10, bytes);
+    memory.WriteRun(5, 100, std::span(bytes).first(1));
+    EXPECT_EQ(memory.changeCount(), 2u);
+    EXPECT_EQ(memory.Column(2, 12), 3);
+    EXPECT_EQ(memory.TakeChanges(), (DisplayRect{10, 16, 101, 48}));
+    EXPECT_TRUE(memory.changes().empty());
 }
 
 TEST_F(ColumnWritesTest, ByteReplacesAllEightPixelsOfItsColumn)
 {
-    f.view.Fill(0xFF);
-    WriteRun(2, 5, 1, {0x01});
-    EXPECT_TRUE(f.view.Pixel(5, 16));
+    Fill(0xFF);
+    Command(kWriteArray, {5, 2, 0x01});
+    EXPECT_TRUE(Memory().Pixel(5, 16));
     for (int y = 17; y <= 23; ++y) {
-        EXPECT_FALSE(f.view.Pixel(5, y)) << "row " << y;
+        EXPECT_FALSE(Memory().Pixel(5, y)) << "row " << y;
     }
-    EXPECT_TRUE(f.view.Pixel(5, 15));
-    EXPECT_TRUE(f.view.Pixel(5, 24));
+    EXPECT_TRUE(Memory().Pixel(5, 15));
+    EXPECT_TRUE(Memory().Pixel(5, 24));
 }
 
 struct ClearCase {
@@ -86,7 +85,7 @@ struct ClearCase {
     std::vector<int> pages; // cleared, in order; empty with an error
 };
 
-TEST_F(ColumnWritesTest, ClearPagesBlanksTheRangeInHalfPagesOrRefusesIt)
+TEST_F(ColumnWritesTest, BlankAreaClearsTheRangeInHalfPagesOrRefusesIt)
 {
     const ClearCase cases[] = {
         {0x38, {0, 1, 2, 3, 4, 5, 6, 7}},
@@ -101,11 +100,8 @@ TEST_F(ColumnWritesTest, ClearPagesBlanksTheRangeInHalfPagesOrRefusesIt)
     };
     for (const ClearCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "pageRange 0x" << std::hex << int(c.range));
-        f.view.runs.clear();
-        f.view.Fill(0xC3);
-        f.state.status = 0;
-        f.state.pageRange = c.range;
-        f.link.ClearPages();
+        Fill(0xC3);
+        Command(kBlankArea, {c.range});
 
         std::vector<RunPlace> expected;
         for (int page : c.pages) {
@@ -116,7 +112,7 @@ TEST_F(ColumnWritesTest, ClearPagesBlanksTheRangeInHalfPagesOrRefusesIt)
         EXPECT_EQ(Errors(), c.pages.empty() ? 0x08 : 0x00);
         for (int page = 0; page < 8; ++page) {
             const bool cleared = std::find(c.pages.begin(), c.pages.end(), page) != c.pages.end();
-            EXPECT_EQ(f.view.Columns(page, 0, 128), Bytes(128, cleared ? 0x00 : 0xC3)) << "page " << page;
+            EXPECT_EQ(Columns(page, 0, 128), Bytes(128, cleared ? 0x00 : 0xC3)) << "page " << page;
         }
     }
 }

@@ -9,11 +9,11 @@ using CommandsTest = DisplayTest;
 
 TEST_F(CommandsTest, WriteArrayPaintsItsBytesStraightFromTheFrame)
 {
-    f.view.Fill(0x55);
+    Fill(0x55);
     EXPECT_EQ(Command(2, {10, 3, 0xFF, 0x81}), 0);
-    EXPECT_EQ(f.view.Column(10, 3), 0xFF);
+    EXPECT_EQ(Memory().Column(3, 10), 0xFF);
     for (int y = 24; y < 32; ++y) {
-        EXPECT_EQ(f.view.Pixel(11, y), y == 24 || y == 31) << "row " << y;
+        EXPECT_EQ(Memory().Pixel(11, y), y == 24 || y == 31) << "row " << y;
     }
     EXPECT_EQ(Errors(), 0);
 }
@@ -26,7 +26,7 @@ TEST_F(CommandsTest, WriteArrayOfTheLongestFrameFillsToTheRightEdge)
     }
     EXPECT_EQ(Command(2, data), 0);
     EXPECT_EQ(Places(), (std::vector<RunPlace>{{13, 5, 115}}));
-    EXPECT_EQ(f.view.Column(127, 5), 115);
+    EXPECT_EQ(Memory().Column(5, 127), 115);
     EXPECT_EQ(Errors(), 0);
 }
 
@@ -34,11 +34,10 @@ TEST_F(CommandsTest, WriteArrayOutOfRangeIsClipped)
 {
     Command(2, {126, 0, 1, 2, 3, 4, 5});
     EXPECT_EQ(Places(), (std::vector<RunPlace>{{126, 0, 2}}));
-    EXPECT_EQ(f.view.Columns(0, 126, 2), (Bytes{1, 2}));
+    EXPECT_EQ(Columns(0, 126, 2), (Bytes{1, 2}));
     EXPECT_EQ(Errors(), 0x08);
 
-    f.view.runs.clear();
-    f.state.status = 0;
+    runs.Clear();
     Command(2, {4, 8, 0x99});
     EXPECT_EQ(Places(), (std::vector<RunPlace>{{4, 0, 1}}));
     EXPECT_EQ(Errors(), 0x08);
@@ -50,7 +49,6 @@ TEST_F(CommandsTest, WriteStringClearsTheLinesPagesFirst)
     EXPECT_EQ(Places(),
               (std::vector<RunPlace>{{0, 2, 64}, {64, 2, 64}, {0, 3, 64}, {64, 3, 64}, {5, 2, 6}, {5, 3, 6}}));
     EXPECT_EQ(Errors(), 0);
-    EXPECT_EQ(f.state.textAttribute, 0x0A);
 }
 
 TEST_F(CommandsTest, WriteStringWithoutTheFlagClearsNothing)
@@ -71,33 +69,18 @@ TEST_F(CommandsTest, WriteStringRefusesToClearABandPastTheBottomButDrawsIt)
 TEST_F(CommandsTest, WriteStringWithAnInvalidSizeClearsAndDrawsNothing)
 {
     for (std::uint8_t attribute : {0x10, 0x30, 0x38}) {
-        f.state.status = 0;
         Command(1, {0x80, attribute, 'A'});
         EXPECT_EQ(Errors(), 0x08) << "attribute " << int(attribute);
     }
-    EXPECT_TRUE(f.view.runs.empty());
-}
-
-TEST_F(CommandsTest, BlankAreaClearsItsPageRange)
-{
-    f.view.Fill(0xFF);
-    Command(4, {0x1A});
-    EXPECT_EQ(Places(), (std::vector<RunPlace>{{0, 2, 64}, {64, 2, 64}, {0, 3, 64}, {64, 3, 64}}));
-    EXPECT_EQ(f.state.pageRange, 0x1A);
-
-    f.view.runs.clear();
-    Command(4, {0x13});
-    EXPECT_TRUE(f.view.runs.empty());
-    EXPECT_EQ(Errors(), 0x08);
+    EXPECT_TRUE(runs.runs.empty());
 }
 
 TEST_F(CommandsTest, SetupDisplayDrawsTheStartupScreenOnlyWithBitSeven)
 {
     Command(3, {0x7F});
-    EXPECT_TRUE(f.view.runs.empty());
-    EXPECT_EQ(f.state.setupByte, 0x7F);
+    EXPECT_TRUE(runs.runs.empty());
     Command(3, {0x80});
-    EXPECT_EQ(f.view.runs.size(), 8u);
+    EXPECT_EQ(runs.runs.size(), 8u);
     EXPECT_EQ(Errors(), 0);
 }
 
@@ -106,10 +89,10 @@ TEST_F(CommandsTest, ContrastIsKeptUpToSixtyThreeAndDrawsNothing)
     const std::pair<std::uint8_t, std::uint8_t> cases[] = {{0, 0}, {40, 40}, {63, 63}, {64, 63}, {200, 63}, {255, 63}};
     for (const auto& [sent, kept] : cases) {
         Command(6, {sent});
-        EXPECT_EQ(f.state.work.contrast, kept) << "sent " << int(sent);
+        EXPECT_EQ(display.contrast(), kept) << "sent " << int(sent);
+        EXPECT_EQ(Errors(), 0);
     }
-    EXPECT_TRUE(f.view.runs.empty());
-    EXPECT_EQ(Errors(), 0);
+    EXPECT_TRUE(runs.runs.empty());
 }
 
 const Bytes kDigit[10] = {
@@ -128,7 +111,7 @@ Bytes DigitCell(int digit)
 
 TEST_F(CommandsTest, SliderBarDrawsTrackSliderAndNumberInOrder)
 {
-    f.view.Fill(0xFF);
+    Fill(0xFF);
     EXPECT_EQ(Command(8, {7, 3, 0x11, 0x22, 0x33}), 0);
     EXPECT_EQ(Places(), (std::vector<RunPlace>{{125, 2, 3},
                                                {125, 3, 3},
@@ -139,16 +122,16 @@ TEST_F(CommandsTest, SliderBarDrawsTrackSliderAndNumberInOrder)
                                                {125, 3, 3},
                                                {122, 0, 6},
                                                {116, 0, 6}}));
-    EXPECT_EQ(f.view.runs[0].bytes, (Bytes{0x00, 0xFF, 0x00}));
-    EXPECT_EQ(f.view.runs[4].bytes, (Bytes{0x00, 0xFE, 0x00}));
-    EXPECT_EQ(f.view.runs[5].bytes, (Bytes{0x00, 0x7F, 0x00}));
-    EXPECT_EQ(f.view.Columns(3, 125, 3), (Bytes{0x11, 0x22, 0x33}));
-    EXPECT_EQ(f.view.Columns(0, 122, 6), DigitCell(7));
-    EXPECT_EQ(f.view.Columns(0, 116, 6), Bytes(6, 0x00)) << "one digit blanks the tens place";
+    EXPECT_EQ(runs.runs[0].bytes, (Bytes{0x00, 0xFF, 0x00}));
+    EXPECT_EQ(runs.runs[4].bytes, (Bytes{0x00, 0xFE, 0x00}));
+    EXPECT_EQ(runs.runs[5].bytes, (Bytes{0x00, 0x7F, 0x00}));
+    EXPECT_EQ(Columns(3, 125, 3), (Bytes{0x11, 0x22, 0x33}));
+    EXPECT_EQ(Columns(0, 122, 6), DigitCell(7));
+    EXPECT_EQ(Columns(0, 116, 6), Bytes(6, 0x00)) << "one digit blanks the tens place";
     for (int y = 8; y < 56; ++y) {
         if (y / 8 != 3) {
-            EXPECT_EQ(f.view.Pixel(126, y), y >= 9 && y <= 54) << "track row " << y;
-            EXPECT_FALSE(f.view.Pixel(125, y));
+            EXPECT_EQ(Memory().Pixel(126, y), y >= 9 && y <= 54) << "track row " << y;
+            EXPECT_FALSE(Memory().Pixel(125, y));
         }
     }
 }
@@ -156,40 +139,39 @@ TEST_F(CommandsTest, SliderBarDrawsTrackSliderAndNumberInOrder)
 TEST_F(CommandsTest, SliderNumberIsRightAligned)
 {
     for (int number : {0, 9, 10, 42, 99}) {
-        f.state.status = 0;
         Command(8, {static_cast<std::uint8_t>(number), 2, 0, 0, 0});
-        EXPECT_EQ(f.view.Columns(0, 122, 6), DigitCell(number % 10)) << number;
-        EXPECT_EQ(f.view.Columns(0, 116, 6), number < 10 ? Bytes(6, 0) : DigitCell(number / 10)) << number;
+        EXPECT_EQ(Columns(0, 122, 6), DigitCell(number % 10)) << number;
+        EXPECT_EQ(Columns(0, 116, 6), number < 10 ? Bytes(6, 0) : DigitCell(number / 10)) << number;
         EXPECT_EQ(Errors(), 0);
     }
 }
 
 TEST_F(CommandsTest, SliderNumberAboveNinetyNineLeavesTheNumberArea)
 {
-    f.view.Fill(0xA5);
+    Fill(0xA5);
     Command(8, {100, 2, 1, 2, 3});
     EXPECT_EQ(Errors(), 0x08);
-    EXPECT_EQ(f.view.runs.size(), 7u) << "track and slider are still drawn";
-    EXPECT_EQ(f.view.Columns(0, 116, 12), Bytes(12, 0xA5));
+    EXPECT_EQ(runs.runs.size(), 7u) << "track and slider are still drawn";
+    EXPECT_EQ(Columns(0, 116, 12), Bytes(12, 0xA5));
 }
 
 TEST_F(CommandsTest, SecondSliderPageFollowsTheCorrectedFirst)
 {
     Command(8, {5, 9, 1, 2, 3, 4, 5, 6});
-    ASSERT_EQ(f.view.runs.size(), 10u);
-    EXPECT_EQ(f.view.runs[6].page, 0);
-    EXPECT_EQ(f.view.runs[6].bytes, (Bytes{1, 2, 3}));
-    EXPECT_EQ(f.view.runs[7].page, 1);
-    EXPECT_EQ(f.view.runs[7].bytes, (Bytes{4, 5, 6}));
+    ASSERT_EQ(runs.runs.size(), 10u);
+    EXPECT_EQ(runs.runs[6].place.page, 0);
+    EXPECT_EQ(runs.runs[6].bytes, (Bytes{1, 2, 3}));
+    EXPECT_EQ(runs.runs[7].place.page, 1);
+    EXPECT_EQ(runs.runs[7].bytes, (Bytes{4, 5, 6}));
     EXPECT_EQ(Errors(), 0x08);
 }
 
 TEST_F(CommandsTest, SliderIgnoresBytesOfAnIncompleteSecondPage)
 {
     for (const Bytes& data : {Bytes{5, 2, 1, 2, 3, 4}, Bytes{5, 2, 1, 2, 3, 4, 5}}) {
-        f.view.runs.clear();
+        runs.Clear();
         Command(8, data);
-        EXPECT_EQ(f.view.runs.size(), 9u) << data.size() << " data bytes";
+        EXPECT_EQ(runs.runs.size(), 9u) << data.size() << " data bytes";
     }
 }
 
@@ -211,20 +193,18 @@ TEST_F(CommandsTest, DrawAndRepeatBuildsOneRunOrRefusesOversizedOnes)
     };
     for (const RepeatCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.pattern.size() << " bytes x " << c.repeat + 1);
-        f.view.runs.clear();
-        f.state.status = 0;
+        runs.Clear();
         Bytes data{static_cast<std::uint8_t>(c.column), 6, static_cast<std::uint8_t>(c.repeat)};
         data.insert(data.end(), c.pattern.begin(), c.pattern.end());
         Command(10, data);
         EXPECT_EQ(Errors(), c.error ? 0x08 : 0x00);
-        EXPECT_EQ(f.state.work.repeatCount, c.repeat);
         if (c.paintedLength == 0) {
-            EXPECT_TRUE(f.view.runs.empty());
+            EXPECT_TRUE(runs.runs.empty());
             continue;
         }
         ASSERT_EQ(Places(), (std::vector<RunPlace>{{c.column, 6, c.paintedLength}}));
         for (int i = 0; i < c.paintedLength; ++i) {
-            ASSERT_EQ(f.view.runs[0].bytes[i], c.pattern[i % c.pattern.size()]) << "byte " << i;
+            ASSERT_EQ(runs.runs[0].bytes[i], c.pattern[i % c.pattern.size()]) << "byte " << i;
         }
     }
 }
@@ -237,23 +217,22 @@ TEST_F(CommandsTest, DrawIconPicksTheTableByNumber)
     const Bytes padlock{0x00, 0x00, 0x00, 0x78, 0x7E, 0x79, 0x49, 0x79, 0x7E, 0x78, 0x00, 0x00};
     const std::pair<std::uint8_t, Bytes> cases[] = {{0, Bytes(25, 0x00)}, {29, icon29}, {30, icon30}, {41, padlock}};
     for (const auto& [number, bytes] : cases) {
-        f.view.runs.clear();
-        f.view.Fill(0xFF);
+        runs.Clear();
+        Fill(0xFF);
         EXPECT_EQ(Command(11, {40, 5, number}), 0) << "icon " << int(number);
         EXPECT_EQ(Places(), (std::vector<RunPlace>{{40, 5, static_cast<int>(bytes.size())}}));
-        EXPECT_EQ(f.view.Columns(5, 40, static_cast<int>(bytes.size())), bytes) << "icon " << int(number);
-        EXPECT_EQ(f.view.Column(40 + static_cast<int>(bytes.size()), 5), 0xFF);
+        EXPECT_EQ(Columns(5, 40, static_cast<int>(bytes.size())), bytes) << "icon " << int(number);
+        EXPECT_EQ(Memory().Column(5, 40 + static_cast<int>(bytes.size())), 0xFF);
     }
 }
 
 TEST_F(CommandsTest, DrawIconWithoutAnIconDrawsNothing)
 {
     for (std::uint8_t number : {42, 43, 255}) {
-        f.state.status = 0;
         Command(11, {0, 0, number});
         EXPECT_EQ(Errors(), 0x08);
     }
-    EXPECT_TRUE(f.view.runs.empty());
+    EXPECT_TRUE(runs.runs.empty());
 }
 
 TEST_F(CommandsTest, DrawIconAtTheRightEdgeIsClipped)
@@ -263,22 +242,22 @@ TEST_F(CommandsTest, DrawIconAtTheRightEdgeIsClipped)
     EXPECT_EQ(Errors(), 0x08);
 }
 
-TEST_F(CommandsTest, ContrastAndReplyModeSwitchesTheRepliesFromItsOwnBlock)
+TEST(ContrastAndReplyMode, SwitchesTheRepliesFromItsOwnBlock)
 {
-    EXPECT_EQ(f.Exchange(EngineFixture::Frame(14, {80, 0xFF, 0xFF})), (Bytes{0x00}));
-    EXPECT_EQ(f.state.replyMode.load(), 0xFFFF);
-    EXPECT_EQ(f.state.work.contrast, 63);
-    EXPECT_EQ(f.state.synchNotRequired.load(), 1) << "only the reply mode changes";
-    EXPECT_EQ(f.Exchange(EngineFixture::Frame(5, {0})), (Bytes{0x00}));
+    EngineFixture f;
+    EXPECT_EQ(f.Exchange(Frame(14, {80, 0xFF, 0xFF})), (Bytes{0x00}));
+    EXPECT_EQ(f.engine.replyMode(), 0xFFFF);
+    EXPECT_EQ(f.engine.controller().contrast(), 63);
+    EXPECT_FALSE(f.engine.synchRequired()) << "only the reply mode changes";
+    EXPECT_EQ(f.Exchange(Frame(5, {0})), (Bytes{0x00}));
 
-    EXPECT_EQ(f.Exchange(EngineFixture::Frame(14, {10, 0x01, 0x00})),
-              (Bytes{0x0E, 0x09, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x18}));
-    EXPECT_EQ(f.state.replyMode.load(), 0x0001);
-    EXPECT_EQ(f.state.work.contrast, 10);
-    EXPECT_EQ(f.Exchange(EngineFixture::Frame(5, {0})), (Bytes{0x05, 0x01, 0x00, 0x07}));
+    EXPECT_EQ(f.Exchange(Frame(14, {10, 0x01, 0x00})), (Bytes{0x0E, 0x09, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x18}));
+    EXPECT_EQ(f.engine.replyMode(), 0x0001);
+    EXPECT_EQ(f.engine.controller().contrast(), 10);
+    EXPECT_EQ(f.Exchange(Frame(5, {0})), (Bytes{0x05, 0x01, 0x00, 0x07}));
 
-    f.Exchange(EngineFixture::Frame(14, {10, 0x34, 0x12}));
-    EXPECT_EQ(f.state.replyMode.load(), 0x1234) << "low byte first";
+    f.Exchange(Frame(14, {10, 0x34, 0x12}));
+    EXPECT_EQ(f.engine.replyMode(), 0x1234) << "low byte first";
 }
 
 } // namespace

@@ -3,29 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <ostream>
-#include <tuple>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/fakes.h"
 
 namespace quillon::testing {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Where one column run went, without its bytes: enough to compare the order
-// and placement of the runs an operation writes.
-struct RunPlace {
-    int column;
-    int page;
-    int length;
-    bool operator==(const RunPlace&) const = default;
-};
-
-inline std::ostream& operator<<(std::ostream& out, const RunPlace& run)
-{
-    return out << "{column " << run.column << ", page " << run.page << ", length " << run.length << "}";
-}
 
 inline Bytes Repeat(std::initializer_list<std::pair<std::uint8_t, int>> pieces)
 {
@@ -36,44 +19,51 @@ inline Bytes Repeat(std::initializer_list<std::pair<std::uint8_t, int>> pieces)
     return bytes;
 }
 
-// Drives the display controller directly: a frame is placed into the receive
-// buffer as the receiver would store it, then validated and carried out as
-// the supervisor would.
+// Drives a display controller of its own, with no link: a frame is
+// validated and, when clean, carried out as the supervisor would.
 class DisplayTest : public ::testing::Test {
 protected:
-    void Place(const Bytes& frame, std::size_t at = 0)
+    DisplayTest() { display.SetRunListener(&runs); }
+
+    // Returns the error bits of validation; the frame runs only when they
+    // are 0. Errors() then holds them and the bits the command raised.
+    std::uint8_t Run(const Bytes& frame)
     {
-        for (std::size_t i = 0; i < frame.size(); ++i) {
-            f.state.rxBuffer.Set(at + i, frame[i]);
-        }
-        f.state.work.frameCursor = static_cast<std::uint8_t>(at);
+        const std::uint8_t invalid = DisplayController::ValidateFrame(frame);
+        errors_ = invalid == 0 ? display.ExecuteFrame(frame).errors : invalid;
+        return invalid;
     }
 
-    // Returns the error nibble of validation; the frame runs only when it is 0.
-    std::uint8_t Run(const Bytes& frame, std::size_t at = 0)
+    std::uint8_t Command(std::uint8_t code, const Bytes& data) { return Run(Frame(code, data)); }
+
+    // A text of the program's own, as PutString draws it.
+    void Text(std::string_view text, std::uint8_t attribute, std::uint8_t column)
     {
-        Place(frame, at);
-        const std::uint8_t errors = f.link.ValidateFrame();
-        if (errors == 0) {
-            f.link.ExecuteFrame();
-        }
-        return errors;
+        errors_ = display.PutString(text, attribute, column, false);
     }
 
-    std::uint8_t Command(std::uint8_t code, const Bytes& data) { return Run(EngineFixture::Frame(code, data)); }
+    std::uint8_t Errors() const { return errors_; }
 
-    std::vector<RunPlace> Places() const
+    // Sets every column byte to value with one full-width run per page, then
+    // forgets those runs.
+    void Fill(std::uint8_t value)
     {
-        std::vector<RunPlace> places;
-        for (const auto& run : f.view.runs) {
-            places.push_back({run.column, run.page, static_cast<int>(run.bytes.size())});
+        for (std::uint8_t page = 0; page < kDisplayPages; ++page) {
+            Command(kDrawAndRepeat, {0, page, kDisplayColumns - 1, value});
         }
-        return places;
+        runs.Clear();
+        errors_ = 0;
     }
 
-    std::uint8_t Errors() const { return f.state.status & 0x0F; }
+    const DisplayMemory& Memory() const { return display.memory(); }
+    Bytes Columns(int page, int first, int count) const { return testing::Columns(Memory(), page, first, count); }
+    std::vector<RunPlace> Places() const { return runs.Places(); }
 
-    EngineFixture f;
+    DisplayController display;
+    RunLog runs{display.memory()};
+
+private:
+    std::uint8_t errors_ = 0;
 };
 
 } // namespace quillon::testing

@@ -5,13 +5,7 @@
 namespace quillon::testing {
 namespace {
 
-class TextRendererTest : public DisplayTest {
-protected:
-    void Text(const std::string& text, std::uint8_t attribute, std::uint8_t column)
-    {
-        f.link.PutString(text.c_str(), attribute, column, false);
-    }
-};
+using TextRendererTest = DisplayTest;
 
 // One character cell of 'A' (columns X Y Y Y X of the glyph) at scale s.
 Bytes CellOfA(std::uint8_t outer, std::uint8_t inner, std::uint8_t spacing, int s)
@@ -42,13 +36,13 @@ TEST_F(TextRendererTest, LetterAInEverySizeAndInverse)
     };
     for (const SizeCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "attribute 0x" << std::hex << int(c.attribute));
-        f.view.runs.clear();
+        runs.Clear();
         Text("A", c.attribute, 0);
-        ASSERT_EQ(f.view.runs.size(), c.pages.size());
+        ASSERT_EQ(runs.runs.size(), c.pages.size());
         for (std::size_t page = 0; page < c.pages.size(); ++page) {
-            EXPECT_EQ(f.view.runs[page].page, static_cast<int>(page));
-            EXPECT_EQ(f.view.runs[page].column, 0);
-            EXPECT_EQ(f.view.runs[page].bytes, c.pages[page]) << "band page " << page;
+            EXPECT_EQ(runs.runs[page].place.page, static_cast<int>(page));
+            EXPECT_EQ(runs.runs[page].place.column, 0);
+            EXPECT_EQ(runs.runs[page].bytes, c.pages[page]) << "band page " << page;
         }
         EXPECT_EQ(Errors(), 0);
     }
@@ -84,18 +78,18 @@ TEST_F(TextRendererTest, StretchMasksCoverTheRowsOfEachSize)
                 for (int y = std::max(first, 8 * page); y <= std::min(last, 8 * page + 7); ++y) {
                     mask |= static_cast<std::uint8_t>(1 << (y - 8 * page));
                 }
-                EXPECT_EQ(CPanelLink::StretchGlyphColumn(size, page, 1 << r), mask)
+                EXPECT_EQ(DisplayController::StretchGlyphColumn(size, page, 1 << r), mask)
                     << "size " << size << " band page " << page << " glyph row " << r;
             }
-            EXPECT_EQ(CPanelLink::StretchGlyphColumn(size, page, 0x80), 0);
+            EXPECT_EQ(DisplayController::StretchGlyphColumn(size, page, 0x80), 0);
             for (int glyph = 0; glyph < 256; ++glyph) {
                 std::uint8_t merged = 0;
                 for (int r = 0; r < 8; ++r) {
                     if ((glyph >> r) & 1) {
-                        merged |= CPanelLink::StretchGlyphColumn(size, page, 1 << r);
+                        merged |= DisplayController::StretchGlyphColumn(size, page, 1 << r);
                     }
                 }
-                ASSERT_EQ(CPanelLink::StretchGlyphColumn(size, page, glyph), merged);
+                ASSERT_EQ(DisplayController::StretchGlyphColumn(size, page, glyph), merged);
             }
         }
     }
@@ -104,15 +98,14 @@ TEST_F(TextRendererTest, StretchMasksCoverTheRowsOfEachSize)
 TEST_F(TextRendererTest, CharacterWithBitSevenIsInverseInsideNormalText)
 {
     Text("A\xC1", 0x00, 0);
-    EXPECT_EQ(f.view.Columns(0, 0, 12),
-              (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00, 0x81, 0xEE, 0xEE, 0xEE, 0x81, 0xFF}));
+    EXPECT_EQ(Columns(0, 0, 12), (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00, 0x81, 0xEE, 0xEE, 0xEE, 0x81, 0xFF}));
 }
 
 TEST_F(TextRendererTest, CodesWithoutGlyphShowAQuestionMark)
 {
     EXPECT_EQ(Command(1, {0, 0, 0x00, 0x7F, 0xFF}), 0);
-    EXPECT_EQ(f.view.Columns(0, 0, 18), (Bytes{0x02, 0x01, 0x51, 0x09, 0x06, 0x00, 0x02, 0x01, 0x51, 0x09, 0x06, 0x00,
-                                               0xFD, 0xFE, 0xAE, 0xF6, 0xF9, 0xFF}));
+    EXPECT_EQ(Columns(0, 0, 18), (Bytes{0x02, 0x01, 0x51, 0x09, 0x06, 0x00, 0x02, 0x01, 0x51, 0x09, 0x06, 0x00, 0xFD,
+                                        0xFE, 0xAE, 0xF6, 0xF9, 0xFF}));
     EXPECT_EQ(Errors(), 0);
 }
 
@@ -142,8 +135,7 @@ TEST_F(TextRendererTest, RunsAreClippedOrWrappedButWhatFitsIsDrawn)
     for (const PlacementCase& c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << '"' << c.text << "\" attribute " << int(c.attribute) << " column " << int(c.column));
-        f.view.runs.clear();
-        f.state.status = 0;
+        runs.Clear();
         Text(c.text, c.attribute, c.column);
         EXPECT_EQ(Places(), c.runs);
         EXPECT_EQ(Errors(), c.error ? 0x08 : 0x00);
@@ -153,8 +145,7 @@ TEST_F(TextRendererTest, RunsAreClippedOrWrappedButWhatFitsIsDrawn)
 TEST_F(TextRendererTest, EmptyTextWritesNothingAndDoesNotRepaint)
 {
     Text("", 0x28, 0);
-    EXPECT_TRUE(f.view.runs.empty());
-    EXPECT_EQ(f.view.repaints, 0);
+    EXPECT_TRUE(runs.runs.empty()) << "no run, so no repaint either";
     EXPECT_EQ(Errors(), 0);
 }
 
@@ -164,31 +155,12 @@ TEST_F(TextRendererTest, LineLimitOfEachSize)
     for (const auto& [attribute, limit] : limits) {
         const int cellWidth = attribute == 0x00 || attribute == 0x08 ? 6 : 6 * (attribute >> 3);
         for (int extra : {0, 1}) {
-            f.view.runs.clear();
-            f.state.status = 0;
+            runs.Clear();
             Text(std::string(limit + extra, 'M'), attribute, 0);
-            ASSERT_FALSE(f.view.runs.empty());
-            EXPECT_EQ(f.view.runs[0].bytes.size(), static_cast<std::size_t>(limit * cellWidth));
+            ASSERT_FALSE(runs.runs.empty());
+            EXPECT_EQ(runs.runs[0].bytes.size(), static_cast<std::size_t>(limit * cellWidth));
             EXPECT_EQ(Errors(), extra ? 0x08 : 0x00) << "attribute " << int(attribute) << " extra " << extra;
         }
-    }
-}
-
-TEST_F(TextRendererTest, PageAboveEightIsMovedToTheTop)
-{
-    DisplayWork& work = f.state.work;
-    f.state.textAttribute = 0x00;
-    work.textCopy[0] = 'A';
-    work.textPtr = work.textCopy.data();
-    for (const std::uint8_t page : {8, 12}) {
-        f.view.runs.clear();
-        f.state.status = 0;
-        work.textLength = 1;
-        work.runColumn = 3;
-        work.runPage = page;
-        f.link.PrepareText(TextSource::GivenText);
-        EXPECT_EQ(Places(), (std::vector<RunPlace>{{3, 0, 6}})) << "page " << int(page);
-        EXPECT_EQ(Errors(), 0x08);
     }
 }
 
@@ -197,53 +169,46 @@ TEST_F(TextRendererTest, OverlongProgramStringBecomesAnErrorNotice)
     const std::string tooLong(23, 'z');
     Text(tooLong, 0x00, 0);
     EXPECT_EQ(Places(), (std::vector<RunPlace>{{0, 0, 42}}));
-    EXPECT_EQ(f.view.Columns(0, 0, 6), (Bytes{0x7F, 0x49, 0x49, 0x49, 0x41, 0x00})) << "starts with E";
+    EXPECT_EQ(Columns(0, 0, 6), (Bytes{0x7F, 0x49, 0x49, 0x49, 0x41, 0x00})) << "starts with E";
     EXPECT_EQ(Errors(), 0);
 
-    f.view.runs.clear();
+    runs.Clear();
     Text(tooLong + "zzzz", 0x08, 0);
     EXPECT_EQ(Places(), (std::vector<RunPlace>{{0, 0, 42}, {0, 1, 42}}));
     EXPECT_EQ(Errors(), 0);
 
-    f.view.runs.clear();
+    runs.Clear();
     Text(tooLong, 0x20, 0);
-    EXPECT_EQ(f.view.runs.size(), 4u);
-    EXPECT_EQ(f.view.runs[0].bytes.size(), 120u) << "five characters in size 4";
+    EXPECT_EQ(runs.runs.size(), 4u);
+    EXPECT_EQ(runs.runs[0].bytes.size(), 120u) << "five characters in size 4";
     EXPECT_EQ(Errors(), 0x08);
 
-    f.view.runs.clear();
-    f.state.status = 0;
+    runs.Clear();
     Text(std::string(22, 'z'), 0x00, 0);
-    EXPECT_EQ(f.view.runs[0].bytes[0], 0x44) << "22 characters are still drawn as given";
+    EXPECT_EQ(runs.runs[0].bytes[0], 0x44) << "22 characters are still drawn as given";
 }
 
-TEST_F(TextRendererTest, PutStringLeavesTheFrameBeingExecuted)
+// The program's own text, drawn between two frames of a block (as the
+// silence message may be), leaves the rest of the block to be read where it
+// lies.
+TEST(ProgramTextInABlock, PutStringLeavesTheFrameBeingExecuted)
 {
-    for (std::size_t i = 0; i < kRxBufferSize; ++i) {
-        f.state.rxBuffer.Set(i, static_cast<std::uint8_t>(i * 7));
-    }
-    DisplayWork& work = f.state.work;
-    work.frameLength = 9;
-    work.functionCode = 3;
-    work.frameCursor = 12;
-    f.state.dataPtr = 14;
+    EngineFixture f;
+    f.Receive(Frame(kWriteString, {0x00, 0x00, 'A'}, false));
+    f.engine.Tick();
+    f.runs.Clear();
 
-    f.link.PutString("Hello", 0x08, 30, true);
+    f.engine.controller().PutString("Hello", 0x08, 30, true);
+    ASSERT_EQ(f.runs.runs.size(), 18u) << "16 clearing runs, then two text runs";
+    EXPECT_EQ(f.runs.runs[16].place.column, 30);
 
-    EXPECT_EQ(f.view.runs.size(), 18u) << "16 clearing runs, then two text runs";
-    EXPECT_EQ(f.view.runs[16].column, 30);
-    EXPECT_EQ(work.frameLength, 9);
-    EXPECT_EQ(work.functionCode, 3);
-    EXPECT_EQ(work.frameCursor, 12);
-    EXPECT_EQ(f.state.dataPtr, 14);
-    for (std::size_t i = 0; i < kRxBufferSize; ++i) {
-        ASSERT_EQ(f.state.rxBuffer[i], static_cast<std::uint8_t>(i * 7)) << i;
-    }
+    EXPECT_EQ(f.Exchange(Frame(kWriteArray, {20, 4, 0x3C})), (Bytes{0x05, 0x01, 0x00, 0x07}));
+    EXPECT_EQ(f.display().Column(4, 20), 0x3C);
 }
 
 TEST_F(TextRendererTest, FrameHeaderLayout)
 {
-    f.view.Fill(0xFF);
+    Fill(0xFF);
     EXPECT_EQ(Command(9, {'M', 'E', 'N', 'U'}), 0);
 
     std::vector<RunPlace> expected;
@@ -254,14 +219,14 @@ TEST_F(TextRendererTest, FrameHeaderLayout)
     expected.insert(expected.end(), {{0, 0, 57}, {57, 0, 57}, {50, 0, 2}, {76, 0, 3}, {52, 0, 24}});
     EXPECT_EQ(Places(), expected);
 
-    EXPECT_EQ(f.view.Columns(0, 0, 50), Bytes(50, 0x10));
-    EXPECT_EQ(f.view.Columns(0, 50, 2), Bytes(2, 0x00));
-    EXPECT_EQ(f.view.Columns(0, 52, 6), (Bytes{0x7F, 0x02, 0x0C, 0x02, 0x7F, 0x00}));
-    EXPECT_EQ(f.view.Columns(0, 76, 3), Bytes(3, 0x00));
-    EXPECT_EQ(f.view.Columns(0, 79, 35), Bytes(35, 0x10));
-    EXPECT_EQ(f.view.Columns(0, 114, 14), Bytes(14, 0x00));
+    EXPECT_EQ(Columns(0, 0, 50), Bytes(50, 0x10));
+    EXPECT_EQ(Columns(0, 50, 2), Bytes(2, 0x00));
+    EXPECT_EQ(Columns(0, 52, 6), (Bytes{0x7F, 0x02, 0x0C, 0x02, 0x7F, 0x00}));
+    EXPECT_EQ(Columns(0, 76, 3), Bytes(3, 0x00));
+    EXPECT_EQ(Columns(0, 79, 35), Bytes(35, 0x10));
+    EXPECT_EQ(Columns(0, 114, 14), Bytes(14, 0x00));
     for (int page = 1; page < 8; ++page) {
-        EXPECT_EQ(f.view.Columns(page, 0, 128), Bytes(128, 0x00)) << "page " << page;
+        EXPECT_EQ(Columns(page, 0, 128), Bytes(128, 0x00)) << "page " << page;
     }
     EXPECT_EQ(Errors(), 0);
 }
@@ -270,11 +235,10 @@ TEST_F(TextRendererTest, FrameHeaderTitleIsCentredOnTheDisplayOrOnTheRule)
 {
     const std::pair<int, int> cases[] = {{1, 61}, {4, 52}, {12, 28}, {13, 18}, {17, 6}, {21, 6}};
     for (const auto& [length, start] : cases) {
-        f.view.runs.clear();
-        f.state.status = 0;
+        runs.Clear();
         Command(9, Bytes(length, 'H'));
         const int drawn = std::min(length, 17);
-        ASSERT_EQ(f.view.runs.size(), 21u);
+        ASSERT_EQ(runs.runs.size(), 21u);
         const std::vector<RunPlace> places = Places();
         const std::vector<RunPlace> tail(places.end() - 3, places.end());
         EXPECT_EQ(tail, (std::vector<RunPlace>{{start - 2, 0, 2}, {start + 6 * drawn, 0, 3}, {start, 0, 6 * drawn}}))
@@ -285,12 +249,10 @@ TEST_F(TextRendererTest, FrameHeaderTitleIsCentredOnTheDisplayOrOnTheRule)
 
 TEST_F(TextRendererTest, FrameHeaderTitleIsSmallAndNormalButKeepsInverseCharacters)
 {
-    f.state.textAttribute = 0xEE;
+    Command(1, {0x00, 0xEE, 'A'});
     Command(9, {'A', 0xC1});
-    EXPECT_EQ(f.state.textAttribute, 0x06);
-    EXPECT_EQ(f.view.runs.back().page, 0);
-    EXPECT_EQ(f.view.runs.back().bytes,
-              (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00, 0x81, 0xEE, 0xEE, 0xEE, 0x81, 0xFF}));
+    EXPECT_EQ(runs.runs.back().place.page, 0);
+    EXPECT_EQ(runs.runs.back().bytes, (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00, 0x81, 0xEE, 0xEE, 0xEE, 0x81, 0xFF}));
 }
 
 } // namespace
