@@ -10,14 +10,11 @@
 #include <random>
 #include <vector>
 
-#include "link/frame.h"
 #include "tests/reliability/resident_memory.h"
 #include "tests/support/fakes.h"
 
 namespace quillon::testing {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kReadSwitches{0x85, 0x01, 0x00, 0x87};
 const Bytes kAnswer{0x05, 0x01, 0x00, 0x07};
@@ -47,7 +44,7 @@ protected:
     {
         for (std::uint32_t t = 0; t < ms; t += 10) {
             f.clock.Advance(10);
-            f.link.LinkTick();
+            f.engine.Tick();
         }
         return TakeWrites();
     }
@@ -64,7 +61,7 @@ protected:
             sent += count;
             ++slice;
             f.clock.Advance(10);
-            f.link.LinkTick();
+            f.engine.Tick();
         }
     }
 
@@ -98,14 +95,13 @@ TEST_P(DeviceVanishesTest, MidBlockGivesCommunicationsErrorEvery10001MsAndTheLin
 
     const auto writes = Quiet(60000);
     EXPECT_EQ(writes, std::vector<Bytes>(5, kSilenceAnswer)) << "one silence reply per 10 001 ms or more";
-    EngineFixture reference;
-    reference.link.PutString("Communications Error", 11, 4, true);
-    EXPECT_EQ(f.view.pages, reference.view.pages);
-    EXPECT_EQ(f.state.work.rxIndex.load(), 0) << "the half block is given up";
+    DisplayController reference;
+    reference.PutString("Communications Error", 11, 4, true);
+    EXPECT_EQ(PagesOf(f.display()), PagesOf(reference.memory()));
 
     f.port.queryFails = false;
     f.port.writeFails = false;
-    EXPECT_EQ(f.Exchange(kReadSwitches), kAnswer);
+    EXPECT_EQ(f.Exchange(kReadSwitches), kAnswer) << "the half block is given up";
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DeviceVanishesTest, ::testing::Values(Vanish::PortGone, Vanish::DeviceMute),
@@ -139,7 +135,7 @@ TEST_F(LinkFaultTest, GarbageAtFullLineRateForFiveMinutesKeepsTheLinkAnsweringIn
 
         // A receive error is owed its reply once the line has been quiet for
         // more than 120 ms, and gets exactly one.
-        const bool errorPending = f.state.rxErrors.load() != 0;
+        const bool errorPending = f.engine.receiver().errors() != 0;
         const std::uint32_t quiet = static_cast<std::uint32_t>(quietMs(random)) * 10;
         const auto writes = Quiet(quiet);
         lineMs += quiet;
@@ -151,11 +147,11 @@ TEST_F(LinkFaultTest, GarbageAtFullLineRateForFiveMinutesKeepsTheLinkAnsweringIn
             ++gapsOwingAReply;
             ASSERT_EQ(writes.size(), 1u) << "after " << lineMs << " ms of line time";
             EXPECT_NE(writes[0][2] & kStatusFrameError, 0);
-            EXPECT_EQ(f.state.rxErrors.load(), 0);
+            EXPECT_EQ(f.engine.receiver().errors(), 0);
         } else {
             ASSERT_TRUE(writes.empty()) << "after " << lineMs << " ms of line time";
         }
-        f.view.runs.clear();
+        f.runs.Clear();
         if (residentAfterWarmUp == 0 && lineMs > 60 * 1000) {
             residentAfterWarmUp = ResidentKilobytes();
         }
@@ -177,25 +173,29 @@ TEST_F(LinkFaultTest, GarbageAtFullLineRateForFiveMinutesKeepsTheLinkAnsweringIn
 
 TEST_F(LinkFaultTest, FloodWhileABlockWaitsForItsReplyIsDroppedAndAnsweredOnce)
 {
-    const Bytes& block = kReadSwitches;
-    f.Receive(block);
-    ASSERT_EQ(f.state.work.blockComplete.load(), 1);
+    EventLog log;
+    f.engine.SetObserver(&log);
+    f.Receive(kReadSwitches);
     // The flood holds frames that would draw if they were taken in.
     Bytes flood;
     for (int i = 0; i < 60; ++i) {
-        const Bytes draw = EngineFixture::Frame(kWriteArray, {0, 0, 0xFF, 0xFF, 0xFF}, i % 2 == 0);
+        const Bytes draw = Frame(kWriteArray, {0, 0, 0xFF, 0xFF, 0xFF}, i % 2 == 0);
         flood.insert(flood.end(), draw.begin(), draw.end());
     }
     f.Receive(flood);
     EXPECT_EQ(f.port.Queued(), 0u) << "every byte is read and dropped";
-    EXPECT_EQ(f.state.rxErrors.load(), kRxByteDuringCompleteBlock);
-    for (std::size_t i = 0; i < block.size(); ++i) {
-        EXPECT_EQ(f.state.rxBuffer[i], block[i]) << "the block in the buffer is untouched at " << i;
-    }
 
-    f.link.LinkTick();
+    f.engine.Tick();
     EXPECT_EQ(TakeWrites(), std::vector<Bytes>{kAnswer}) << "the block gets its own reply";
-    EXPECT_TRUE(f.view.runs.empty()) << "nothing of the flood is drawn";
+    const auto executed = log.Of(LinkEventKind::FrameExecuted);
+    ASSERT_EQ(executed.size(), 1u);
+    EXPECT_EQ(Bytes(executed[0].bytes().begin(), executed[0].bytes().end()), kReadSwitches)
+        << "the block in the buffer is untouched";
+    for (const auto& raised : log.Of(LinkEventKind::ErrorRaised)) {
+        EXPECT_EQ(raised.rxErrors, kRxByteDuringCompleteBlock);
+    }
+    EXPECT_EQ(log.Of(LinkEventKind::ErrorRaised).size(), flood.size());
+    EXPECT_TRUE(f.runs.runs.empty()) << "nothing of the flood is drawn";
     EXPECT_TRUE(Quiet(120).empty());
     EXPECT_EQ(Quiet(10), std::vector<Bytes>{kErrorAnswer}) << "then one error reply for the flood";
     EXPECT_TRUE(Quiet(5000).empty());
@@ -210,25 +210,27 @@ TEST_F(LinkFaultTest, FloodWhileABlockWaitsForItsReplyIsDroppedAndAnsweredOnce)
 TEST_F(LinkFaultTest, IndexWrappingWhileTheSupervisorLagsLeavesCountedFramesAlone)
 {
     // Three frames of a block, the first drawing a known column run.
-    const Bytes draw = EngineFixture::Frame(kWriteArray, {10, 2, 0x3C, 0x42}, false);
+    EventLog log;
+    f.engine.SetObserver(&log);
+    const Bytes draw = Frame(kWriteArray, {10, 2, 0x3C, 0x42}, false);
+    const Bytes readSwitches = Frame(FunctionCode::kReadSwitches, {0x00}, false);
     f.Receive(draw);
-    f.Receive(EngineFixture::Frame(FunctionCode::kReadSwitches, {0x00}, false));
-    f.Receive(EngineFixture::Frame(FunctionCode::kReadSwitches, {0x00}, false));
-    const std::uint8_t counted = f.state.work.framesReceived.load();
-    ASSERT_EQ(counted, 3);
+    f.Receive(readSwitches);
+    f.Receive(readSwitches);
     // Garbage that, stored from index 0 again, would read as a one-frame
     // block with bit 7 set over the first frame.
-    Bytes garbage(256 - f.state.work.rxIndex.load(), 0x00);
+    Bytes garbage(256 - draw.size() - 2 * readSwitches.size(), 0x00);
     const Bytes lookalike{0x85, 0x01, 0x00, 0x87};
     garbage.insert(garbage.end(), lookalike.begin(), lookalike.end());
     f.Receive(garbage);
-    for (std::size_t i = 0; i < draw.size(); ++i) {
-        EXPECT_EQ(f.state.rxBuffer[i], draw[i]) << "byte " << i << " of the first counted frame";
-    }
 
-    f.link.LinkTick();
+    f.engine.Tick();
     EXPECT_TRUE(TakeWrites().empty()) << "no block was completed, so nothing is answered yet";
-    EXPECT_EQ(f.view.Columns(2, 10, 2), (Bytes{0x3C, 0x42})) << "the frame that arrived is the one executed";
+    const auto executed = log.Of(LinkEventKind::FrameExecuted);
+    ASSERT_EQ(executed.size(), 3u) << "the three frames counted before the overflow";
+    EXPECT_EQ(Bytes(executed[0].bytes().begin(), executed[0].bytes().end()), draw)
+        << "the first counted frame is not overwritten";
+    EXPECT_EQ(Columns(f.display(), 2, 10, 2), (Bytes{0x3C, 0x42})) << "the frame that arrived is the one executed";
     EXPECT_TRUE(Quiet(120).empty());
     EXPECT_EQ(Quiet(10), std::vector<Bytes>{kErrorAnswer}) << "the overflow gets its one error reply";
     EXPECT_EQ(f.Exchange(kReadSwitches), kAnswer);
@@ -253,14 +255,14 @@ TEST_P(PortSwitchTest, MidBlockIsAnsweredAndTheNextBlockIsServed)
 {
     const SwitchCase& c = GetParam();
     f.Receive(c.oldPortSent);
-    f.link.LinkTick();
+    f.engine.Tick();
     ASSERT_TRUE(TakeWrites().empty());
 
-    f.state.linkEnabled = 0;
+    f.engine.SetLinkEnabled(false);
     f.port.queryFails = true;
-    f.link.LinkTick();
+    f.engine.Tick();
     f.port.queryFails = false;
-    f.state.linkEnabled = 1;
+    f.engine.SetLinkEnabled(true);
 
     f.Receive(c.newDeviceSends);
     std::vector<Bytes> writes;

@@ -12,9 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/frame.h"
-#include "link/link_state.h"
-#include "link/panel_link.h"
+#include "link/panel_engine.h"
 #include "serial/serial_port.h"
 #include "tests/serial/pty_pair.h"
 #include "tests/support/fakes.h"
@@ -23,7 +21,6 @@ namespace quillon::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kReadSwitches{0x85, 0x01, 0x00, 0x87};
 const Bytes kAnswer{0x05, 0x01, 0x00, 0x07};
@@ -62,9 +59,21 @@ class SerialFaultTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        state.linkEnabled = 1;
+        engine.SetLinkEnabled(true);
+        engine.SetRunListener(&runs);
+        engine.SetObserver(&log);
         ASSERT_EQ(port.OpenCommPort(device->path()), 0);
-        link.StartReceiveThread();
+        engine.Start();
+    }
+
+    // Ticks, the clock standing still, until the reader has taken count
+    // bytes from the line in all.
+    bool ReaderTook(std::size_t count)
+    {
+        return WaitUntil([&] {
+            engine.Tick();
+            return log.Of(LinkEventKind::ByteReceived).size() >= count;
+        });
     }
 
     // Ticks, moving the clock 10 ms each time, until count bytes have come
@@ -74,7 +83,7 @@ protected:
         Bytes received;
         for (std::uint32_t waited = 0; waited <= limitMs && received.size() < count; waited += 10) {
             clock.Advance(10);
-            link.LinkTick();
+            engine.Tick();
             const auto more = line.TakeReceived();
             received.insert(received.end(), more.begin(), more.end());
         }
@@ -92,7 +101,7 @@ protected:
         line.Send(block);
         Bytes received;
         WaitUntil([&] {
-            link.LinkTick();
+            engine.Tick();
             const auto more = line.TakeReceived();
             received.insert(received.end(), more.begin(), more.end());
             return received.size() >= kAnswer.size();
@@ -101,37 +110,36 @@ protected:
     }
 
     std::unique_ptr<PtyPair> device = std::make_unique<PtyPair>();
-    LinkState state;
-    InMemoryView view;
     ManualClock clock;
     SerialPort port;
-    CPanelLink link{state, view, port, clock};
+    PanelEngine engine{port, clock};
+    RunLog runs{engine.display()};
+    EventLog log;
 };
 
 TEST_F(SerialFaultTest, DeviceEndClosingMidBlockEndsInCommunicationsErrorAndReopeningRecovers)
 {
     device->Send({0x01, 0x03, 0x00});
-    ASSERT_TRUE(WaitUntil([&] { return state.work.rxIndex.load() == 3; }));
+    ASSERT_TRUE(ReaderTook(3));
     device->CloseDevice();
 
-    link.LinkTick();
+    engine.Tick();
     clock.Advance(10000);
-    link.LinkTick();
-    EXPECT_EQ(view.repaints, 0) << "10 000 ms of silence is not yet more than 10 000 ms";
+    engine.Tick();
+    EXPECT_TRUE(runs.runs.empty()) << "10 000 ms of silence is not yet more than 10 000 ms";
 
     // The reply goes to a hung-up line: the write fails at once or gives up
     // after its time-out, and the tick returns either way.
     clock.Advance(1);
     const auto before = std::chrono::steady_clock::now();
-    link.LinkTick();
+    engine.Tick();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
-    EXPECT_GT(view.repaints, 0);
-    EXPECT_NE(view.Columns(3, 4, 64), Bytes(64, 0)) << "Communications Error on page 3";
-    EXPECT_EQ(state.work.rxIndex.load(), 0) << "the half block is given up";
+    EXPECT_FALSE(runs.runs.empty());
+    EXPECT_NE(Columns(engine.display(), 3, 4, 64), Bytes(64, 0)) << "Communications Error on page 3";
 
     device = std::make_unique<PtyPair>();
     ASSERT_EQ(port.OpenCommPort(device->path()), 0);
-    EXPECT_EQ(Exchange(*device, kReadSwitches), kAnswer);
+    EXPECT_EQ(Exchange(*device, kReadSwitches), kAnswer) << "the half block is given up";
 }
 
 TEST_F(SerialFaultTest, GarbageAtFullLineRateGetsOnlyWellFormedRepliesAndTheLinkAnswersAfterwards)
@@ -148,7 +156,7 @@ TEST_F(SerialFaultTest, GarbageAtFullLineRateGetsOnlyWellFormedRepliesAndTheLink
         device->Send(garbage);
         std::this_thread::sleep_for(10ms);
         clock.Advance(10);
-        link.LinkTick();
+        engine.Tick();
         const auto more = device->TakeReceived();
         line.insert(line.end(), more.begin(), more.end());
     }
@@ -173,20 +181,22 @@ TEST_F(SerialFaultTest, GarbageAtFullLineRateGetsOnlyWellFormedRepliesAndTheLink
 TEST_F(SerialFaultTest, PortSwitchMidBlockAnswersOnTheNewLineOnly)
 {
     device->Send({0x02});
-    ASSERT_TRUE(WaitUntil([&] { return state.work.rxIndex.load() == 1; }));
+    ASSERT_TRUE(ReaderTook(1));
 
     // As the Comms Port dialog does it: pause, close, open, resume.
     PtyPair other;
-    state.linkEnabled = 0;
+    engine.SetLinkEnabled(false);
     port.Close();
     ASSERT_EQ(port.OpenCommPort(other.path()), 0);
-    state.linkEnabled = 1;
+    engine.SetLinkEnabled(true);
 
     // The half frame left from the old line takes the new device's code byte
     // as its length byte, above 117: a receive error.
     other.Send(kReadSwitches);
-    ASSERT_TRUE(WaitUntil([&] { return state.work.rxIndex.load() == 5; }));
-    EXPECT_EQ(state.rxErrors.load(), kRxBadLength);
+    ASSERT_TRUE(ReaderTook(5));
+    const auto raised = log.Of(LinkEventKind::ErrorRaised);
+    ASSERT_EQ(raised.size(), 1u);
+    EXPECT_EQ(raised[0].rxErrors, kRxBadLength);
     EXPECT_EQ(TickUntil(other, 4, 200), (Bytes{0x05, 0x01, 0x08, 0x0F}));
     EXPECT_EQ(Exchange(other, kReadSwitches), kAnswer);
     EXPECT_TRUE(device->TakeReceived().empty()) << "nothing goes to the old line";
