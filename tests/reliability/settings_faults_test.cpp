@@ -1,5 +1,5 @@
 // A settings file that cannot be read, a location that cannot be written, a
-// file cut short at every length, and files full of junk. The main frame must
+// file cut short at every length, and files full of junk. The main window must
 // show only its two settings messages, each when its rule says, never crash,
 // and save what it holds on close.
 #include <gtest/gtest.h>
@@ -22,9 +22,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "link/link_state.h"
+#include "link/panel_engine.h"
 #include "tests/support/fakes.h"
-#include "ui/main_frame.h"
+#include "ui/main_window.h"
 #include "ui/message_sink.h"
 #include "ui/port_control.h"
 
@@ -80,32 +80,31 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // A frame as at start-up: COM 1, the mode off, settings read.
-    std::unique_ptr<CMainFrame> Start()
+    // A window as at start-up: COM 1, the mode off, settings read.
+    std::unique_ptr<MainWindow> Start()
     {
-        state.synchNotRequired = 1;
-        state.replyMode = kFramedReplyMode;
+        engine.SetSynchRequired(false);
         messages.texts.clear();
-        return std::make_unique<CMainFrame>(FrameContext{state, port, clock, messages, std::nullopt, dir.path()});
+        return std::make_unique<MainWindow>(WindowContext{engine, port, messages, std::nullopt, dir.path()});
     }
 
     // Saves COM 5, the mode on and "Save Settings" on, the way the program
     // does, and returns the file.
-    QByteArray GoodFile(CMainFrame& frame)
+    QByteArray GoodFile(MainWindow& window)
     {
-        frame.SetComPort(5);
-        frame.OnCommand(CMainFrame::kSynchRequiredCommand);
-        frame.OnCommand(CMainFrame::kSaveSettingsCommand);
-        EXPECT_TRUE(frame.WriteSettings());
+        window.SetComPort(5);
+        window.OnCommand(MainWindow::kSynchRequiredCommand);
+        window.OnCommand(MainWindow::kSaveSettingsCommand);
+        EXPECT_TRUE(window.WriteSettings());
         return ReadFile();
     }
 
-    bool SynchModeOn() const { return state.synchNotRequired == 0 && state.replyMode == kSingleByteReplyMode; }
+    bool SynchModeOn() const { return engine.synchRequired() && engine.replyMode() == kSingleByteReplyMode; }
 
     QTemporaryDir dir;
-    LinkState state;
     AnyPort port;
     ManualClock clock;
+    PanelEngine engine{port.port, clock};
     CollectedMessages messages;
 
 private:
@@ -117,13 +116,13 @@ TEST_F(SettingsFaultTest, UnreadableFileStartsSilentlyWithDefaultsAndClosingSays
     // A directory where the file should be: nobody, root included, can read
     // it as a file or write one in its place.
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Ostrel/Quillon.conf")));
-    auto frame = Start();
+    auto window = Start();
     EXPECT_TRUE(messages.texts.empty());
-    EXPECT_EQ(frame->CurrentPort(), PortTarget::Com(1));
-    EXPECT_EQ(frame->GetSaveSettings(), 0);
+    EXPECT_EQ(window->CurrentPort(), PortTarget::Com(1));
+    EXPECT_EQ(window->GetSaveSettings(), 0);
     EXPECT_FALSE(SynchModeOn());
 
-    EXPECT_FALSE(frame->WriteSettings());
+    EXPECT_FALSE(window->WriteSettings());
     EXPECT_EQ(messages.texts, std::vector<QString>{kUnableToSave});
     EXPECT_TRUE(QFileInfo(FilePath()).isDir()) << "what is there is left alone";
 }
@@ -136,14 +135,14 @@ TEST_F(SettingsFaultTest, UnwritableLocationSaysItCannotSaveOnceAndLeavesWhatIsT
     blocker.write("not a directory");
     blocker.close();
 
-    auto frame = Start();
+    auto window = Start();
     EXPECT_TRUE(messages.texts.empty()) << "no settings yet is a first start";
-    frame->SetComPort(5);
-    EXPECT_FALSE(frame->WriteSettings());
+    window->SetComPort(5);
+    EXPECT_FALSE(window->WriteSettings());
     EXPECT_EQ(messages.texts, std::vector<QString>{kUnableToSave});
     ASSERT_TRUE(blocker.open(QIODevice::ReadOnly));
     EXPECT_EQ(blocker.readAll(), QByteArray("not a directory"));
-    EXPECT_EQ(frame->GetComPort(), 5) << "the running program keeps its settings";
+    EXPECT_EQ(window->GetComPort(), 5) << "the running program keeps its settings";
 }
 
 TEST_F(SettingsFaultTest, FileCutShortAtAnyLengthShowsOnlyTheReadMessageAndSavesOnClose)
@@ -156,18 +155,18 @@ TEST_F(SettingsFaultTest, FileCutShortAtAnyLengthShowsOnlyTheReadMessageAndSaves
     for (qsizetype length = 0; length <= good.size(); ++length) {
         const QByteArray cut = good.left(length);
         WriteFile(cut);
-        auto frame = Start();
+        auto window = Start();
         const std::string at = "cut at " + std::to_string(length) + ": " + cut.toStdString();
         // The file opens, so a value that cannot be read is reported.
         messages.texts.clear();
-        const bool read = frame->ReadSettings();
+        const bool read = window->ReadSettings();
         EXPECT_LE(messages.texts.size(), 1u) << at;
         EXPECT_EQ(messages.texts.empty(), read) << at;
         if (!messages.texts.empty()) {
             EXPECT_EQ(messages.texts[0], kUnableToRead) << at;
         }
         messages.texts.clear();
-        EXPECT_TRUE(frame->WriteSettings()) << at;
+        EXPECT_TRUE(window->WriteSettings()) << at;
         EXPECT_TRUE(messages.texts.empty()) << at;
     }
 
@@ -187,9 +186,9 @@ TEST_F(SettingsFaultTest, FileCutShortAtAnyLengthShowsOnlyTheReadMessageAndSaves
         const qsizetype end = good.indexOf(c.after);
         ASSERT_GE(end, 0) << c.after << " in " << good.toStdString();
         WriteFile(good.left(end + qsizetype(std::strlen(c.after))));
-        auto frame = Start();
-        EXPECT_EQ(frame->GetComPort(), c.comPort) << c.after;
-        EXPECT_EQ(frame->GetSaveSettings(), c.saveSettings) << c.after;
+        auto window = Start();
+        EXPECT_EQ(window->GetComPort(), c.comPort) << c.after;
+        EXPECT_EQ(window->GetSaveSettings(), c.saveSettings) << c.after;
         EXPECT_EQ(SynchModeOn(), c.synchOn) << c.after;
         EXPECT_EQ(messages.texts, c.message ? std::vector<QString>{kUnableToRead} : std::vector<QString>{}) << c.after;
     }
@@ -218,30 +217,30 @@ TEST_F(SettingsFaultTest, JunkFileShowsOnlyTheReadMessageAndIsReplacedWithGoodSe
 
     for (const QByteArray& bytes : junk) {
         WriteFile(bytes);
-        auto frame = Start();
+        auto window = Start();
         const std::string what = bytes.left(40).toPercentEncoding().toStdString();
         // The file opens but "Save Settings" cannot be read from it.
         EXPECT_EQ(messages.texts, std::vector<QString>{kUnableToRead}) << what;
-        EXPECT_EQ(frame->GetSaveSettings(), 0) << what;
-        EXPECT_EQ(frame->CurrentPort(), PortTarget::Com(1)) << what;
+        EXPECT_EQ(window->GetSaveSettings(), 0) << what;
+        EXPECT_EQ(window->CurrentPort(), PortTarget::Com(1)) << what;
         EXPECT_FALSE(SynchModeOn()) << what;
 
         messages.texts.clear();
-        frame->SetComPort(3);
-        EXPECT_TRUE(frame->WriteSettings()) << what;
+        window->SetComPort(3);
+        EXPECT_TRUE(window->WriteSettings()) << what;
         EXPECT_TRUE(messages.texts.empty()) << what;
         const QSettings saved(FilePath(), QSettings::IniFormat);
         EXPECT_EQ(saved.value(QStringLiteral("COM")).toInt(), 3) << what;
-        EXPECT_EQ(saved.value(QStringLiteral("Save Settings")).toInt(), frame->GetSaveSettings()) << what;
+        EXPECT_EQ(saved.value(QStringLiteral("Save Settings")).toInt(), window->GetSaveSettings()) << what;
     }
 }
 
 TEST_F(SettingsFaultTest, OtherEntriesOfAFileWithAJunkLineSurviveTheSave)
 {
     WriteFile("[General]\nSave%20Settings=1\nCOM=2\nSynch%20Required=0\na line of junk\n[Other]\nkept=yes\n");
-    auto frame = Start();
+    auto window = Start();
     ASSERT_TRUE(messages.texts.empty());
-    EXPECT_TRUE(frame->WriteSettings());
+    EXPECT_TRUE(window->WriteSettings());
     const QSettings saved(FilePath(), QSettings::IniFormat);
     EXPECT_EQ(saved.value(QStringLiteral("Other/kept")).toString(), QStringLiteral("yes"));
     EXPECT_EQ(saved.value(QStringLiteral("COM")).toInt(), 2);
