@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "link/engine_interfaces.h"
+
+namespace quillon {
+
+// A host and a TCP port, as given on a command line: "HOST:PORT", or "PORT"
+// alone where a default host is allowed.
+struct TcpAddress {
+    std::string host;
+    std::uint16_t port = 0;
+};
+// False, with the reason, when the text is not such an address.
+bool ParseTcpAddress(const std::string& text, const std::string& defaultHost, TcpAddress& address, std::string& error);
+
+// The panel link over raw TCP, for a device whose serial line is a socket
+// (firmware running under an emulator). It either connects to the device or
+// listens for the device to connect; one device at a time. When the device
+// goes, the line is silent until it comes back: a listening port takes the
+// next connection, a connecting port tries again every half second.
+//
+// The reader thread calls BytesWaiting, ReadByte and WaitForInput and is the
+// only one that takes or drops a connection; Write comes from the ticking
+// thread. Close only once the reader has stopped.
+class TcpPort final : public PanelPort {
+public:
+    TcpPort() = default;
+    ~TcpPort() override;
+    TcpPort(const TcpPort&) = delete;
+    TcpPort& operator=(const TcpPort&) = delete;
+
+    // Each returns an empty text on success, otherwise why it failed.
+    std::string Connect(const TcpAddress& address);
+    std::string Listen(const TcpAddress& address);
+    // The port a listening port was bound to (useful after port 0).
+    std::uint16_t LocalPort() const;
+    bool connected() const { return peer_.load() >= 0; }
+    void Close();
+
+    // Told on the reader thread when a device connects or goes.
+    void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+
+    bool BytesWaiting(std::size_t& count) override;
+    bool ReadByte(std::uint8_t& byte) override;
+    bool Write(const std::uint8_t* data, std::size_t length) override;
+    void WaitForInput(int timeoutMs) override;
+
+private:
+    void TakePeer(int fd, const std::string& who);
+    void DropPeer(const std::string& why);
+    void AcceptPending();
+    void TryReconnect(int timeoutMs);
+    void Log(const std::string& line) const;
+
+    // Held while the peer descriptor is used or replaced.
+    std::mutex mutex_;
+    std::atomic<int> peer_{-1};
+    int listener_ = -1;
+    TcpAddress remote_;
+    bool connecting_ = false;
+    std::uint32_t nextAttemptMs_ = 0;
+    std::function<void(const std::string&)> log_;
+};
+
+} // namespace quillon
