@@ -8,11 +8,11 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "link/frame.h"
-#include "link/link_state.h"
+#include "protocol/protocol.h"
 #include "tests/demo/panel_pictures.h"
 #include "tests/support/fakes.h"
 
@@ -23,6 +23,8 @@ using testing::EngineFixture;
 using testing::LineIsInverse;
 using testing::ManualClock;
 using testing::MenuAt;
+using testing::Pages;
+using testing::PagesOf;
 using testing::PictureOf;
 using testing::ScreenOf;
 using Bytes = std::vector<std::uint8_t>;
@@ -69,9 +71,9 @@ public:
             corruptNextDrawing = false;
             bytes.back() ^= 0x5A;
         }
-        panel.Receive(bytes);
-        panel.link.LinkTick();
-        const Bytes reply = panel.port.TakeWritten();
+        panel->Receive(bytes);
+        panel->engine.Tick();
+        const Bytes reply = panel->port.TakeWritten();
         if (draws && dropNextDrawingReply) {
             dropNextDrawingReply = false;
         } else {
@@ -97,18 +99,23 @@ public:
     // Runs the panel's supervisor once and passes on what it sends.
     void TickPanel()
     {
-        panel.link.LinkTick();
-        SendToDevice(panel.port.TakeWritten());
+        panel->engine.Tick();
+        SendToDevice(panel->port.TakeWritten());
     }
 
-    // A click on a key, as the view's button-down and button-up leave it.
+    // A click on a key: pressed, then let go.
     void Click(Key key)
     {
-        panel.view.keyBits = static_cast<std::uint8_t>(key);
-        panel.view.keyReleased = true;
+        panel->engine.keys().Press(static_cast<std::uint8_t>(key));
+        panel->engine.keys().Release();
     }
 
-    EngineFixture panel;
+    // The panel switched off and on again: a blank display, nothing received.
+    void RestartPanel() { panel = std::make_unique<EngineFixture>(); }
+
+    Pages Picture() const { return PagesOf(panel->display()); }
+
+    std::unique_ptr<EngineFixture> panel = std::make_unique<EngineFixture>();
     std::function<void()> onWait;
     // Faults for the next block that draws: its reply lost, or its last
     // byte damaged on the way.
@@ -161,7 +168,7 @@ protected:
     {
         line.Click(key);
         ASSERT_TRUE(RunUntilShown(model)) << "after key " << static_cast<int>(key);
-        EXPECT_EQ(line.panel.view.pages, PictureOf(model)) << "after key " << static_cast<int>(key);
+        EXPECT_EQ(line.Picture(), PictureOf(model)) << "after key " << static_cast<int>(key);
     }
 
     void ExpectOnlyErrorFreeReplies()
@@ -182,7 +189,7 @@ protected:
 TEST_F(DemoDeviceTest, ATourOfEveryScreenUsesEveryFunctionCodeAndGetsOnlyErrorFreeReplies)
 {
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
-    EXPECT_EQ(line.panel.view.pages, PictureOf(MenuAt(0)));
+    EXPECT_EQ(line.Picture(), PictureOf(MenuAt(0)));
 
     DemoModel model = MenuAt(0);
     const std::vector<Key> tour{Key::Down,  Key::Up,   Key::Right, Key::Up,   Key::Up,    Key::Left,  Key::Down,
@@ -197,7 +204,7 @@ TEST_F(DemoDeviceTest, ATourOfEveryScreenUsesEveryFunctionCodeAndGetsOnlyErrorFr
     EXPECT_EQ(model.setPoint, 44);
     EXPECT_EQ(model.contrast, 31);
     EXPECT_EQ(model.pattern, 2);
-    EXPECT_EQ(line.panel.link.state().work.contrast, 31) << "the contrast reached the panel";
+    EXPECT_EQ(line.panel->engine.controller().contrast(), 31) << "the contrast reached the panel";
 
     // The status screen moves on by itself.
     for (Key key : {Key::Down, Key::Down, Key::Down, Key::Right}) {
@@ -209,7 +216,7 @@ TEST_F(DemoDeviceTest, ATourOfEveryScreenUsesEveryFunctionCodeAndGetsOnlyErrorFr
         const auto shown = device.Status().shown;
         return shown && shown->statusStep >= 2;
     }));
-    EXPECT_EQ(line.panel.view.pages, PictureOf(*device.Status().shown));
+    EXPECT_EQ(line.Picture(), PictureOf(*device.Status().shown));
 
     const DemoStatus status = device.Status();
     EXPECT_EQ(status.functionCodesSent, kEveryCarriedOutCode);
@@ -230,7 +237,7 @@ TEST_F(DemoDeviceTest, AMissingReplyIsWaitedForThenTheBlockIsSentAgain)
     EXPECT_EQ(status.timeouts, 1u);
     EXPECT_TRUE(status.connected);
     EXPECT_GE(clock.NowMs() - before, 500u) << "the device waited out its reply time-out";
-    EXPECT_EQ(line.panel.view.pages, PictureOf(MenuAt(1)));
+    EXPECT_EQ(line.Picture(), PictureOf(MenuAt(1)));
 }
 
 TEST_F(DemoDeviceTest, AnErrorReplyGetsTheBlockSentOnceMore)
@@ -245,7 +252,7 @@ TEST_F(DemoDeviceTest, AnErrorReplyGetsTheBlockSentOnceMore)
     EXPECT_EQ(status.lastErrorStatus, kStatusChecksumError);
     EXPECT_EQ(status.redraws, 1u) << "a checksum error is no reason to redraw";
     EXPECT_EQ(status.timeouts, 0u);
-    EXPECT_EQ(line.panel.view.pages, PictureOf(ScreenOf(Screen::SetPoint, 0)));
+    EXPECT_EQ(line.Picture(), PictureOf(ScreenOf(Screen::SetPoint, 0)));
 }
 
 TEST_F(DemoDeviceTest, APanelThatStopsAnsweringIsLookedForCalmlyAndRedrawnWhenItIsBack)
@@ -265,10 +272,10 @@ TEST_F(DemoDeviceTest, APanelThatStopsAnsweringIsLookedForCalmlyAndRedrawnWhenIt
     EXPECT_EQ(line.waitsThatDoNotWait, 0);
 
     // The panel comes back blank, as after a restart.
-    line.panel.view.Fill(0x00);
+    line.RestartPanel();
     line.unplugged = false;
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
-    EXPECT_EQ(line.panel.view.pages, PictureOf(MenuAt(0)));
+    EXPECT_EQ(line.Picture(), PictureOf(MenuAt(0)));
     EXPECT_EQ(device.Status().redraws, 2u);
 }
 
@@ -277,13 +284,13 @@ TEST_F(DemoDeviceTest, ASynchronisationRequestGetsTheWholeScreenDrawnAgain)
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
     ClickAndExpect(Key::Right, ScreenOf(Screen::SetPoint, 0));
 
-    // The panel has lost its picture and asks for the device.
-    line.panel.view.Fill(0x00);
+    // The panel has restarted, lost its picture and asks for the device.
+    line.RestartPanel();
     line.SendToDevice(Bytes(kSynchRequest.begin(), kSynchRequest.end()));
     ASSERT_TRUE(RunUntil([&] { return device.Status().redraws == 2 && device.Status().shown; }));
 
     EXPECT_EQ(device.Status().synchRequests, 1u);
-    EXPECT_EQ(line.panel.view.pages, PictureOf(ScreenOf(Screen::SetPoint, 0)));
+    EXPECT_EQ(line.Picture(), PictureOf(ScreenOf(Screen::SetPoint, 0)));
     ExpectOnlyErrorFreeReplies();
 }
 
@@ -292,25 +299,24 @@ TEST_F(DemoDeviceTest, ThePanelsSilenceMessageIsDrawnOver)
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
     // More than ten seconds without a byte: the panel shows its own message
     // and sends status 0x01 on its own.
-    line.panel.clock.Advance(10001);
+    line.panel->clock.Advance(10001);
     line.TickPanel();
-    ASSERT_NE(line.panel.view.pages, PictureOf(MenuAt(0)));
+    ASSERT_NE(line.Picture(), PictureOf(MenuAt(0)));
 
     ASSERT_TRUE(RunUntil([&] { return device.Status().redraws == 2 && device.Status().shown; }));
-    EXPECT_EQ(line.panel.view.pages, PictureOf(MenuAt(0)));
+    EXPECT_EQ(line.Picture(), PictureOf(MenuAt(0)));
     EXPECT_EQ(device.Status().strayReplies, 1u);
 }
 
 TEST_F(DemoDeviceTest, InSynchRequiredModeTheRepliesAreSingleBytesAndTheModeIsKept)
 {
-    line.panel.state.synchNotRequired = 0;
-    line.panel.state.replyMode = kSingleByteReplyMode;
+    line.panel->engine.SetSynchRequired(true);
     // The panel's first request is due at its first tick.
-    line.panel.clock.Advance(2001);
+    line.panel->clock.Advance(2001);
 
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
     EXPECT_EQ(device.Status().synchRequests, 1u);
-    EXPECT_EQ(line.panel.view.pages, PictureOf(MenuAt(0)));
+    EXPECT_EQ(line.Picture(), PictureOf(MenuAt(0)));
     ClickAndExpect(Key::Down, MenuAt(1));
     ClickAndExpect(Key::Right, ScreenOf(Screen::Contrast, 1));
     DemoModel model = ScreenOf(Screen::Contrast, 1);
@@ -319,8 +325,8 @@ TEST_F(DemoDeviceTest, InSynchRequiredModeTheRepliesAreSingleBytesAndTheModeIsKe
     model.screen = Screen::Menu;
     ClickAndExpect(Key::Left, model);
 
-    EXPECT_EQ(line.panel.state.replyMode.load(), kSingleByteReplyMode) << "setting the contrast kept the mode";
-    EXPECT_TRUE(LineIsInverse(line.panel.view.pages, 3));
+    EXPECT_EQ(line.panel->engine.replyMode(), kSingleByteReplyMode) << "setting the contrast kept the mode";
+    EXPECT_TRUE(LineIsInverse(line.Picture(), 3));
     EXPECT_EQ(device.Status().replyForm, ReplyForm::SingleByte);
     ExpectOnlyErrorFreeReplies();
 }
@@ -330,14 +336,13 @@ TEST_F(DemoDeviceTest, HoldingUpRunsTheValueUp)
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
     ClickAndExpect(Key::Right, ScreenOf(Screen::SetPoint, 0));
     // Held: latched and never let go.
-    line.panel.view.keyBits = static_cast<std::uint8_t>(Key::Up);
-    line.panel.view.keyReleased = false;
+    line.panel->engine.keys().Press(static_cast<std::uint8_t>(Key::Up));
     ASSERT_TRUE(RunUntil([&] {
         const auto shown = device.Status().shown;
         return shown && shown->setPoint == kSetPointMax;
     }));
-    line.panel.view.keyReleased = true;
-    EXPECT_EQ(line.panel.view.pages, PictureOf(*device.Status().shown));
+    line.panel->engine.keys().Release();
+    EXPECT_EQ(line.Picture(), PictureOf(*device.Status().shown));
 }
 
 } // namespace

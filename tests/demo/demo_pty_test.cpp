@@ -1,13 +1,13 @@
 // The demo device against the whole engine over a pseudo-terminal, as the
 // desktop program runs them: the device on its own thread at the pace of the
 // wire, the engine's reader thread on the other end, and the supervisor
-// ticked here with keys clicked into the view's latch between ticks.
+// ticked here with keys clicked into the engine's key latch between ticks.
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "link/link_state.h"
-#include "link/panel_link.h"
+#include "link/panel_engine.h"
+#include "protocol/protocol.h"
 #include "serial/serial_port.h"
 #include "serial/virtual_port.h"
 #include "tests/demo/panel_pictures.h"
@@ -18,10 +18,12 @@
 namespace quillon::demo {
 namespace {
 
-using testing::InMemoryView;
+using testing::Columns;
 using testing::LineIsInverse;
 using testing::ManualClock;
 using testing::MenuAt;
+using testing::Pages;
+using testing::PagesOf;
 using testing::PictureOf;
 using testing::ScreenOf;
 using testing::WaitUntil;
@@ -31,15 +33,15 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(line.Create()) << line.ErrorText();
-        state.linkEnabled = 1;
+        engine.SetLinkEnabled(true);
         ASSERT_EQ(port.OpenVirtualPort(line), 0);
-        link.StartReceiveThread();
+        engine.Start();
     }
 
     void TearDown() override
     {
         device.Stop();
-        link.StopReceiveThread();
+        engine.Stop();
     }
 
     // Ticks the supervisor, its clock moving a millisecond a tick, until the
@@ -48,7 +50,7 @@ protected:
     {
         return WaitUntil([&] {
             clock.Advance(1);
-            link.LinkTick();
+            engine.Tick();
             return condition();
         });
     }
@@ -57,22 +59,22 @@ protected:
     // the device's screen code draws for it.
     bool TickUntilShown(const DemoModel& model)
     {
-        const testing::Pages expected = PictureOf(model);
-        return TickUntil([&] { return device.Status().shown == model && view.pages == expected; });
+        const Pages expected = PictureOf(model);
+        return TickUntil([&] { return device.Status().shown == model && Picture() == expected; });
     }
 
     void Click(Key key)
     {
-        view.keyBits = static_cast<std::uint8_t>(key);
-        view.keyReleased = true;
+        engine.keys().Press(static_cast<std::uint8_t>(key));
+        engine.keys().Release();
     }
 
+    Pages Picture() const { return PagesOf(engine.display()); }
+
     VirtualPort line;
-    LinkState state;
-    InMemoryView view;
     ManualClock clock;
     SerialPort port;
-    CPanelLink link{state, view, port, clock};
+    PanelEngine engine{port, clock};
     DemoDeviceThread device;
 };
 
@@ -80,19 +82,19 @@ TEST_F(DemoOnPtyTest, TheScreensTheDeviceDrawsAppearAndFollowTheKeys)
 {
     ASSERT_EQ(device.Start(line.DevicePath()), 0);
     ASSERT_TRUE(TickUntilShown(MenuAt(0)));
-    EXPECT_TRUE(LineIsInverse(view.pages, 2));
+    EXPECT_TRUE(LineIsInverse(Picture(), 2));
 
     Click(Key::Down);
     ASSERT_TRUE(TickUntilShown(MenuAt(1)));
-    EXPECT_FALSE(LineIsInverse(view.pages, 2));
-    EXPECT_TRUE(LineIsInverse(view.pages, 3)) << "the highlight moved down a line";
+    EXPECT_FALSE(LineIsInverse(Picture(), 2));
+    EXPECT_TRUE(LineIsInverse(Picture(), 3)) << "the highlight moved down a line";
 
     Click(Key::Up);
     ASSERT_TRUE(TickUntilShown(MenuAt(0)));
     Click(Key::Right);
     ASSERT_TRUE(TickUntilShown(ScreenOf(Screen::SetPoint, 0)));
     const auto thumbAt42 = SliderFor(42, kSetPointMax);
-    EXPECT_EQ(view.Columns(thumbAt42.page, 125, 3),
+    EXPECT_EQ(Columns(engine.display(), thumbAt42.page, 125, 3),
               std::vector<std::uint8_t>(thumbAt42.bytes.begin(), thumbAt42.bytes.begin() + 3));
 
     Click(Key::Up);
@@ -114,25 +116,24 @@ TEST_F(DemoOnPtyTest, TheScreensTheDeviceDrawsAppearAndFollowTheKeys)
 
 TEST_F(DemoOnPtyTest, InSynchRequiredModeTheDeviceAnswersTheRequestAndDrawsOverTheSilenceMessage)
 {
-    state.synchNotRequired = 0;
-    state.replyMode = kSingleByteReplyMode;
+    engine.SetSynchRequired(true);
     // The first request goes out at the first tick.
     clock.Advance(2001);
     ASSERT_EQ(device.Start(line.DevicePath()), 0);
     ASSERT_TRUE(TickUntilShown(MenuAt(0)));
     EXPECT_GE(device.Status().synchRequests, 1u);
     EXPECT_EQ(device.Status().replyForm, ReplyForm::SingleByte);
-    EXPECT_EQ(state.replyMode.load(), kSingleByteReplyMode);
+    EXPECT_EQ(engine.replyMode(), kSingleByteReplyMode);
 
     // More than ten seconds of the panel's time without a byte: it clears
     // the display for its own message. The header rule is gone at once.
     ASSERT_TRUE(TickUntil([&] {
         clock.Advance(10001);
-        link.LinkTick();
-        return view.Column(0, 0) == 0;
+        engine.Tick();
+        return engine.display().Column(0, 0) == 0;
     }));
-    const testing::Pages menu = PictureOf(MenuAt(0));
-    ASSERT_TRUE(TickUntil([&] { return device.Status().redraws >= 2 && view.pages == menu; }));
+    const Pages menu = PictureOf(MenuAt(0));
+    ASSERT_TRUE(TickUntil([&] { return device.Status().redraws >= 2 && Picture() == menu; }));
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "display/glyph_tables.h"
-#include "link/link_state.h"
+#include "protocol/protocol.h"
 #include "tests/demo/panel_pictures.h"
 #include "tests/support/fakes.h"
 
@@ -14,9 +14,11 @@ namespace quillon::demo {
 namespace {
 
 using testing::EngineFixture;
+using testing::FillDisplay;
 using testing::LineIsInverse;
 using testing::MenuAt;
 using testing::Pages;
+using testing::PagesOf;
 using testing::PictureOf;
 using testing::ScreenOf;
 using testing::SendFrames;
@@ -124,12 +126,13 @@ TEST(DemoScreens, EveryScreenIsDrawnWithoutAnErrorBitFromAnyStartingPicture)
 {
     for (const DemoModel& model : ModelsOnEveryScreen()) {
         EngineFixture panel;
-        panel.view.Fill(0xA5);
+        FillDisplay(panel, 0xA5);
         for (std::uint8_t status : SendFrames(panel, DrawScreen(model))) {
             EXPECT_EQ(status & kStatusErrorMask, 0) << Describe(model);
         }
-        EXPECT_EQ(panel.view.pages, PictureOf(model)) << Describe(model) << ": what was there before shows through";
-        EXPECT_NE(panel.view.pages, Pages{}) << Describe(model);
+        EXPECT_EQ(PagesOf(panel.display()), PictureOf(model))
+            << Describe(model) << ": what was there before shows through";
+        EXPECT_NE(PagesOf(panel.display()), Pages{}) << Describe(model);
     }
 }
 
@@ -145,10 +148,10 @@ TEST(DemoScreens, DrawingAChangeLeavesThePictureOfTheNewModel)
     for (const auto& [from, to] : changes) {
         EngineFixture panel;
         SendFrames(panel, DrawScreen(from));
-        for (std::uint8_t status : SendFrames(panel, DrawChange(from, to, kFramedReplies))) {
+        for (std::uint8_t status : SendFrames(panel, DrawChange(from, to, kFramedReplyMode))) {
             EXPECT_EQ(status & kStatusErrorMask, 0) << Describe(from) << " to " << Describe(to);
         }
-        EXPECT_EQ(panel.view.pages, PictureOf(to)) << Describe(from) << " to " << Describe(to);
+        EXPECT_EQ(PagesOf(panel.display()), PictureOf(to)) << Describe(from) << " to " << Describe(to);
     }
 }
 
@@ -215,12 +218,12 @@ TEST(DemoBlocks, FitThePanelMarkTheirLastFrameAndHonourBlockEnds)
     for (int i = 0; i < 6; ++i) {
         frames.push_back(WriteArray(0, static_cast<std::uint8_t>(i), std::vector<std::uint8_t>(40, 0x0F)));
     }
-    frames.insert(frames.begin() + 1, SetContrastAndReplyMode(10, kFramedReplies));
+    frames.insert(frames.begin() + 1, SetContrastAndReplyMode(10, kFramedReplyMode));
     const std::vector<Block> blocks = PackBlocks(frames);
 
     std::vector<std::size_t> framesPerBlock;
     for (const Block& block : blocks) {
-        EXPECT_LE(block.size(), kMaxBlockBytes);
+        EXPECT_LE(block.size(), kRxBufferSize);
         std::size_t count = 0;
         for (std::size_t at = 0; at < block.size(); at += block[at + 1] + 3u) {
             const bool last = at + block[at + 1] + 3u == block.size();
@@ -241,16 +244,15 @@ TEST(DemoBlocks, FitThePanelMarkTheirLastFrameAndHonourBlockEnds)
 TEST(DemoBlocks, TheSetUpIsAnsweredWithTheLongStatusFrameAndKeepsTheReplyMode)
 {
     EngineFixture framed;
-    const auto setUp = PackBlocks(StartFrames(DemoModel{}, kFramedReplies));
+    const auto setUp = PackBlocks(StartFrames(DemoModel{}, kFramedReplyMode));
     ASSERT_EQ(setUp.size(), 1u);
     EXPECT_EQ(framed.Exchange(setUp.front()), (std::vector<std::uint8_t>{0x0E, 0x09, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x18}));
 
     EngineFixture singleByte;
-    singleByte.state.replyMode = kSingleByteReplyMode;
-    singleByte.state.synchNotRequired = 0;
-    EXPECT_EQ(singleByte.Exchange(PackBlocks(StartFrames(DemoModel{}, kSingleByteReplies)).front()),
+    singleByte.engine.SetSynchRequired(true);
+    EXPECT_EQ(singleByte.Exchange(PackBlocks(StartFrames(DemoModel{}, kSingleByteReplyMode)).front()),
               (std::vector<std::uint8_t>{0x00}));
-    EXPECT_EQ(singleByte.state.replyMode.load(), kSingleByteReplyMode);
+    EXPECT_EQ(singleByte.engine.replyMode(), kSingleByteReplyMode);
 }
 
 TEST(DemoBlocks, TheScreensAndTheirChangesUseEveryFunctionCodeThePanelCarriesOut)
@@ -261,11 +263,11 @@ TEST(DemoBlocks, TheScreensAndTheirChangesUseEveryFunctionCodeThePanelCarriesOut
             codes |= FunctionCodesOf(block);
         }
     };
-    add(StartFrames(DemoModel{}, kFramedReplies));
+    add(StartFrames(DemoModel{}, kFramedReplyMode));
     add({ReadSwitches()});
     for (const DemoModel& model : ModelsOnEveryScreen()) {
         add(DrawScreen(model));
-        add(DrawChange(model, ApplyKey(model, Key::Up), kFramedReplies));
+        add(DrawChange(model, ApplyKey(model, Key::Up), kFramedReplyMode));
     }
     constexpr std::uint16_t kCarriedOut =
         1 << 1 | 1 << 2 | 1 << 3 | 1 << 4 | 1 << 5 | 1 << 6 | 1 << 8 | 1 << 9 | 1 << 10 | 1 << 11 | 1 << 14;

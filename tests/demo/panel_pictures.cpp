@@ -4,7 +4,7 @@
 
 namespace quillon::testing {
 
-std::uint8_t StatusOf(const std::vector<std::uint8_t>& reply)
+std::uint8_t StatusOf(const Bytes& reply)
 {
     if (reply.empty()) {
         ADD_FAILURE() << "the panel did not reply";
@@ -22,11 +22,21 @@ std::vector<std::uint8_t> SendFrames(EngineFixture& panel, const std::vector<dem
     return statuses;
 }
 
+void FillDisplay(EngineFixture& panel, std::uint8_t columnByte)
+{
+    for (std::uint8_t page = 0; page < kDisplayPages; ++page) {
+        // The one-byte pattern 128 times: the whole page.
+        const std::uint8_t repeats = kDisplayColumns - 1;
+        const Bytes reply = panel.Exchange(Frame(kDrawAndRepeat, {0, page, repeats, columnByte}));
+        EXPECT_EQ(StatusOf(reply) & kStatusErrorMask, 0) << "page " << int{page};
+    }
+}
+
 Pages PictureOf(const demo::DemoModel& model)
 {
     EngineFixture panel;
     SendFrames(panel, demo::DrawScreen(model));
-    return panel.view.pages;
+    return PagesOf(panel.display());
 }
 
 bool LineIsInverse(const Pages& pages, int page)

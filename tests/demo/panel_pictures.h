@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -10,14 +9,17 @@
 
 namespace quillon::testing {
 
-using Pages = std::array<std::array<std::uint8_t, 128>, 8>;
-
 // The status byte a reply carries, in any of its three forms.
-std::uint8_t StatusOf(const std::vector<std::uint8_t>& reply);
+std::uint8_t StatusOf(const Bytes& reply);
 
 // Sends the frames, packed into blocks, to the panel one block at a time and
 // returns the status byte of each reply.
 std::vector<std::uint8_t> SendFrames(EngineFixture& panel, const std::vector<demo::Frame>& frames);
+
+// Covers the whole display with one column byte, through the link as a
+// device would, so a picture drawn after it shows whatever it fails to
+// overwrite.
+void FillDisplay(EngineFixture& panel, std::uint8_t columnByte);
 
 // What a panel shows once the whole screen of the model has been drawn on it.
 Pages PictureOf(const demo::DemoModel& model);

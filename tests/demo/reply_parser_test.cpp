@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "link/frame.h"
+#include "protocol/protocol.h"
 
 namespace quillon::demo {
 namespace {

@@ -9,9 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "link/frame.h"
-#include "link/link_state.h"
-#include "link/panel_link.h"
+#include "link/panel_engine.h"
+#include "protocol/protocol.h"
 #include "serial/serial_port.h"
 #include "serial/virtual_port.h"
 #include "tests/serial/pty_pair.h"
@@ -21,8 +20,8 @@ namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::EngineFixture;
-using testing::InMemoryView;
+using testing::Columns;
+using testing::Frame;
 using testing::ManualClock;
 using testing::PtyPair;
 using testing::WaitUntil;
@@ -46,9 +45,9 @@ class PtyLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        state.linkEnabled = 1;
+        engine.SetLinkEnabled(true);
         ASSERT_EQ(port.OpenCommPort(pair->path()), 0);
-        link.StartReceiveThread();
+        engine.Start();
     }
 
     // Ticks the supervisor, at a clock that stands still, until count bytes
@@ -57,7 +56,7 @@ protected:
     {
         Bytes received;
         WaitUntil([&] {
-            link.LinkTick();
+            engine.Tick();
             const auto more = pair->TakeReceived();
             received.insert(received.end(), more.begin(), more.end());
             return received.size() >= count;
@@ -70,18 +69,16 @@ protected:
     {
         pair->Send(block);
         const Bytes reply = TickUntilReply(replyLength);
-        link.LinkTick();
+        engine.Tick();
         const Bytes extra = pair->TakeReceived();
         EXPECT_TRUE(extra.empty()) << "one block, one reply";
         return Join(reply, extra);
     }
 
     std::unique_ptr<PtyPair> pair = std::make_unique<PtyPair>();
-    LinkState state;
-    InMemoryView view;
     ManualClock clock;
     SerialPort port;
-    CPanelLink link{state, view, port, clock};
+    PanelEngine engine{port, clock};
 };
 
 const Bytes kReadSwitches{0x85, 0x01, 0x00, 0x87};
@@ -102,7 +99,7 @@ class PtyLinkBlockTest : public PtyLinkTest, public ::testing::WithParamInterfac
 
 TEST_P(PtyLinkBlockTest, IsAnsweredOnTheLineWithTheExactReply)
 {
-    view.keyBits = GetParam().keyBits;
+    engine.keys().Press(GetParam().keyBits);
     EXPECT_EQ(Exchange(GetParam().block, GetParam().reply.size()), GetParam().reply);
 }
 
@@ -115,11 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 0,
                                 {0x05, 0x01, 0x00, 0x07}},
                       BlockCase{"EndingInCodeFourteen",
-                                EngineFixture::Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00}),
+                                Frame(kSetContrastAndReplyMode, {0x20, 0x01, 0x00}),
                                 0,
                                 {0x0E, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x18}},
                       BlockCase{"CodeFourteenSwitchingToSingleByteReplies",
-                                EngineFixture::Frame(kSetContrastAndReplyMode, {0x20, 0xFF, 0xFF}),
+                                Frame(kSetContrastAndReplyMode, {0x20, 0xFF, 0xFF}),
                                 2,
                                 {0x20}},
                       BlockCase{"BadChecksum", {0x85, 0x01, 0x00, 0x88}, 0, {0x05, 0x01, 0x01, 0x08}}),
@@ -129,16 +126,16 @@ TEST_F(PtyLinkTest, ABadFunctionCodeIsAnsweredWithBit08OnlyAfterMoreThan120Ms)
 {
     const std::uint32_t arrival = clock.NowMs();
     pair->Send({0x00});
-    ASSERT_TRUE(WaitUntil([&] { return state.rxErrors.load() != 0; }));
-    EXPECT_EQ(state.lastRxTick.load(), arrival);
+    ASSERT_TRUE(WaitUntil([&] { return engine.receiver().errors() != 0; }));
+    EXPECT_EQ(engine.receiver().lastByteTick(), arrival);
 
     for (std::uint32_t quiet : {0u, 60u, 120u}) {
         clock.Set(arrival + quiet);
-        link.LinkTick();
+        engine.Tick();
         EXPECT_TRUE(pair->TakeReceived().empty()) << quiet << " ms quiet";
     }
     clock.Set(arrival + 121);
-    link.LinkTick();
+    engine.Tick();
     EXPECT_EQ(pair->TakeReceived(), (Bytes{0x05, 0x01, 0x08, 0x0F}));
 
     // The error is answered and done with: the next block is served as usual.
@@ -147,17 +144,16 @@ TEST_F(PtyLinkTest, ABadFunctionCodeIsAnsweredWithBit08OnlyAfterMoreThan120Ms)
 
 TEST_F(PtyLinkTest, SilenceOfMoreThanTenSecondsShowsCommunicationsErrorAndReplies)
 {
-    link.LinkTick();
+    engine.Tick();
     clock.Advance(10000);
-    link.LinkTick();
+    engine.Tick();
     EXPECT_TRUE(pair->TakeReceived().empty());
-    EXPECT_EQ(view.repaints, 0);
+    EXPECT_EQ(engine.display().changeCount(), 0u);
 
     clock.Advance(1);
-    link.LinkTick();
+    engine.Tick();
     EXPECT_EQ(pair->TakeReceived(), (Bytes{0x05, 0x01, 0x01, 0x08}));
-    EXPECT_GT(view.repaints, 0);
-    EXPECT_NE(view.Columns(3, 4, 64), Bytes(64, 0)) << "the message is drawn on page 3 from column 4";
+    EXPECT_NE(Columns(engine.display(), 3, 4, 64), Bytes(64, 0)) << "the message is drawn on page 3 from column 4";
 }
 
 TEST_F(PtyLinkTest, ADeviceThatGoesAwayNeitherSpinsTheReaderNorStopsTheLinkAndReopeningRecovers)
@@ -173,7 +169,7 @@ TEST_F(PtyLinkTest, ADeviceThatGoesAwayNeitherSpinsTheReaderNorStopsTheLinkAndRe
     for (int tick = 0; tick < 20; ++tick) {
         std::this_thread::sleep_for(50ms);
         clock.Advance(600);
-        link.LinkTick();
+        engine.Tick();
     }
     const auto others =
         (CpuTime(CLOCK_PROCESS_CPUTIME_ID) - processStart) - (CpuTime(CLOCK_THREAD_CPUTIME_ID) - ownStart);
@@ -184,7 +180,7 @@ TEST_F(PtyLinkTest, ADeviceThatGoesAwayNeitherSpinsTheReaderNorStopsTheLinkAndRe
                                 << std::chrono::duration_cast<std::chrono::milliseconds>(others).count()
                                 << " ms of CPU in "
                                 << std::chrono::duration_cast<std::chrono::milliseconds>(wall).count() << " ms";
-    EXPECT_GT(view.repaints, 0) << "the dead line is shown as a communications error";
+    EXPECT_GT(engine.display().changeCount(), 0u) << "the dead line is shown as a communications error";
 
     pair = std::make_unique<PtyPair>();
     ASSERT_EQ(port.OpenCommPort(pair->path()), 0);
@@ -196,11 +192,11 @@ TEST_F(PtyLinkTest, SwitchingPortsUnderTheWaitingReaderLeavesTheLinkOnTheNewPort
     PtyPair other;
     for (int round = 0; round < 30; ++round) {
         // As the port dialog does it: pause the link, close, open, resume.
-        state.linkEnabled = 0;
+        engine.SetLinkEnabled(false);
         port.Close();
         ASSERT_EQ(port.OpenCommPort(round % 2 == 0 ? other.path() : pair->path()), 0) << "round " << round;
-        state.linkEnabled = 1;
-        link.LinkTick();
+        engine.SetLinkEnabled(true);
+        engine.Tick();
     }
     EXPECT_EQ(Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x00, 0x07}));
     EXPECT_TRUE(other.TakeReceived().empty());
@@ -210,21 +206,19 @@ TEST(PtyVirtualLink, ADeviceOnAVirtualPortIsServed)
 {
     VirtualPort virtualPort;
     ASSERT_TRUE(virtualPort.Create()) << virtualPort.ErrorText();
-    LinkState state;
-    InMemoryView view;
     ManualClock clock;
     SerialPort port;
-    CPanelLink link(state, view, port, clock);
-    state.linkEnabled = 1;
+    PanelEngine engine(port, clock);
+    engine.SetLinkEnabled(true);
     ASSERT_EQ(port.OpenVirtualPort(virtualPort), 0);
-    link.StartReceiveThread();
+    engine.Start();
 
     SerialPort device;
     ASSERT_EQ(device.OpenCommPort(virtualPort.PathForDevice()), 0);
     ASSERT_TRUE(device.Write(kReadSwitches.data(), kReadSwitches.size()));
     Bytes reply;
     EXPECT_TRUE(WaitUntil([&] {
-        link.LinkTick();
+        engine.Tick();
         std::uint8_t byte = 0;
         while (device.ReadByte(byte)) {
             reply.push_back(byte);

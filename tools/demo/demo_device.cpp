@@ -5,14 +5,12 @@
 #include <cstdio>
 #include <utility>
 
+#include "protocol/protocol.h"
+
 namespace quillon::demo {
 
 namespace {
 
-constexpr std::uint8_t kErrorBits = 0x0F;
-// What the panel sends, after more than ten seconds without a byte, once it
-// has replaced the whole display with its own message.
-constexpr std::uint8_t kSilenceStatus = 0x01;
 // A block is sent once more when its reply is missing or reports an error;
 // a panel being looked for is asked once per search interval.
 constexpr int kAttempts = 2;
@@ -49,12 +47,6 @@ std::string Hex(std::uint8_t byte)
 }
 
 } // namespace
-
-std::uint32_t DeviceClock::NowMs()
-{
-    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
-}
 
 DemoDevice::DemoDevice(PanelPort& port, Clock& clock, DemoOptions options)
     : port_(port), clock_(clock), options_(std::move(options))
@@ -194,7 +186,7 @@ std::uint16_t DemoDevice::ReplyModeWord() const
 {
     // Restate the mode the panel answers in, so that setting the contrast
     // never overrides the operator's choice of single-byte replies.
-    return replyForm_ == ReplyForm::SingleByte ? kSingleByteReplies : kFramedReplies;
+    return replyForm_ == ReplyForm::SingleByte ? kSingleByteReplyMode : kFramedReplyMode;
 }
 
 DemoDevice::Outcome DemoDevice::Exchange(const Block& block, bool isPoll, int attempts, std::stop_token stop)
@@ -217,7 +209,7 @@ DemoDevice::Outcome DemoDevice::Exchange(const Block& block, bool isPoll, int at
             continue;
         }
         TakeReply(*reply, isPoll);
-        if ((reply->status & kErrorBits) == 0) {
+        if ((reply->status & kStatusErrorMask) == 0) {
             return Outcome::Answered;
         }
     }
@@ -269,7 +261,7 @@ void DemoDevice::TakeReply(const PanelMessage& reply, bool answersPoll)
     if (key != Key::None && pressedKeys_.size() < kKeyQueueLimit) {
         pressedKeys_.push_back(key);
     }
-    const bool failed = (reply.status & kErrorBits) != 0;
+    const bool failed = (reply.status & kStatusErrorMask) != 0;
     Record([&](DemoStatus& status) {
         ++status.replies;
         status.replyForm = reply.form;

@@ -133,12 +133,6 @@ private:
     DemoStatus status_;
 };
 
-// The millisecond up-time clock the device times its waits with.
-class DeviceClock final : public Clock {
-public:
-    std::uint32_t NowMs() override;
-};
-
 // A demo device on its own thread, on a serial device, a pseudo-terminal or a
 // symbolic link to either. Start, Stop and Status belong to the thread that
 // owns the object; the device runs on a thread of its own.
@@ -163,7 +157,7 @@ public:
 private:
     DemoOptions options_;
     SerialPort port_;
-    DeviceClock clock_;
+    SteadyClock clock_;
     std::unique_ptr<DemoDevice> device_;
     std::jthread thread_;
 };

@@ -5,17 +5,12 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "link/frame.h"
-
 namespace quillon::demo {
 
 namespace {
 
-constexpr std::uint8_t kLastFrameBit = 0x80;
+// Bit 7 of WRITE STRING's column byte clears the display first.
 constexpr std::uint8_t kClearFirst = 0x80;
-constexpr std::size_t kFrameOverhead = 3;
-// Longest data part of any frame: 117 bytes make a frame of 120.
-constexpr std::size_t kMaxDataLength = kMaxBlockBytes - kFrameOverhead;
 
 // Text sizes: 0 is one page high, 4 four pages (24 columns a character), 5
 // six pages (30 columns a character).
@@ -41,7 +36,7 @@ constexpr std::uint8_t kLoadPage = 6;
 
 Frame MakeFrame(std::uint8_t code, std::vector<std::uint8_t> data)
 {
-    if (data.size() > kMaxDataLength) {
+    if (data.size() > kMaxFrameDataLength) {
         throw std::length_error("a frame carries at most 117 data bytes");
     }
     return Frame{code, std::move(data), false};
@@ -271,26 +266,23 @@ Frame SetContrastAndReplyMode(std::uint8_t contrast, std::uint16_t replyMode)
 std::vector<Block> PackBlocks(const std::vector<Frame>& frames)
 {
     std::vector<Block> blocks;
-    Block block;
-    std::size_t lastFrameStart = 0;
+    std::vector<FrameContent> block;
+    std::size_t blockBytes = 0;
     const auto close = [&] {
         if (block.empty()) {
             return;
         }
-        block[lastFrameStart] |= kLastFrameBit;
-        block.back() = FrameChecksum(block.data() + lastFrameStart, block.size() - 1 - lastFrameStart);
-        blocks.push_back(std::move(block));
+        blocks.push_back(EncodeBlock(block));
         block.clear();
+        blockBytes = 0;
     };
     for (const Frame& frame : frames) {
-        if (block.size() + frame.data.size() + kFrameOverhead > kMaxBlockBytes) {
+        const std::size_t frameBytes = frame.data.size() + kFrameOverhead;
+        if (blockBytes + frameBytes > kRxBufferSize) {
             close();
         }
-        lastFrameStart = block.size();
-        block.push_back(frame.code);
-        block.push_back(static_cast<std::uint8_t>(frame.data.size()));
-        block.insert(block.end(), frame.data.begin(), frame.data.end());
-        block.push_back(FrameChecksum(block.data() + lastFrameStart, block.size() - lastFrameStart));
+        block.push_back({frame.code, frame.data});
+        blockBytes += frameBytes;
         if (frame.endsBlock) {
             close();
         }
@@ -303,7 +295,7 @@ std::uint16_t FunctionCodesOf(const Block& block)
 {
     std::uint16_t codes = 0;
     for (std::size_t at = 0; at + 1 < block.size(); at += block[at + 1] + kFrameOverhead) {
-        const unsigned code = block[at] & 0x7F;
+        const unsigned code = block[at] & kFunctionCodeMask;
         if (code < 16) {
             codes |= static_cast<std::uint16_t>(1u << code);
         }

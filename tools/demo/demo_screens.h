@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "protocol/protocol.h"
 #include "tools/demo/demo_model.h"
 
 namespace quillon::demo {
 
 // One command for the panel: a function code and its data bytes. The code
-// byte's bit 7 and the checksum are added when the frame is packed into a
-// block.
+// byte's bit 7, the length and the checksum are added by the protocol's
+// encoder when the frame is packed into a block.
 struct Frame {
     std::uint8_t code = 0;
     std::vector<std::uint8_t> data;
@@ -25,12 +26,9 @@ struct Frame {
 // The bytes of one block, ready for the line.
 using Block = std::vector<std::uint8_t>;
 
-// The panel takes at most 120 bytes before it must answer.
-inline constexpr std::size_t kMaxBlockBytes = 120;
-
-// Packs frames, in order, into as few blocks as fit kMaxBlockBytes each
-// (and endsBlock allows): bit 7 marks the last frame of every block, and
-// every frame gets its checksum.
+// Packs frames, in order, into as few blocks as fit the panel's receive
+// buffer each (and endsBlock allows), encoded by EncodeBlock: bit 7 marks the
+// last frame of every block, and every frame gets its checksum.
 std::vector<Block> PackBlocks(const std::vector<Frame>& frames);
 
 // The function codes of the frames in a block, as a bit set (bit n for code n).
@@ -53,10 +51,6 @@ Frame SetContrastAndReplyMode(std::uint8_t contrast, std::uint16_t replyMode);
 
 // Text attribute byte: page in bits 0-2, size in bits 3-5, inverse in bit 6.
 std::uint8_t TextAttribute(std::uint8_t page, std::uint8_t size, bool inverse);
-
-// Reply-mode words of SET CONTRAST AND REPLY MODE.
-inline constexpr std::uint16_t kSingleByteReplies = 0xFFFF;
-inline constexpr std::uint16_t kFramedReplies = 1;
 
 // Characters of the panel's set that the screens use.
 inline constexpr char kArrowUp = '\x06';

@@ -2,22 +2,15 @@
 
 #include <algorithm>
 
-#include "link/frame.h"
+#include "protocol/protocol.h"
 
 namespace quillon::demo {
 
-namespace {
-
-constexpr std::uint8_t kShortLength = 1;
-constexpr std::uint8_t kLongLength = 9;
-
-} // namespace
-
 bool IsStatusByte(std::uint8_t byte)
 {
-    const std::uint8_t key = byte >> 4;
-    const bool oneKeyAtMost = key == 0 || key == 1 || key == 2 || key == 4 || key == 8;
-    return oneKeyAtMost && (byte & 0x06) == 0;
+    const std::uint8_t key = byte >> kStatusKeyShift;
+    const bool oneKeyAtMost = key == 0 || key == kKeyRight || key == kKeyLeft || key == kKeyUp || key == kKeyDown;
+    return oneKeyAtMost && (byte & kStatusErrorMask & ~(kStatusChecksumError | kStatusFrameError)) == 0;
 }
 
 void ReplyParser::Drop(std::size_t count)
@@ -31,10 +24,10 @@ std::optional<PanelMessage> ReplyParser::Start(std::uint8_t byte)
 {
     switch (byte) {
     case kReadSwitches:
-        expected_ = kShortLength + 3;
+        expected_ = ShortStatusFrame(0).size();
         break;
     case kSetContrastAndReplyMode:
-        expected_ = kLongLength + 3;
+        expected_ = LongStatusFrame(0).size();
         break;
     case kSynchRequestCode:
         expected_ = kSynchRequest.size();
@@ -65,7 +58,7 @@ std::optional<PanelMessage> ReplyParser::Feed(std::uint8_t byte, std::uint32_t n
     if (length_ == 1) {
         // A length that does not belong to the code means the code byte was
         // no frame start: drop it and look at this byte afresh.
-        if (byte != expected_ - 3) {
+        if (byte != expected_ - kFrameOverhead) {
             Drop(1);
             return Start(byte);
         }

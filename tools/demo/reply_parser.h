@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "protocol/protocol.h"
+
 namespace quillon::demo {
 
 // How the panel answered a block.
@@ -53,7 +55,8 @@ private:
     std::optional<PanelMessage> Start(std::uint8_t byte);
     void Drop(std::size_t count);
 
-    std::array<std::uint8_t, 12> frame_{};
+    // Room for the longest message, the long status frame.
+    std::array<std::uint8_t, LongStatusFrame(0).size()> frame_{};
     std::size_t length_ = 0;   // bytes of the frame so far
     std::size_t expected_ = 0; // bytes of the whole frame
     std::uint32_t lastByteMs_ = 0;
