@@ -3,48 +3,17 @@
 #include <array>
 #include <random>
 
-#include "link/frame.h"
-#include "link/link_state.h"
+#include "display/display_memory.h"
+#include "display/glyph_tables.h"
+#include "display/text_sizes.h"
 
 namespace quillon::bench {
 
 namespace {
 
-struct SizeInfo {
-    std::uint8_t size;
-    std::uint8_t scaleX;
-    std::uint8_t bandPages;
-    std::uint8_t lineLimit;
-};
-
-constexpr std::array<SizeInfo, 5> kSizes{{
-    {0, 1, 1, 21},
-    {1, 1, 2, 21},
-    {3, 3, 3, 7},
-    {4, 4, 4, 5},
-    {5, 5, 6, 4},
-}};
-
-const SizeInfo& InfoFor(std::uint8_t size)
-{
-    for (const SizeInfo& info : kSizes) {
-        if (info.size == size) {
-            return info;
-        }
-    }
-    return kSizes.front();
-}
-
-constexpr std::uint8_t kDisplayColumns = 128;
-constexpr std::uint8_t kDisplayPages = 8;
-constexpr std::size_t kCellColumns = 6;
-constexpr std::uint8_t kWideIcons = 30;
-constexpr std::uint8_t kAllIcons = 42;
-constexpr std::uint8_t kWideIconWidth = 25;
-constexpr std::uint8_t kNarrowIconWidth = 12;
-
-// A frame costs its data plus code, length and checksum bytes.
-constexpr std::size_t kFrameOverhead = 3;
+// A character cell is a glyph and one blank column, times the size's scale.
+constexpr std::size_t kCellColumns = kGlyphWidth + 1;
+constexpr std::uint8_t kAllIcons = kWideIconCount + kNarrowIconCount;
 
 std::uint8_t Printable(std::size_t index)
 {
@@ -65,12 +34,14 @@ private:
 
 FrameContent RandomText(Dice& dice)
 {
-    const SizeInfo& info = kSizes[dice.Roll(0, kSizes.size() - 1)];
+    const std::vector<std::uint8_t> sizes = DrawnTextSizes();
+    const std::uint8_t size = sizes[dice.Roll(0, static_cast<unsigned>(sizes.size() - 1))];
+    const TextSize& info = kTextSizes[size];
     const auto count = static_cast<std::uint8_t>(dice.Roll(1, info.lineLimit));
     const unsigned width = count * kCellColumns * info.scaleX;
     const auto page = static_cast<std::uint8_t>(dice.Roll(0, kDisplayPages - info.bandPages));
     const auto column = static_cast<std::uint8_t>(dice.Roll(0, kDisplayColumns - width));
-    FrameContent text = Text(info.size, page, column, count);
+    FrameContent text = Text(size, page, column, count);
     for (std::size_t i = 0; i < count; ++i) {
         text.data[2 + i] = static_cast<std::uint8_t>(dice.Roll(32, 126));
     }
@@ -132,7 +103,7 @@ FrameContent RandomRepeat(Dice& dice)
 FrameContent RandomIcon(Dice& dice)
 {
     const auto icon = static_cast<std::uint8_t>(dice.Roll(0, kAllIcons - 1));
-    const std::uint8_t width = icon < kWideIcons ? kWideIconWidth : kNarrowIconWidth;
+    const auto width = static_cast<std::uint8_t>(icon < kWideIconCount ? kWideIconWidth : kNarrowIconWidth);
     return {kDrawIcon,
             {static_cast<std::uint8_t>(dice.Roll(0, kDisplayColumns - width)),
              static_cast<std::uint8_t>(dice.Roll(0, kDisplayPages - 1)), icon}};
@@ -171,20 +142,6 @@ FrameContent RandomFrame(Dice& dice)
 
 } // namespace
 
-Bytes Block(const std::vector<FrameContent>& frames)
-{
-    Bytes block;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const std::size_t start = block.size();
-        const bool last = i + 1 == frames.size();
-        block.push_back(last ? static_cast<std::uint8_t>(frames[i].code | kLastFrameBit) : frames[i].code);
-        block.push_back(static_cast<std::uint8_t>(frames[i].data.size()));
-        block.insert(block.end(), frames[i].data.begin(), frames[i].data.end());
-        block.push_back(FrameChecksum(block.data() + start, block.size() - start));
-    }
-    return block;
-}
-
 std::size_t CountFrames(const Bytes& block)
 {
     std::size_t frames = 0;
@@ -194,14 +151,15 @@ std::size_t CountFrames(const Bytes& block)
     return frames;
 }
 
-std::uint8_t LineLimit(std::uint8_t size)
+std::vector<std::uint8_t> DrawnTextSizes()
 {
-    return InfoFor(size).lineLimit;
-}
-
-std::uint8_t BandPages(std::uint8_t size)
-{
-    return InfoFor(size).bandPages;
+    std::vector<std::uint8_t> sizes;
+    for (std::uint8_t code = 0; code < kTextSizes.size(); ++code) {
+        if (kTextSizes[code].lineLimit != 0) {
+            sizes.push_back(code);
+        }
+    }
+    return sizes;
 }
 
 FrameContent Text(std::uint8_t size, std::uint8_t page, std::uint8_t column, std::size_t count)
@@ -216,29 +174,32 @@ FrameContent Text(std::uint8_t size, std::uint8_t page, std::uint8_t column, std
 std::vector<NamedBlock> FunctionCodeBlocks()
 {
     std::vector<NamedBlock> blocks;
-    for (const std::uint8_t size : kTextSizes) {
-        blocks.push_back({"WriteString/size" + std::to_string(size), Block({Text(size, 0, 0, LineLimit(size))})});
+    for (const std::uint8_t size : DrawnTextSizes()) {
+        const FrameContent text = Text(size, 0, 0, kTextSizes[size].lineLimit);
+        blocks.push_back({"WriteString/size" + std::to_string(size), EncodeFrame(text.code, text.data)});
     }
     Bytes fullPage{0, 3};
     for (std::size_t i = 0; i < kMaxFrameDataLength - 2; ++i) {
         fullPage.push_back(static_cast<std::uint8_t>(i * 37));
     }
-    blocks.push_back({"WriteArray/115", Block({{kWriteArray, fullPage}})});
-    blocks.push_back({"SetupDisplay/startup", Block({{kSetupDisplay, {0x80}}})});
-    blocks.push_back({"BlankArea/whole", Block({{kBlankArea, {0x38}}})});
-    blocks.push_back({"ReadSwitches", Block({{kReadSwitches, {0x00}}})});
-    blocks.push_back({"SetContrast", Block({{kSetContrast, {0x20}}})});
-    blocks.push_back({"DrawSliderBar/2pages", Block({{kDrawSliderBar, {42, 2, 0xFF, 0x81, 0xFF, 0xFF, 0x81, 0xFF}}})});
-    blocks.push_back({"WriteFrameHeader/17", Block({{kWriteFrameHeader, Bytes(17, 'M')}})});
-    blocks.push_back({"DrawAndRepeat/128", Block({{kDrawAndRepeat, {0, 4, 31, 0x0F, 0xF0, 0x0F, 0xF0}}})});
-    blocks.push_back({"DrawIcon/wide", Block({{kDrawIcon, {10, 2, 5}}})});
-    blocks.push_back({"SetContrastAndReplyMode", Block({{kSetContrastAndReplyMode, {0x20, 0x01, 0x00}}})});
+    blocks.push_back({"WriteArray/115", EncodeFrame(kWriteArray, fullPage)});
+    blocks.push_back({"SetupDisplay/startup", EncodeFrame(kSetupDisplay, Bytes{0x80})});
+    blocks.push_back({"BlankArea/whole", EncodeFrame(kBlankArea, Bytes{0x38})});
+    blocks.push_back({"ReadSwitches", EncodeFrame(kReadSwitches, Bytes{0x00})});
+    blocks.push_back({"SetContrast", EncodeFrame(kSetContrast, Bytes{0x20})});
+    blocks.push_back(
+        {"DrawSliderBar/2pages", EncodeFrame(kDrawSliderBar, Bytes{42, 2, 0xFF, 0x81, 0xFF, 0xFF, 0x81, 0xFF})});
+    blocks.push_back({"WriteFrameHeader/17", EncodeFrame(kWriteFrameHeader, Bytes(17, 'M'))});
+    blocks.push_back({"DrawAndRepeat/128", EncodeFrame(kDrawAndRepeat, Bytes{0, 4, 31, 0x0F, 0xF0, 0x0F, 0xF0})});
+    blocks.push_back({"DrawIcon/wide", EncodeFrame(kDrawIcon, Bytes{10, 2, 5})});
+    blocks.push_back({"SetContrastAndReplyMode", EncodeFrame(kSetContrastAndReplyMode, Bytes{0x20, 0x01, 0x00})});
     return blocks;
 }
 
 Bytes HeaviestBlock()
 {
-    return Block({{kBlankArea, {0x38}}, Text(5, 1, 8, LineLimit(5))});
+    const std::array<FrameContent, 2> frames{{{kBlankArea, {0x38}}, Text(5, 1, 8, kTextSizes[5].lineLimit)}};
+    return EncodeBlock(frames);
 }
 
 std::vector<Bytes> MixedBlocks(std::size_t count, std::uint32_t seed)
@@ -259,7 +220,7 @@ std::vector<Bytes> MixedBlocks(std::size_t count, std::uint32_t seed)
             frames.push_back(std::move(next));
         }
         if (!frames.empty()) {
-            blocks.push_back(Block(frames));
+            blocks.push_back(EncodeBlock(frames));
         }
     }
     return blocks;

@@ -5,29 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "protocol/protocol.h"
+
 namespace quillon::bench {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// One frame of a block, before the checksum and the last-frame bit are added.
-struct FrameContent {
-    std::uint8_t code;
-    Bytes data;
-};
-
-// The frames joined into one block: bit 7 on the last code byte only, each
-// frame closed by its checksum.
-Bytes Block(const std::vector<FrameContent>& frames);
-
 // Number of frames in a well-formed block.
 std::size_t CountFrames(const Bytes& block);
 
-// Text sizes the panel draws, in the order of the size selector.
-inline constexpr std::uint8_t kTextSizes[] = {0, 1, 3, 4, 5};
-// Most characters one line holds in the given size.
-std::uint8_t LineLimit(std::uint8_t size);
-// Pages of the text band of the given size.
-std::uint8_t BandPages(std::uint8_t size);
+// The size codes that draw text, smallest first.
+std::vector<std::uint8_t> DrawnTextSizes();
 
 // A WRITE STRING of `count` printable characters in `size`, its band's top at
 // `page`, from `column`.

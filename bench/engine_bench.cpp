@@ -1,6 +1,6 @@
-// The engine alone, against a panel that only keeps page bytes: what the
-// receiver, the supervisor and the display controller cost per frame, per
-// text size and per screen, with no window in the way.
+// The engine alone, with no window: what the receiver, the supervisor and the
+// display controller cost per frame, per text size and per screen, and what
+// an attached observer of the link's events adds.
 
 #include <benchmark/benchmark.h>
 
@@ -8,8 +8,8 @@
 
 #include "bench/blocks.h"
 #include "bench/engine_harness.h"
-#include "display/controller.h"
-#include "link/frame.h"
+#include "display/text_sizes.h"
+#include "link/link_events.h"
 
 namespace quillon::bench {
 
@@ -17,6 +17,20 @@ namespace {
 
 constexpr std::uint32_t kMixedSeed = 7;
 constexpr std::size_t kMixedCount = 1000;
+
+// The least an observer does: looks at every event and keeps a count, so
+// what it costs is the engine building and delivering the events.
+class CountingObserver final : public LinkObserver {
+public:
+    void OnLinkEvent(const LinkEvent& event) override
+    {
+        ++events;
+        bytes += event.length;
+    }
+
+    std::uint64_t events = 0;
+    std::uint64_t bytes = 0;
+};
 
 // A block that was refused would skip its work and flatter the figure.
 void CheckAnswered(benchmark::State& state, const StreamPort& port, std::uint64_t blocks)
@@ -28,103 +42,130 @@ void CheckAnswered(benchmark::State& state, const StreamPort& port, std::uint64_
     }
 }
 
-void SetFrameCounters(benchmark::State& state, const BenchEngine& engine, std::uint64_t frames)
+void SetFrameCounters(benchmark::State& state, const BenchEngine& bench, std::uint64_t frames)
 {
     const auto iterations = static_cast<double>(state.iterations());
     state.SetItemsProcessed(static_cast<std::int64_t>(frames));
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    state.counters["runs/block"] = static_cast<double>(engine.view.repaints) / iterations;
+    state.counters["runs/block"] = static_cast<double>(bench.engine.display().changeCount()) / iterations;
+}
+
+void SetEventCounters(benchmark::State& state, const CountingObserver& observer)
+{
+    state.counters["events/block"] = static_cast<double>(observer.events) / static_cast<double>(state.iterations());
 }
 
 void OneBlock(benchmark::State& state, const Bytes& block)
 {
-    BenchEngine engine;
+    BenchEngine bench;
     for (auto _ : state) {
-        RunBlock(engine.link, engine.port, block);
+        RunBlock(bench.engine, bench.port, block);
     }
-    SetFrameCounters(state, engine, state.iterations() * CountFrames(block));
-    CheckAnswered(state, engine.port, state.iterations());
+    SetFrameCounters(state, bench, state.iterations() * CountFrames(block));
+    CheckAnswered(state, bench.port, state.iterations());
 }
 
-void Mixed(benchmark::State& state)
+// The blocks a device sends at line rate, back to back; with an observer
+// attached every byte, frame, execution and reply becomes an event.
+void Mixed(benchmark::State& state, bool observed)
 {
     const std::vector<Bytes> blocks = MixedBlocks(kMixedCount, kMixedSeed);
-    BenchEngine engine;
+    BenchEngine bench;
+    CountingObserver observer;
+    if (observed) {
+        bench.engine.SetObserver(&observer);
+    }
     std::size_t next = 0;
     std::uint64_t frames = 0;
     std::uint64_t bytes = 0;
     for (auto _ : state) {
         const Bytes& block = blocks[next];
-        RunBlock(engine.link, engine.port, block);
+        RunBlock(bench.engine, bench.port, block);
         frames += CountFrames(block);
         bytes += block.size();
         next = (next + 1) % blocks.size();
     }
-    SetFrameCounters(state, engine, frames);
+    SetFrameCounters(state, bench, frames);
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-    CheckAnswered(state, engine.port, state.iterations());
+    CheckAnswered(state, bench.port, state.iterations());
+    if (observed) {
+        SetEventCounters(state, observer);
+        if (observer.events == 0) {
+            state.SkipWithError("the observer heard nothing");
+        }
+    }
 }
 
 // Text rendering alone: a full line in one size, drawn by PutString.
 void PutText(benchmark::State& state, std::uint8_t size)
 {
-    BenchEngine engine;
-    const std::string text(LineLimit(size), 'W');
+    BenchEngine bench;
+    DisplayController& controller = bench.engine.controller();
+    const std::string text(kTextSizes[size].lineLimit, 'W');
     const auto attribute = static_cast<std::uint8_t>(size << 3);
     for (auto _ : state) {
-        engine.link.PutString(text.c_str(), attribute, 0, false);
+        controller.PutString(text, attribute, 0, false);
     }
-    state.counters["runs"] = static_cast<double>(engine.view.repaints) / static_cast<double>(state.iterations());
-    benchmark::DoNotOptimize(engine.view.Column(0, 0));
+    state.counters["runs"] =
+        static_cast<double>(controller.memory().changeCount()) / static_cast<double>(state.iterations());
+    benchmark::DoNotOptimize(controller.memory().Column(0, 0));
 }
 
-void ClearDisplay(benchmark::State& state)
+// A frame carried out by the controller alone, without the link around it.
+void ExecuteAlone(benchmark::State& state, const Bytes& frame)
 {
-    BenchEngine engine;
+    BenchEngine bench;
+    DisplayController& controller = bench.engine.controller();
     for (auto _ : state) {
-        engine.state.pageRange = kWholeDisplayPageRange;
-        engine.link.ClearPages();
+        benchmark::DoNotOptimize(controller.ExecuteFrame(frame));
     }
-    state.counters["runs"] = static_cast<double>(engine.view.repaints) / static_cast<double>(state.iterations());
+    state.counters["runs"] =
+        static_cast<double>(controller.memory().changeCount()) / static_cast<double>(state.iterations());
 }
 
 void StartupScreen(benchmark::State& state)
 {
-    BenchEngine engine;
+    BenchEngine bench;
     for (auto _ : state) {
-        engine.link.ShowStartupScreen();
+        bench.engine.ShowStartupScreen();
     }
-    state.counters["runs"] = static_cast<double>(engine.view.repaints) / static_cast<double>(state.iterations());
+    state.counters["runs"] =
+        static_cast<double>(bench.engine.display().changeCount()) / static_cast<double>(state.iterations());
 }
 
 // The receiver's work per byte: a full 120-byte block of ten frames, taken
 // in one pass each, then released the way a reply releases it.
 void Receiver(benchmark::State& state)
 {
-    std::vector<FrameContent> frames(10, Text(0, 0, 0, 7));
-    const Bytes block = Block(frames);
-    BenchEngine engine;
+    const std::vector<FrameContent> frames(10, Text(0, 0, 0, 7));
+    const Bytes block = EncodeBlock(frames);
+    BenchEngine bench;
+    FrameReceiver& receiver = bench.engine.receiver();
     for (auto _ : state) {
-        engine.port.Load(block);
-        while (engine.link.ReceivePass() == ReceiveResult::ByteHandled) {
+        bench.port.Load(block);
+        while (receiver.ReceivePass() == ReceiveResult::ByteHandled) {
         }
-        engine.link.SendReply(false);
+        receiver.RequestReset({});
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * block.size()));
-    if (engine.state.work.framesReceived != 0 || engine.state.rxErrors != 0) {
+    if (receiver.framesReceived() != state.iterations() * frames.size() || receiver.errors() != 0) {
         state.SkipWithError("the receiver did not take the block cleanly");
     }
 }
 
 // A tick with nothing received: what the idle program pays a hundred times a
 // second.
-void IdleTick(benchmark::State& state)
+void IdleTick(benchmark::State& state, bool observed)
 {
-    BenchEngine engine;
-    for (auto _ : state) {
-        engine.link.LinkTick();
+    BenchEngine bench;
+    CountingObserver observer;
+    if (observed) {
+        bench.engine.SetObserver(&observer);
     }
-    if (engine.port.replies != 0) {
+    for (auto _ : state) {
+        bench.engine.Tick();
+    }
+    if (bench.port.replies != 0) {
         state.SkipWithError("an idle tick sent something");
     }
 }
@@ -136,15 +177,18 @@ void RegisterAll()
             ->Unit(benchmark::kMicrosecond);
     }
     benchmark::RegisterBenchmark("Block/Heaviest", OneBlock, HeaviestBlock())->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("Block/Mixed", Mixed)->Unit(benchmark::kMicrosecond);
-    for (const std::uint8_t size : kTextSizes) {
+    benchmark::RegisterBenchmark("Block/Mixed", Mixed, false)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Block/Mixed/observed", Mixed, true)->Unit(benchmark::kMicrosecond);
+    for (const std::uint8_t size : DrawnTextSizes()) {
         benchmark::RegisterBenchmark(("PutString/size" + std::to_string(size)).c_str(), PutText, size)
             ->Unit(benchmark::kMicrosecond);
     }
-    benchmark::RegisterBenchmark("ClearPages/whole", ClearDisplay)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("ExecuteFrame/BlankArea/whole", ExecuteAlone, EncodeFrame(kBlankArea, Bytes{0x38}))
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("StartupScreen", StartupScreen)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Receiver/120bytes", Receiver)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("LinkTick/idle", IdleTick);
+    benchmark::RegisterBenchmark("Tick/idle", IdleTick, false);
+    benchmark::RegisterBenchmark("Tick/idle/observed", IdleTick, true);
 }
 
 } // namespace

@@ -1,16 +1,6 @@
 #include "bench/engine_harness.h"
 
-#include <algorithm>
-
-#include "link/frame.h"
-
 namespace quillon::bench {
-
-void PageView::DrawColumnRun(const DrawRequest& request)
-{
-    // The engine clips every run to the display before it gets here.
-    std::copy_n(request.bytes.begin(), request.length, pages_[request.topRow / 8].begin() + request.startColumn);
-}
 
 void StreamPort::Load(const Bytes& bytes)
 {
@@ -43,24 +33,24 @@ bool StreamPort::Write(const std::uint8_t* data, std::size_t length)
     return true;
 }
 
-void RunBlock(CPanelLink& link, StreamPort& port, const Bytes& block)
+void RunBlock(PanelEngine& engine, StreamPort& port, const Bytes& block)
 {
     port.Load(block);
-    while (link.ReceivePass() == ReceiveResult::ByteHandled) {
+    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
     }
-    link.LinkTick();
+    engine.Tick();
 }
 
-BenchEngine::BenchEngine() : link(state, view, port, clock)
+BenchEngine::BenchEngine()
 {
-    state.linkEnabled = 1;
+    engine.SetLinkEnabled(true);
 }
 
 std::uint64_t RunsPerBlock(const Bytes& block)
 {
-    BenchEngine engine;
-    RunBlock(engine.link, engine.port, block);
-    return engine.view.repaints;
+    BenchEngine bench;
+    RunBlock(bench.engine, bench.port, block);
+    return bench.engine.display().changeCount();
 }
 
 } // namespace quillon::bench

@@ -1,34 +1,13 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "bench/blocks.h"
 #include "link/engine_interfaces.h"
-#include "link/link_state.h"
-#include "link/panel_link.h"
+#include "link/panel_engine.h"
 
 namespace quillon::bench {
-
-// The cheapest honest panel: runs land in page bytes, as a display
-// controller's memory holds them, and a repaint is only counted. Nothing is
-// allocated per run, so what a benchmark measures is the engine.
-class PageView final : public PanelView {
-public:
-    void DrawColumnRun(const DrawRequest& request) override;
-    void RepaintNow() override { ++repaints; }
-    std::uint8_t GetKeyBits() const override { return 0; }
-    void SetKeyBits(std::uint8_t) override {}
-    bool IsKeyReleased() const override { return true; }
-
-    std::uint8_t Column(int column, int page) const { return pages_[page][column]; }
-
-    std::uint64_t repaints = 0;
-
-private:
-    std::array<std::array<std::uint8_t, 128>, 8> pages_{};
-};
 
 // A port that hands out the bytes of one block, then reports an empty queue.
 // Replies are counted and the last one's status byte kept, so a benchmark can
@@ -58,20 +37,19 @@ public:
 
 // Feeds one block through the receiver, then runs one supervisor tick, which
 // validates and executes its frames and sends the reply.
-void RunBlock(CPanelLink& link, StreamPort& port, const Bytes& block);
+void RunBlock(PanelEngine& engine, StreamPort& port, const Bytes& block);
 
-// The engine with the in-memory panel, link enabled, framed replies.
+// The engine with no window and no reader thread, link enabled, framed
+// replies; the display memory is the only picture.
 struct BenchEngine {
     BenchEngine();
 
-    LinkState state;
-    PageView view;
     StreamPort port;
     StillClock clock;
-    CPanelLink link;
+    PanelEngine engine{port, clock};
 };
 
-// Column runs (and so synchronous repaints) that one block costs.
+// Column runs (and so synchronous repaints in a window) that one block costs.
 std::uint64_t RunsPerBlock(const Bytes& block);
 
 } // namespace quillon::bench

@@ -5,8 +5,8 @@
 //
 // Usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]
 //                   [--heavy-blocks N] [--idle-seconds S] [--seed N]
-//                   [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]
-//                   [--tick-trace]
+//                   [--turnaround-us N] [--env NAME=VALUE]... [--arg ARG]...
+//                   [--samples FILE] [--tick-trace]
 //
 // The program runs with its own empty settings and runtime folders, so a
 // user's stored port or modes never enter the figures.
@@ -26,6 +26,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -36,8 +37,7 @@
 #include <unistd.h>
 
 #include "bench/blocks.h"
-#include "link/frame.h"
-#include "link/link_state.h"
+#include "protocol/protocol.h"
 
 namespace quillon::bench {
 
@@ -51,8 +51,9 @@ constexpr int kBitsPerByte = 10; // start, eight data bits, stop
 constexpr auto kReplyLimit = std::chrono::seconds(2);
 constexpr auto kStartLimit = std::chrono::seconds(30);
 constexpr auto kSampleEvery = std::chrono::seconds(1);
-constexpr std::size_t kShortReplySize = 4;
-constexpr std::size_t kLongReplySize = 12;
+constexpr std::size_t kShortReplySize = ShortStatusFrame(0).size();
+constexpr std::size_t kLongReplySize = LongStatusFrame(0).size();
+// Code, length, then the status byte.
 constexpr std::size_t kStatusIndex = 2;
 
 struct Options {
@@ -67,6 +68,8 @@ struct Options {
     int turnaroundUs = 0;
     // Extra NAME=VALUE settings for the program's environment.
     std::vector<std::string> environment;
+    // Extra arguments for the program (--reply-on-tick, say).
+    std::vector<std::string> arguments;
     // Where to write every reply latency, one "phase,milliseconds" line each.
     std::string samplesPath;
     // Time every supervisor tick of the program with perf uprobes.
@@ -106,6 +109,8 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.turnaroundUs = std::stoi(value);
         } else if (name == "--env" && value.find('=') != std::string::npos) {
             options.environment.push_back(value);
+        } else if (name == "--arg") {
+            options.arguments.push_back(value);
         } else if (name == "--samples") {
             options.samplesPath = value;
         } else if (name == "--seed") {
@@ -415,39 +420,45 @@ struct PhaseResult {
 
 // ---- Tick trace -------------------------------------------------------------
 
-// Every supervisor tick of the running program, timed from outside by two
-// perf uprobes on CPanelLink::LinkTick (entry and return), on the same
-// monotonic clock as the device's timestamps. Needs root and perf; each tick
-// then costs the program two probe traps, a few microseconds.
+// Every supervisor tick of the running program, and every answer to a block
+// made as soon as it completed, timed from outside by perf uprobes on
+// PanelEngine::Tick and PanelEngine::AnswerCompleteBlock (entry and return),
+// on the same monotonic clock as the device's timestamps. Needs root and
+// perf; each call then costs the program two probe traps, a few
+// microseconds.
 class TickTrace {
 public:
     struct Tick {
         double startS;
         double endS;
+        // An answer to a complete block rather than a 10 ms tick.
+        bool answer;
     };
 
     bool Start(const std::string& binary, pid_t pid, const fs::path& folder)
     {
-        const std::string address = SymbolAddress(binary, "quillon::CPanelLink::LinkTick()");
-        if (address.empty()) {
-            return false;
-        }
         RemoveProbes();
-        const std::string add = "perf probe -q -x '" + binary + "' -a ";
-        if (std::system((add + "quillon_tick=0x" + address + " 2>/dev/null").c_str()) != 0 ||
-            std::system((add + "quillon_tick=0x" + address + "%return 2>/dev/null").c_str()) != 0) {
-            RemoveProbes();
-            return false;
+        std::vector<std::string> record{"perf", "record", "-q", "-k", "CLOCK_MONOTONIC"};
+        for (const auto& [probe, symbol] : kProbes) {
+            const std::string address = SymbolAddress(binary, symbol);
+            const std::string add = "perf probe -q -x '" + binary + "' -a " + probe + "=0x" + address;
+            if (address.empty() || std::system((add + " 2>/dev/null").c_str()) != 0 ||
+                std::system((add + "%return 2>/dev/null").c_str()) != 0) {
+                RemoveProbes();
+                return false;
+            }
+            for (const std::string& event : {std::string(probe), std::string(probe) + "__return"}) {
+                record.insert(record.end(), {"-e", "probe_quillon:" + event});
+            }
         }
         data_ = folder / "ticks.data";
-        recorder_ = Spawn({"perf", "record", "-q", "-k", "CLOCK_MONOTONIC", "-e", "probe_quillon:quillon_tick", "-e",
-                           "probe_quillon:quillon_tick__return", "-p", std::to_string(pid), "-o", data_.string()},
-                          {}, folder / "perf.log");
+        record.insert(record.end(), {"-p", std::to_string(pid), "-o", data_.string()});
+        recorder_ = Spawn(record, {}, folder / "perf.log");
         std::this_thread::sleep_for(std::chrono::seconds(1));
         return recorder_.Alive();
     }
 
-    // Stops recording and reads the ticks back.
+    // Stops recording and reads the calls back.
     std::vector<Tick> Stop()
     {
         std::vector<Tick> ticks;
@@ -464,12 +475,13 @@ public:
             double start = -1;
             while (std::fgets(line, sizeof line, script) != nullptr) {
                 const double at = std::strtod(line, nullptr);
-                if (std::strstr(line, "quillon_tick__return") != nullptr) {
+                const bool answer = std::strstr(line, "quillon_answer") != nullptr;
+                if (std::strstr(line, "__return") != nullptr) {
                     if (start >= 0) {
-                        ticks.push_back({start, at});
+                        ticks.push_back({start, at, answer});
                     }
                     start = -1;
-                } else if (std::strstr(line, "quillon_tick") != nullptr) {
+                } else {
                     start = at;
                 }
             }
@@ -507,6 +519,11 @@ private:
         return address;
     }
 
+    static constexpr std::pair<const char*, const char*> kProbes[] = {
+        {"quillon_tick", "quillon::PanelEngine::Tick()"},
+        {"quillon_answer", "quillon::PanelEngine::AnswerCompleteBlock()"},
+    };
+
     Child recorder_;
     fs::path data_;
 };
@@ -527,7 +544,7 @@ public:
     // its timer runs.
     void WaitUntilAnswering()
     {
-        const Bytes probe = Block({{kReadSwitches, {0x00}}});
+        const Bytes probe = EncodeFrame(kReadSwitches, Bytes{0x00});
         const auto deadline = SteadyClock::now() + kStartLimit;
         while (SteadyClock::now() < deadline) {
             if (!program_.Alive()) {
@@ -612,10 +629,10 @@ private:
     static std::uint8_t LastCode(const Bytes& block)
     {
         std::size_t at = 0;
-        while (at + block[at + 1] + 3 < block.size()) {
-            at += block[at + 1] + 3u;
+        while (at + block[at + 1] + kFrameOverhead < block.size()) {
+            at += block[at + 1] + kFrameOverhead;
         }
-        return block[at] & 0x7F;
+        return block[at] & kFunctionCodeMask;
     }
 
     void Begin(PhaseResult& result)
@@ -687,11 +704,16 @@ double Percentile(std::vector<double> values, double fraction)
 void ReportTicks(const PhaseResult& result, const std::vector<TickTrace::Tick>& allTicks)
 {
     std::vector<double> workMs;
+    std::vector<double> answerMs;
     double longestGapMs = 0;
     std::size_t late = 0;
     double previousStart = -1;
     for (const TickTrace::Tick& tick : allTicks) {
         if (tick.startS < result.startS || tick.startS > result.endS) {
+            continue;
+        }
+        if (tick.answer) {
+            answerMs.push_back(1000.0 * (tick.endS - tick.startS));
             continue;
         }
         workMs.push_back(1000.0 * (tick.endS - tick.startS));
@@ -706,17 +728,22 @@ void ReportTicks(const PhaseResult& result, const std::vector<TickTrace::Tick>& 
         }
         previousStart = tick.startS;
     }
-    if (workMs.empty()) {
-        return;
+    if (!workMs.empty()) {
+        const auto overran = std::count_if(workMs.begin(), workMs.end(), [](double ms) { return ms > 10.0; });
+        std::printf("| supervisor ticks traced | %zu (%.1f /s) |\n", workMs.size(),
+                    static_cast<double>(workMs.size()) / result.seconds);
+        std::printf("| tick work p50 / p99 / max | %.3f / %.3f / %.3f ms |\n", Percentile(workMs, 0.5),
+                    Percentile(workMs, 0.99), Percentile(workMs, 1));
+        std::printf("| ticks whose work overran 10 ms | %ld |\n", static_cast<long>(overran));
+        std::printf("| ticks started more than 11 ms after the one before; longest gap | %zu; %.2f ms |\n", late,
+                    longestGapMs);
     }
-    const auto overran = std::count_if(workMs.begin(), workMs.end(), [](double ms) { return ms > 10.0; });
-    std::printf("| supervisor ticks traced | %zu (%.1f /s) |\n", workMs.size(),
-                static_cast<double>(workMs.size()) / result.seconds);
-    std::printf("| tick work p50 / p99 / max | %.3f / %.3f / %.3f ms |\n", Percentile(workMs, 0.5),
-                Percentile(workMs, 0.99), Percentile(workMs, 1));
-    std::printf("| ticks whose work overran 10 ms | %ld |\n", static_cast<long>(overran));
-    std::printf("| ticks started more than 11 ms after the one before; longest gap | %zu; %.2f ms |\n", late,
-                longestGapMs);
+    if (!answerMs.empty()) {
+        std::printf("| blocks answered at once, traced | %zu (%.1f /s) |\n", answerMs.size(),
+                    static_cast<double>(answerMs.size()) / result.seconds);
+        std::printf("| answer work p50 / p99 / max | %.3f / %.3f / %.3f ms |\n", Percentile(answerMs, 0.5),
+                    Percentile(answerMs, 0.99), Percentile(answerMs, 1));
+    }
 }
 
 void Report(const PhaseResult& result, const Options& options, const std::vector<TickTrace::Tick>& ticks)
@@ -784,7 +811,9 @@ int Run(const Options& options)
     }
 
     DeviceLine line(options.baud);
-    Child program = Spawn({options.quillon, "--port", line.path()}, environment, folder / "quillon.log");
+    std::vector<std::string> command{options.quillon, "--port", line.path()};
+    command.insert(command.end(), options.arguments.begin(), options.arguments.end());
+    Child program = Spawn(command, environment, folder / "quillon.log");
     Session session(options, line, program, options.platform == "xvfb" ? &server : nullptr);
     session.WaitUntilAnswering();
 
@@ -809,7 +838,7 @@ int Run(const Options& options)
     if (options.heavyBlocks > 0) {
         // The floor: a block with nothing to draw, so its latency is the wait
         // for the next tick alone.
-        const std::vector<Bytes> light(options.heavyBlocks, Block({{kReadSwitches, {0x00}}}));
+        const std::vector<Bytes> light(options.heavyBlocks, EncodeFrame(kReadSwitches, Bytes{0x00}));
         results.push_back(
             session.Traffic("READ SWITCHES alone, nothing drawn: the tick's own timing", light, true, 10));
         const std::vector<Bytes> heavy(options.heavyBlocks, HeaviestBlock());
@@ -847,8 +876,8 @@ int main(int argc, char** argv)
     if (!options) {
         std::fprintf(stderr, "usage: line_bench --quillon PATH [--platform offscreen|xvfb] [--blocks N]\n"
                              "                  [--heavy-blocks N] [--idle-seconds S] [--seed N]\n"
-                             "                  [--turnaround-us N] [--env NAME=VALUE]... [--samples FILE]\n"
-                             "                  [--tick-trace]\n");
+                             "                  [--turnaround-us N] [--env NAME=VALUE]... [--arg ARG]...\n"
+                             "                  [--samples FILE] [--tick-trace]\n");
         return 2;
     }
     return quillon::bench::Run(*options);
