@@ -203,6 +203,9 @@ void LinkSupervisor::SendReply(bool answersFrame, FrameReceiver::ResetRequest re
     }
     ++repliesSent_;
     keys_.AfterReply();
+    // A block the device sends the moment this reply reaches it may be
+    // answered before the next tick: its status must carry the latch too.
+    MergeKeyBits();
 }
 
 void LinkSupervisor::SendSynchRequest()
