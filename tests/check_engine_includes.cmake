@@ -4,11 +4,11 @@
 # benchmarks and headless tools alike. The protocol facts are the ground
 # floor: they include nothing of ours outside their own folder.
 set(offences "")
-foreach(folder IN ITEMS link display protocol)
+foreach(folder IN ITEMS link display protocol trace)
     if(folder STREQUAL "protocol")
         set(own_folders "protocol")
     else()
-        set(own_folders "link|display|protocol")
+        set(own_folders "link|display|protocol|trace")
     endif()
     set(own_headers "#[ \t]*include[ \t]*\"(${own_folders})/[a-z_]+\\.h\"")
     file(GLOB files "${SOURCE_DIR}/${folder}/*")
