@@ -11,6 +11,8 @@ packages=(
     clang-14 libclang-rt-14-dev llvm-14
     # scripts/bench.sh times the program's ticks with perf's uprobes
     linux-perf
+    # the headless runner: scenario files, PNG pictures, the pytest example
+    libyaml-cpp-dev zlib1g-dev python3-pytest
 )
 
 missing=()

@@ -1,0 +1,52 @@
+"""Runs the README's scenario and control-socket exchange as written."""
+import json
+import subprocess
+
+from conftest import ROOT, quillon_run
+
+SECTION = "## Testing your firmware in CI"
+
+
+def readme_section():
+    text = (ROOT / "README.md").read_text(encoding="utf-8")
+    start = text.index(SECTION)
+    end = text.find("\n## ", start + len(SECTION))
+    return text[start:end]
+
+
+def code_block(section, language):
+    start = section.index("```" + language + "\n") + len(language) + 4
+    return section[start:section.index("```", start)]
+
+
+def test_readme_scenario_passes_against_the_demo(tmp_path):
+    scenario = tmp_path / "readme.yaml"
+    scenario.write_text(code_block(readme_section(), "yaml"), encoding="utf-8")
+    result = subprocess.run([quillon_run(), "--demo", "-q", "--scenario", str(scenario)], timeout=60)
+    assert result.returncode == 0
+
+
+def test_readme_control_exchange(panel):
+    lines = code_block(readme_section(), "text").splitlines()
+    for index, line in enumerate(lines):
+        if not line.startswith("→ "):
+            continue
+        request = json.loads(line[2:])
+        wanted = next(json.loads(later[2:]) for later in lines[index + 1:]
+                      if later.startswith("← ") and '"event"' not in later)
+        panel.send_line(line[2:])
+        reply = panel.read()
+        while "event" in reply:
+            panel.events.append(reply)
+            reply = panel.read()
+        assert reply.get("id") == request.get("id")
+        assert reply["ok"] == wanted["ok"], reply
+        assert set(wanted) <= set(reply), reply
+        if "error" in wanted:
+            assert reply["error"] == wanted["error"]
+    # The events the README shows after subscribe come with the fields shown.
+    shown = [json.loads(line[2:]) for line in lines if line.startswith("← ") and "event" in line]
+    panel.request("click", key="up")
+    for event in shown:
+        seen = [e for e in panel.events if e["event"] == event["event"]]
+        assert seen and set(event) <= set(seen[-1]), event["event"]

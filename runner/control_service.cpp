@@ -1,0 +1,374 @@
+#include "runner/control_service.h"
+
+#include <algorithm>
+
+#include "protocol/protocol.h"
+#include "runner/picture.h"
+#include "runner/png.h"
+#include "runner/scenario.h"
+
+namespace quillon::runner {
+
+namespace {
+
+constexpr int kLargestScale = 16;
+
+std::string Hex(std::span<const std::uint8_t> bytes, const char* separator)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        text += i == 0 ? "" : separator;
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+const char* TimeoutName(LinkTimeout timeout)
+{
+    switch (timeout) {
+    case LinkTimeout::ReceiveError:
+        return "receive-error";
+    case LinkTimeout::Silence:
+        return "silence";
+    case LinkTimeout::None:
+        break;
+    }
+    return "none";
+}
+
+// An event of the link as one JSON line; nothing for the per-byte events,
+// which would flood a test framework.
+std::optional<Json> EventJson(const LinkEvent& event, double t)
+{
+    Json json;
+    const auto base = [&](const char* kind) {
+        json.Set("event", kind).Set("t", t).Set("block", event.block).Set("bytes", Hex(event.bytes(), " "));
+    };
+    switch (event.kind) {
+    case LinkEventKind::FrameExecuted: {
+        base("frame");
+        const std::uint8_t code = event.length > 0 ? event.data[0] & kFunctionCodeMask : 0;
+        json.Set("code", code).Set("name", std::string(FunctionName(code)));
+        json.Set("executed", event.executed).Set("errors", event.frameErrors | event.commandErrors);
+        json.Set("injected", event.injected);
+        break;
+    }
+    case LinkEventKind::ReplySent:
+        base("reply");
+        json.Set("status", event.status).Set("key", std::string(KeyName(event.status >> kStatusKeyShift)));
+        json.Set("timeout", TimeoutName(event.timeout));
+        break;
+    case LinkEventKind::SynchRequestSent:
+        base("sync");
+        break;
+    case LinkEventKind::TimeoutReply:
+        base("timeout");
+        json.Set("timeout", TimeoutName(event.timeout));
+        break;
+    case LinkEventKind::ErrorRaised:
+        base("error");
+        json.Set("rx_errors", event.rxErrors);
+        break;
+    case LinkEventKind::EventsDropped:
+        json.Set("event", "dropped").Set("t", t).Set("count", event.dropped);
+        break;
+    default:
+        return std::nullopt;
+    }
+    return json;
+}
+
+std::optional<std::uint32_t> TimeoutOf(const Json& body, std::string& error)
+{
+    const Json* value = body.Find("timeout_ms");
+    if (value == nullptr) {
+        return kDefaultWaitTimeoutMs;
+    }
+    const double* number = value->number();
+    if (number == nullptr || *number < 0 || *number > 86'400'000) {
+        error = "timeout_ms must be a number of milliseconds up to a day";
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(*number);
+}
+
+const std::string* StringMember(const Json& body, const char* name)
+{
+    const Json* value = body.Find(name);
+    return value == nullptr ? nullptr : value->string();
+}
+
+} // namespace
+
+std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string& error)
+{
+    std::string why;
+    auto json = ParseJson(line, why);
+    if (!json) {
+        error = "not JSON: " + why;
+        return std::nullopt;
+    }
+    if (json->object() == nullptr) {
+        error = "a request is a JSON object such as {\"cmd\": \"text\"}";
+        return std::nullopt;
+    }
+    const std::string* cmd = StringMember(*json, "cmd");
+    if (cmd == nullptr) {
+        error = "a request needs \"cmd\", a string";
+        return std::nullopt;
+    }
+    ControlRequest request;
+    if (const Json* id = json->Find("id")) {
+        request.id = *id;
+    }
+    request.cmd = *cmd;
+    request.body = std::move(*json);
+    return request;
+}
+
+ControlService::ControlService(PanelHost& host, Sink sink)
+    : host_(host), sink_(std::move(sink)), self_(std::make_shared<ControlService*>(this))
+{
+    host_.AddTurnHook([self = std::weak_ptr<ControlService*>(self_)] {
+        if (const auto service = self.lock()) {
+            (*service)->CheckWaits();
+        }
+    });
+}
+
+ControlService::~ControlService()
+{
+    for (const auto& [client, listener] : subscriptions_) {
+        host_.RemoveListener(listener);
+    }
+    for (const Waiting& wait : waits_) {
+        host_.RemoveListener(wait.listener);
+    }
+}
+
+void ControlService::OnLine(ClientId client, std::string line)
+{
+    host_.Post([self = std::weak_ptr<ControlService*>(self_), client, line = std::move(line)] {
+        if (const auto service = self.lock()) {
+            (*service)->Handle(client, line);
+        }
+    });
+}
+
+void ControlService::OnLineTooLong(ClientId client)
+{
+    host_.Post([self = std::weak_ptr<ControlService*>(self_), client] {
+        if (const auto service = self.lock()) {
+            (*service)->Fail(client, nullptr,
+                             "line longer than " + std::to_string(LineServer::kLineLimit) + " bytes; it was ignored");
+        }
+    });
+}
+
+void ControlService::OnClosed(ClientId client)
+{
+    host_.Post([self = std::weak_ptr<ControlService*>(self_), client] {
+        if (const auto service = self.lock()) {
+            (*service)->Forget(client);
+        }
+    });
+}
+
+void ControlService::Forget(ClientId client)
+{
+    if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
+        host_.RemoveListener(found->second);
+        subscriptions_.erase(found);
+    }
+    std::erase_if(waits_, [&](const Waiting& wait) {
+        if (wait.client == client) {
+            host_.RemoveListener(wait.listener);
+        }
+        return wait.client == client;
+    });
+}
+
+void ControlService::Reply(ClientId client, const Json& id, Json body)
+{
+    Json reply;
+    reply.Set("id", id).Set("ok", true);
+    if (const Json::Object* members = body.object()) {
+        for (const auto& [name, value] : *members) {
+            reply.Set(name, value);
+        }
+    }
+    sink_(client, reply.Dump());
+}
+
+void ControlService::Fail(ClientId client, const Json& id, const std::string& error)
+{
+    Json reply;
+    reply.Set("id", id).Set("ok", false).Set("error", error);
+    sink_(client, reply.Dump());
+}
+
+Json ControlService::ScreenRows()
+{
+    Json::Array rows;
+    for (const TextRun& run : host_.ScreenText()) {
+        Json row;
+        row.Set("page", run.page).Set("column", run.column).Set("size", run.size);
+        row.Set("inverse", run.AllInverse()).Set("text", PanelTextToUtf8(run.text));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void ControlService::Wait(ClientId client, const ControlRequest& request, std::function<bool()> done,
+                          const std::string& what, int listener)
+{
+    std::string error;
+    const auto timeout = TimeoutOf(request.body, error);
+    if (!timeout) {
+        host_.RemoveListener(listener);
+        Fail(client, request.id, error);
+        return;
+    }
+    waits_.push_back({client, request.id, std::move(done),
+                      std::chrono::steady_clock::now() + std::chrono::milliseconds(*timeout), what, *timeout,
+                      listener});
+    CheckWaits();
+}
+
+void ControlService::CheckWaits()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<Waiting> finished;
+    std::erase_if(waits_, [&](Waiting& wait) {
+        const bool over = wait.done() || now >= wait.deadline;
+        if (over) {
+            finished.push_back(std::move(wait));
+        }
+        return over;
+    });
+    for (const Waiting& wait : finished) {
+        host_.RemoveListener(wait.listener);
+        if (wait.done()) {
+            Json body;
+            body.Set("waited_ms", static_cast<double>(wait.timeoutMs) -
+                                      std::chrono::duration<double, std::milli>(wait.deadline - now).count());
+            Reply(wait.client, wait.id, std::move(body));
+        } else {
+            Fail(wait.client, wait.id,
+                 "timed out after " + std::to_string(wait.timeoutMs) + " ms waiting for " + wait.what);
+        }
+    }
+}
+
+void ControlService::Handle(ClientId client, const std::string& line)
+{
+    std::string error;
+    const auto request = ParseControlRequest(line, error);
+    if (!request) {
+        Fail(client, nullptr, error);
+        return;
+    }
+    const Json& body = request->body;
+    const std::string& cmd = request->cmd;
+    const auto key = [&]() -> std::uint8_t {
+        const std::string* name = StringMember(body, "key");
+        return name == nullptr ? 0 : KeyBit(*name);
+    };
+    KeyLatch& keys = host_.engine().keys();
+
+    if (cmd == "press" || cmd == "click") {
+        const std::uint8_t bit = key();
+        if (bit == 0) {
+            Fail(client, request->id, cmd + " needs \"key\": up, down, left or right");
+            return;
+        }
+        keys.Press(bit);
+        if (cmd == "press") {
+            Reply(client, request->id, nullptr);
+            return;
+        }
+        // Let go at once: the latch keeps the key until a reply has carried it.
+        keys.Release();
+        auto click = std::make_shared<ClickWatch>(bit);
+        const int listener = host_.AddListener([click](const LinkEvent& event) { click->Take(event); });
+        Wait(
+            client, *request, [click] { return click->done(); }, "the replies to carry the key and let it go",
+            listener);
+    } else if (cmd == "release") {
+        keys.Release();
+        Reply(client, request->id, nullptr);
+    } else if (cmd == "text") {
+        Json reply;
+        reply.Set("rows", ScreenRows());
+        Reply(client, request->id, std::move(reply));
+    } else if (cmd == "screenshot") {
+        int scale = 1;
+        if (const Json* value = body.Find("scale")) {
+            const double* number = value->number();
+            if (number == nullptr || *number < 1 || *number > kLargestScale || *number != static_cast<int>(*number)) {
+                Fail(client, request->id, "scale must be a whole number from 1 to 16");
+                return;
+            }
+            scale = static_cast<int>(*number);
+        }
+        const IndexedImage image = Screenshot(Bitmap(host_.engine().display()), scale);
+        Json reply;
+        reply.Set("width", image.width).Set("height", image.height).Set("png", Base64(EncodePng(image)));
+        Reply(client, request->id, std::move(reply));
+    } else if (cmd == "display") {
+        Json::Array pages;
+        for (int page = 0; page < kDisplayPages; ++page) {
+            pages.emplace_back(Hex(host_.engine().display().PageBytes(page), ""));
+        }
+        Json reply;
+        reply.Set("pages", std::move(pages)).Set("changes", host_.engine().display().changeCount());
+        Reply(client, request->id, std::move(reply));
+    } else if (cmd == "wait-text") {
+        const std::string* text = StringMember(body, "text");
+        const auto panel = text == nullptr ? std::nullopt : Utf8ToPanelText(*text);
+        if (!panel || panel->empty()) {
+            Fail(client, request->id, "wait-text needs \"text\", a non-empty string the panel's font can show");
+            return;
+        }
+        const Json* inverseValue = body.Find("inverse");
+        const bool inverse = inverseValue != nullptr && inverseValue->boolean() != nullptr && *inverseValue->boolean();
+        Wait(
+            client, *request,
+            [this, wanted = *panel, inverse] { return FindText(host_.ScreenText(), wanted, inverse).has_value(); },
+            "\"" + *text + "\" on the screen");
+    } else if (cmd == "subscribe") {
+        if (!subscriptions_.contains(client)) {
+            subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
+                if (auto json = EventJson(event, host_.Elapsed())) {
+                    sink_(client, json->Dump());
+                }
+            });
+        }
+        Reply(client, request->id, nullptr);
+    } else if (cmd == "unsubscribe") {
+        if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
+            host_.RemoveListener(found->second);
+            subscriptions_.erase(found);
+        }
+        Reply(client, request->id, nullptr);
+    } else if (cmd == "status") {
+        const LinkStats& stats = host_.stats();
+        Json reply;
+        reply.Set("replies", stats.replies).Set("error_replies", stats.errorReplies);
+        reply.Set("timeout_replies", stats.timeoutReplies).Set("frames", stats.framesExecuted);
+        reply.Set("synch_requests", stats.synchRequests).Set("keys", host_.engine().keys().bits());
+        Reply(client, request->id, std::move(reply));
+    } else if (cmd == "quit") {
+        quit_ = true;
+        Reply(client, request->id, nullptr);
+    } else {
+        Fail(client, request->id,
+             "unknown cmd \"" + cmd +
+                 "\"; the commands are press, release, click, text, screenshot, display, wait-text, subscribe, "
+                 "unsubscribe, status, quit");
+    }
+}
+
+} // namespace quillon::runner

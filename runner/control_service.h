@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runner/json.h"
+#include "runner/panel_host.h"
+#include "serial/line_server.h"
+
+namespace quillon::runner {
+
+// One request line of the control socket: {"cmd": "...", "id": ..., ...}.
+struct ControlRequest {
+    // Echoed in the reply so a client can match them; null when not given.
+    Json id;
+    std::string cmd;
+    Json body;
+};
+// Nothing, with the reason, for a line that is not a JSON object with a
+// "cmd" string.
+std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string& error);
+
+// The control socket's protocol (JSON Lines) on the panel host: key presses,
+// the screen's text and picture, the display memory, waits and the event
+// stream. Lines arrive on the server's thread and are handled on the host's;
+// replies leave through the sink.
+class ControlService final : public LineServer::Handler {
+public:
+    using ClientId = LineServer::ClientId;
+    using Sink = std::function<void(ClientId, const std::string&)>;
+
+    ControlService(PanelHost& host, Sink sink);
+    ~ControlService() override;
+    ControlService(const ControlService&) = delete;
+    ControlService& operator=(const ControlService&) = delete;
+
+    // Server thread.
+    void OnLine(ClientId client, std::string line) override;
+    void OnLineTooLong(ClientId client) override;
+    void OnClosed(ClientId client) override;
+
+    // Host thread.
+    void Handle(ClientId client, const std::string& line);
+    void Forget(ClientId client);
+    bool quitRequested() const { return quit_; }
+
+private:
+    struct Waiting {
+        ClientId client = 0;
+        Json id;
+        std::function<bool()> done;
+        PanelHost::Moment deadline;
+        std::string what;
+        std::uint32_t timeoutMs = 0;
+        int listener = 0;
+    };
+
+    void Reply(ClientId client, const Json& id, Json body);
+    void Fail(ClientId client, const Json& id, const std::string& error);
+    void CheckWaits();
+    void Wait(ClientId client, const ControlRequest& request, std::function<bool()> done, const std::string& what,
+              int listener = 0);
+    Json ScreenRows();
+
+    PanelHost& host_;
+    Sink sink_;
+    std::vector<Waiting> waits_;
+    std::map<ClientId, int> subscriptions_;
+    bool quit_ = false;
+    // Shared with the work posted from the server thread, so that work left
+    // after this object has gone does nothing.
+    std::shared_ptr<ControlService*> self_;
+};
+
+} // namespace quillon::runner

@@ -1,0 +1,74 @@
+#include "runner/junit.h"
+
+#include <cstdio>
+
+namespace quillon::runner {
+
+namespace {
+
+std::string Escape(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            // XML 1.0 has no place for other control characters.
+            if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
+std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+} // namespace
+
+std::string JUnitReport(const std::vector<ScenarioResult>& results, double seconds)
+{
+    int failures = 0;
+    int errors = 0;
+    for (const ScenarioResult& result : results) {
+        failures += result.outcome == Outcome::Failed ? 1 : 0;
+        errors += result.outcome == Outcome::TimedOut || result.outcome == Outcome::Stopped ? 1 : 0;
+    }
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<testsuites tests=\"" + std::to_string(results.size()) + "\" failures=\"" + std::to_string(failures) +
+           "\" errors=\"" + std::to_string(errors) + "\" time=\"" + Seconds(seconds) + "\">\n";
+    xml += "  <testsuite name=\"quillon-run\" tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
+           std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + Seconds(seconds) +
+           "\">\n";
+    for (const ScenarioResult& result : results) {
+        xml += "    <testcase classname=\"" + Escape(result.file) + "\" name=\"" + Escape(result.name) + "\" time=\"" +
+               Seconds(result.seconds) + "\"";
+        if (result.outcome == Outcome::Passed) {
+            xml += "/>\n";
+            continue;
+        }
+        const char* element = result.outcome == Outcome::Failed ? "failure" : "error";
+        xml += ">\n      <" + std::string(element) + " message=\"" + Escape(result.message) + "\">" +
+               Escape(result.message) + "</" + element + ">\n    </testcase>\n";
+    }
+    xml += "  </testsuite>\n</testsuites>\n";
+    return xml;
+}
+
+} // namespace quillon::runner

@@ -1,0 +1,453 @@
+// quillon-run: the emulated panel with no window, for a firmware team's CI.
+// It connects the panel to a device, runs scenario files against it (keys,
+// waits for text or frames, screen comparisons), and serves a control socket
+// for test frameworks.
+#include <csignal>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "runner/control_service.h"
+#include "runner/junit.h"
+#include "runner/panel_host.h"
+#include "runner/picture.h"
+#include "runner/scenario.h"
+#include "runner/scenario_runner.h"
+#include "serial/line_server.h"
+#include "serial/memory_line.h"
+#include "serial/serial_port.h"
+#include "serial/tcp_port.h"
+#include "serial/virtual_port.h"
+#include "tools/demo/demo_device.h"
+
+namespace {
+
+using namespace quillon;
+using namespace quillon::runner;
+using Moment = PanelHost::Moment;
+
+constexpr int kUsageStatus = 2;
+constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
+// --dump-text alone waits for the screen to stay the same this long.
+constexpr std::chrono::milliseconds kSettleTime{500};
+
+constexpr std::string_view kUsage = "Usage: quillon-run LINK [--scenario FILE]... [OPTIONS]\n"
+                                    "\n"
+                                    "Runs the emulated panel with no window: a device drives it over LINK while\n"
+                                    "scenario files or a test framework press its keys and check its screen.\n"
+                                    "\n"
+                                    "LINK, one of:\n"
+                                    "  --port PATH                 a serial device or pseudo-terminal\n"
+                                    "  --virtual-port [LINK]       make a pseudo-terminal for the device, print its\n"
+                                    "                              path, and make LINK a symbolic link to it\n"
+                                    "  --tcp-connect HOST:PORT     connect to a device whose serial line is a TCP\n"
+                                    "                              server (an emulator's -serial tcp:...,server)\n"
+                                    "  --tcp-listen [HOST:]PORT    wait for the device to connect (HOST 127.0.0.1\n"
+                                    "                              unless given)\n"
+                                    "  --demo                      the built-in demo device, in this process\n"
+                                    "\n"
+                                    "Scenarios and results:\n"
+                                    "  --scenario FILE             run a scenario file (YAML); may be repeated\n"
+                                    "  --timeout DURATION          end the run after DURATION (30s with scenarios,\n"
+                                    "                              none otherwise), such as 500ms or 2s\n"
+                                    "  --timeout-exit-code N       exit status when the time-out passes (42)\n"
+                                    "  --junit FILE                write a JUnit XML report\n"
+                                    "  --artifacts DIR             where screenshots and diff pictures go (the\n"
+                                    "                              JUnit file's folder, or the current folder)\n"
+                                    "  --update-goldens            write the screen into each expect-screen file\n"
+                                    "                              instead of comparing\n"
+                                    "  --dump-text                 print the text on the screen when the run ends\n"
+                                    "  --run-for DURATION          end the run after DURATION, successfully\n"
+                                    "\n"
+                                    "Control socket (JSON Lines):\n"
+                                    "  --control PATH              a Unix socket at PATH\n"
+                                    "  --control-tcp PORT          a TCP port on 127.0.0.1\n"
+                                    "\n"
+                                    "Other:\n"
+                                    "  --synch-required            ask the device to synchronise, single-byte replies\n"
+                                    "  --stats                     print the link's figures as JSON on standard error\n"
+                                    "  -q, --quiet                 print only failures and errors\n"
+                                    "  --help, --version\n"
+                                    "\n"
+                                    "Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
+                                    "scenario file or a link that cannot be used, 42 (or N) the time-out passed.\n";
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int)
+{
+    stopSignal = 1;
+}
+
+int UsageError(const std::string& message)
+{
+    std::cerr << "quillon-run: " << message << "\nTry quillon-run --help.\n";
+    return kUsageStatus;
+}
+
+struct Options {
+    std::string port;
+    std::optional<std::string> virtualPort;
+    std::string tcpConnect;
+    std::string tcpListen;
+    bool demo = false;
+    std::vector<std::string> scenarios;
+    std::optional<std::uint32_t> timeoutMs;
+    int timeoutExitCode = 42;
+    std::string junit;
+    std::string artifacts;
+    bool updateGoldens = false;
+    bool dumpText = false;
+    std::optional<std::uint32_t> runForMs;
+    std::string control;
+    std::optional<std::uint16_t> controlTcp;
+    bool synchRequired = false;
+    bool stats = false;
+    bool quiet = false;
+};
+
+// Fills options from the command line; an exit status when the run ends here.
+std::optional<int> ParseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        const auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 == argc) {
+                return std::nullopt;
+            }
+            return std::string(argv[++i]);
+        };
+        const auto duration = [&](std::optional<std::uint32_t>& into) -> bool {
+            const auto text = value();
+            into = text ? ParseDuration(*text) : std::nullopt;
+            return into.has_value();
+        };
+        if (argument == "--help" || argument == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (argument == "--version") {
+            std::cout << "quillon-run " << QUILLON_VERSION << "\n";
+            return 0;
+        }
+        if (argument == "--port" || argument == "--tcp-connect" || argument == "--tcp-listen" ||
+            argument == "--scenario" || argument == "--junit" || argument == "--artifacts" || argument == "--control") {
+            const auto text = value();
+            if (!text || text->empty()) {
+                return UsageError(std::string(argument) + " needs a value");
+            }
+            if (argument == "--port") {
+                options.port = *text;
+            } else if (argument == "--tcp-connect") {
+                options.tcpConnect = *text;
+            } else if (argument == "--tcp-listen") {
+                options.tcpListen = *text;
+            } else if (argument == "--scenario") {
+                options.scenarios.push_back(*text);
+            } else if (argument == "--junit") {
+                options.junit = *text;
+            } else if (argument == "--artifacts") {
+                options.artifacts = *text;
+            } else {
+                options.control = *text;
+            }
+        } else if (argument == "--virtual-port") {
+            options.virtualPort = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("-") ? argv[++i] : "";
+        } else if (argument == "--demo") {
+            options.demo = true;
+        } else if (argument == "--timeout") {
+            if (!duration(options.timeoutMs)) {
+                return UsageError("--timeout needs a duration such as 30s or 500ms");
+            }
+        } else if (argument == "--run-for") {
+            if (!duration(options.runForMs)) {
+                return UsageError("--run-for needs a duration such as 30s or 500ms");
+            }
+        } else if (argument == "--timeout-exit-code" || argument == "--control-tcp") {
+            const auto text = value();
+            int number = -1;
+            try {
+                number = text ? std::stoi(*text) : -1;
+            } catch (const std::exception&) {
+                number = -1;
+            }
+            const int highest = argument == "--control-tcp" ? 65535 : 255;
+            if (number < 0 || number > highest) {
+                return UsageError(std::string(argument) + " needs a number from 0 to " + std::to_string(highest));
+            }
+            if (argument == "--control-tcp") {
+                options.controlTcp = static_cast<std::uint16_t>(number);
+            } else {
+                options.timeoutExitCode = number;
+            }
+        } else if (argument == "--update-goldens") {
+            options.updateGoldens = true;
+        } else if (argument == "--dump-text") {
+            options.dumpText = true;
+        } else if (argument == "--synch-required") {
+            options.synchRequired = true;
+        } else if (argument == "--stats") {
+            options.stats = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.quiet = true;
+        } else {
+            return UsageError("unknown option " + std::string(argument));
+        }
+    }
+    const int links = !options.port.empty() + options.virtualPort.has_value() + !options.tcpConnect.empty() +
+                      !options.tcpListen.empty() + options.demo;
+    if (links != 1) {
+        return UsageError(links == 0 ? "which link? Give --port, --virtual-port, --tcp-connect, --tcp-listen or --demo"
+                                     : "give only one of --port, --virtual-port, --tcp-connect, --tcp-listen, --demo");
+    }
+    if (!options.control.empty() && options.controlTcp) {
+        return UsageError("give only one of --control and --control-tcp");
+    }
+    return std::nullopt;
+}
+
+// The link to the device, kept alive for the whole run.
+struct Link {
+    std::unique_ptr<MemoryLine> line;
+    std::unique_ptr<VirtualPort> virtualPort;
+    std::unique_ptr<SerialPort> serial;
+    std::unique_ptr<TcpPort> tcp;
+    PanelPort* panelPort = nullptr;
+    SteadyClock demoClock;
+    std::unique_ptr<demo::DemoDevice> demo;
+    std::jthread demoThread;
+};
+
+// An empty text when the link is up, otherwise why not.
+std::string OpenLink(const Options& options, Link& link)
+{
+    if (options.demo) {
+        link.line = std::make_unique<MemoryLine>();
+        link.panelPort = &link.line->panelEnd();
+        return {};
+    }
+    if (!options.tcpConnect.empty() || !options.tcpListen.empty()) {
+        const bool listen = !options.tcpListen.empty();
+        TcpAddress address;
+        std::string error;
+        if (!ParseTcpAddress(listen ? options.tcpListen : options.tcpConnect, listen ? "127.0.0.1" : "", address,
+                             error)) {
+            return error;
+        }
+        link.tcp = std::make_unique<TcpPort>();
+        if (!options.quiet) {
+            link.tcp->SetLog([](const std::string& line) { std::cerr << "quillon-run: " << line << "\n"; });
+        }
+        error = listen ? link.tcp->Listen(address) : link.tcp->Connect(address);
+        if (!error.empty()) {
+            return error;
+        }
+        if (listen && !options.quiet) {
+            std::cerr << "quillon-run: waiting for the device on " << address.host << ":" << link.tcp->LocalPort()
+                      << "\n";
+        }
+        link.panelPort = link.tcp.get();
+        return {};
+    }
+    link.serial = std::make_unique<SerialPort>();
+    int failedStep = 0;
+    if (options.virtualPort) {
+        link.virtualPort = std::make_unique<VirtualPort>();
+        if (!link.virtualPort->Create(*options.virtualPort)) {
+            return "cannot make a virtual port: " + link.virtualPort->ErrorText();
+        }
+        failedStep = link.serial->OpenVirtualPort(*link.virtualPort);
+        std::cout << link.virtualPort->PathForDevice() << std::endl;
+    } else {
+        failedStep = link.serial->OpenCommPort(options.port);
+    }
+    if (failedStep != 0) {
+        return "cannot use the port (set-up step " + std::to_string(failedStep) + " failed)";
+    }
+    link.panelPort = link.serial.get();
+    return {};
+}
+
+void StartDemo(const Options& options, Link& link)
+{
+    demo::DemoOptions demoOptions;
+    if (!options.quiet) {
+        demoOptions.log = [](const std::string& line) { std::cerr << "quillon-run: demo device: " << line << "\n"; };
+    }
+    link.demo = std::make_unique<demo::DemoDevice>(link.line->deviceEnd(), link.demoClock, demoOptions);
+    link.demoThread = std::jthread([device = link.demo.get()](std::stop_token stop) { device->Run(stop); });
+}
+
+void DumpText(PanelHost& host)
+{
+    for (const TextRun& run : host.ScreenText()) {
+        std::cout << "page " << run.page << " column " << run.column << " size " << int(run.size)
+                  << (run.AllInverse() ? " inverse" : "") << ": " << PanelTextToUtf8(run.text) << "\n";
+    }
+}
+
+void PrintStats(const PanelHost& host, const Link& link)
+{
+    const LinkStats& stats = host.stats();
+    Json json;
+    json.Set("replies", stats.replies).Set("error_replies", stats.errorReplies);
+    json.Set("timeout_replies", stats.timeoutReplies).Set("frames", stats.framesExecuted);
+    json.Set("first_reply_ms", stats.firstReplyMs).Set("ticks", stats.ticks);
+    json.Set("late_ticks", stats.lateTicks).Set("worst_tick_lateness_ms", stats.worstTickLatenessMs);
+    json.Set("worst_tick_work_ms", stats.worstTickWorkMs).Set("events_dropped", stats.eventsDropped);
+    json.Set("cpu_s", static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
+    if (link.demo) {
+        const demo::DemoStatus demo = link.demo->Status();
+        json.Set("demo_blocks", demo.blocksSent).Set("demo_replies", demo.replies);
+        json.Set("demo_missed_replies", demo.timeouts).Set("demo_error_replies", demo.errorReplies);
+    }
+    std::cerr << json.Dump() << "\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Moment processStart = std::chrono::steady_clock::now();
+    Options options;
+    if (const auto status = ParseOptions(argc, argv, options)) {
+        return *status;
+    }
+
+    std::vector<Scenario> scenarios;
+    for (const std::string& path : options.scenarios) {
+        std::string error;
+        auto scenario = LoadScenario(path, options.updateGoldens, error);
+        if (!scenario) {
+            std::cerr << "quillon-run: " << error << "\n";
+            return kUsageStatus;
+        }
+        scenarios.push_back(std::move(*scenario));
+    }
+
+    Link link;
+    if (const std::string error = OpenLink(options, link); !error.empty()) {
+        std::cerr << "quillon-run: " << error << "\n";
+        return kUsageStatus;
+    }
+
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+
+    SteadyClock clock;
+    PanelHost host(*link.panelPort, clock, processStart);
+    std::unique_ptr<LineServer> server;
+    ControlService control(host, [&server](LineServer::ClientId client, const std::string& line) {
+        if (server) {
+            server->Send(client, line);
+        }
+    });
+    if (!options.control.empty() || options.controlTcp) {
+        std::string error;
+        std::uint16_t bound = 0;
+        server = options.controlTcp ? ListenOnLocalTcp(*options.controlTcp, control, bound, error)
+                                    : ListenOnUnixSocket(options.control, control, error);
+        if (!server) {
+            std::cerr << "quillon-run: control socket: " << error << "\n";
+            return kUsageStatus;
+        }
+        if (!options.quiet) {
+            std::cerr << "quillon-run: control socket on "
+                      << (options.controlTcp ? "127.0.0.1:" + std::to_string(bound) : options.control) << "\n";
+        }
+    }
+
+    host.Start(options.synchRequired);
+    if (options.demo) {
+        StartDemo(options, link);
+    }
+
+    const std::optional<std::uint32_t> timeoutMs = options.timeoutMs   ? options.timeoutMs
+                                                   : scenarios.empty() ? std::nullopt
+                                                                       : std::optional(kScenarioTimeoutMs);
+    const Moment deadline = timeoutMs ? processStart + std::chrono::milliseconds(*timeoutMs) : Moment::max();
+    const auto stopRequested = [&control] { return stopSignal != 0 || control.quitRequested(); };
+
+    int status = 0;
+    bool timedOut = false;
+    if (!scenarios.empty()) {
+        RunSettings settings;
+        settings.updateGoldens = options.updateGoldens;
+        settings.quiet = options.quiet;
+        settings.deadline = deadline;
+        settings.stopRequested = stopRequested;
+        const auto slash = options.junit.find_last_of('/');
+        settings.artifactsDir = !options.artifacts.empty()   ? options.artifacts
+                                : slash != std::string::npos ? options.junit.substr(0, slash)
+                                                             : ".";
+        ScenarioRunner runner(host, settings);
+        std::vector<ScenarioResult> results;
+        for (const Scenario& scenario : scenarios) {
+            results.push_back(runner.Run(scenario));
+            if (results.back().outcome == Outcome::TimedOut || results.back().outcome == Outcome::Stopped) {
+                break;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart).count();
+        if (!options.junit.empty()) {
+            std::string error;
+            if (!WriteFile(options.junit, JUnitReport(results, seconds), error)) {
+                std::cerr << "quillon-run: " << error << "\n";
+            }
+        }
+        status = ExitStatus(results, options.timeoutExitCode);
+        if (!options.quiet) {
+            int passed = 0;
+            for (const ScenarioResult& result : results) {
+                passed += result.outcome == Outcome::Passed ? 1 : 0;
+            }
+            std::cerr << "quillon-run: " << passed << " passed, " << (results.size() - static_cast<std::size_t>(passed))
+                      << " failed\n";
+        }
+    }
+    const bool serving = server != nullptr && scenarios.empty();
+    if (serving || options.runForMs || (scenarios.empty() && !options.dumpText)) {
+        // Serve until stopped: by a signal, a quit command, --run-for or the time-out.
+        const Moment end = options.runForMs ? processStart + std::chrono::milliseconds(*options.runForMs) : deadline;
+        host.TurnUntil(stopRequested, std::min(end, deadline));
+        timedOut =
+            !stopRequested() && std::chrono::steady_clock::now() >= deadline && (!options.runForMs || deadline <= end);
+    } else if (scenarios.empty()) {
+        // --dump-text alone: wait for the screen to show something and settle.
+        std::uint64_t seen = 0;
+        Moment changed = std::chrono::steady_clock::now();
+        const bool settled = host.TurnUntil(
+            [&] {
+                const std::uint64_t count = host.engine().display().changeCount();
+                const Moment now = std::chrono::steady_clock::now();
+                if (count != seen) {
+                    seen = count;
+                    changed = now;
+                }
+                return stopRequested() || (!host.ScreenText().empty() && now - changed >= kSettleTime);
+            },
+            deadline);
+        timedOut = !settled;
+    }
+    if (timedOut) {
+        std::cerr << "quillon-run: the time-out of " << *timeoutMs << " ms passed\n";
+        status = options.timeoutExitCode;
+    }
+    if (options.dumpText) {
+        DumpText(host);
+    }
+    if (link.demoThread.joinable()) {
+        link.demoThread.request_stop();
+        link.demoThread.join();
+    }
+    host.Stop();
+    if (options.stats) {
+        PrintStats(host, link);
+    }
+    return status;
+}

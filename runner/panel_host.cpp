@@ -1,0 +1,167 @@
+#include "runner/panel_host.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quillon::runner {
+
+namespace {
+
+using Milliseconds = std::chrono::duration<double, std::milli>;
+constexpr std::chrono::milliseconds kTickPeriod{PanelEngine::kTickPeriodMs};
+
+} // namespace
+
+PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
+    : engine_(port, clock), processStart_(processStart), nextTick_(std::chrono::steady_clock::now() + kTickPeriod)
+{
+    engine_.SetObserver(this);
+    engine_.SetWake([this] {
+        {
+            std::lock_guard lock(mutex_);
+            blockWaiting_ = true;
+        }
+        signal_.notify_one();
+    });
+}
+
+PanelHost::~PanelHost()
+{
+    Stop();
+}
+
+void PanelHost::Start(bool synchRequired)
+{
+    engine_.SetSynchRequired(synchRequired);
+    engine_.SetLinkEnabled(true);
+    engine_.Start();
+    nextTick_ = std::chrono::steady_clock::now() + kTickPeriod;
+}
+
+void PanelHost::Stop()
+{
+    engine_.Stop();
+}
+
+double PanelHost::Elapsed() const
+{
+    return Milliseconds(std::chrono::steady_clock::now() - processStart_).count();
+}
+
+void PanelHost::Post(std::function<void()> work)
+{
+    {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(work));
+    }
+    signal_.notify_one();
+}
+
+void PanelHost::Turn()
+{
+    std::vector<std::function<void()>> work;
+    bool answer = false;
+    {
+        std::unique_lock lock(mutex_);
+        signal_.wait_until(lock, nextTick_, [this] { return blockWaiting_ || !posted_.empty(); });
+        answer = std::exchange(blockWaiting_, false);
+        work.swap(posted_);
+    }
+    if (answer) {
+        engine_.AnswerCompleteBlock();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= nextTick_) {
+        const double late = Milliseconds(now - nextTick_).count();
+        stats_.worstTickLatenessMs = std::max(stats_.worstTickLatenessMs, late);
+        stats_.lateTicks += late >= PanelEngine::kTickPeriodMs ? 1 : 0;
+        engine_.Tick();
+        stats_.worstTickWorkMs =
+            std::max(stats_.worstTickWorkMs, Milliseconds(std::chrono::steady_clock::now() - now).count());
+        ++stats_.ticks;
+        nextTick_ += kTickPeriod;
+        // A tick missed is missed: the next one keeps the period from now.
+        if (nextTick_ <= now) {
+            nextTick_ = now + kTickPeriod;
+        }
+    }
+    for (auto& task : work) {
+        task();
+    }
+    for (auto& hook : turnHooks_) {
+        hook();
+    }
+}
+
+bool PanelHost::TurnUntil(const std::function<bool()>& done, Moment until)
+{
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        Turn();
+    }
+    return true;
+}
+
+int PanelHost::AddListener(Listener listener)
+{
+    listeners_.emplace_back(nextListener_, std::move(listener));
+    return nextListener_++;
+}
+
+void PanelHost::RemoveListener(int id)
+{
+    // Cleared rather than erased: a listener may remove itself while told.
+    for (auto& [listenerId, listener] : listeners_) {
+        if (listenerId == id) {
+            listener = nullptr;
+        }
+    }
+}
+
+const std::vector<TextRun>& PanelHost::ScreenText()
+{
+    if (engine_.display().changeCount() != screenTextChange_) {
+        screenTextChange_ = engine_.display().changeCount();
+        screenText_ = ReadScreenText(engine_.display());
+    }
+    return screenText_;
+}
+
+void PanelHost::OnLinkEvent(const LinkEvent& event)
+{
+    switch (event.kind) {
+    case LinkEventKind::ReplySent:
+        ++stats_.replies;
+        if (stats_.firstReplyMs < 0) {
+            stats_.firstReplyMs = Elapsed();
+        }
+        stats_.errorReplies += (event.status & kStatusErrorMask) != 0 ? 1 : 0;
+        break;
+    case LinkEventKind::TimeoutReply:
+        ++stats_.timeoutReplies;
+        break;
+    case LinkEventKind::FrameExecuted:
+        stats_.framesExecuted += event.executed ? 1 : 0;
+        break;
+    case LinkEventKind::SynchRequestSent:
+        ++stats_.synchRequests;
+        break;
+    case LinkEventKind::EventsDropped:
+        stats_.eventsDropped += event.dropped;
+        break;
+    default:
+        break;
+    }
+    for (std::size_t i = 0; i < listeners_.size(); ++i) {
+        if (listeners_[i].second) {
+            // Copied: the listener may add others while it runs.
+            const Listener listener = listeners_[i].second;
+            listener(event);
+        }
+    }
+    std::erase_if(listeners_, [](const auto& entry) { return !entry.second; });
+}
+
+} // namespace quillon::runner

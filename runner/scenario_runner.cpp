@@ -1,0 +1,250 @@
+#include "runner/scenario_runner.h"
+
+#include <iostream>
+
+#include "protocol/protocol.h"
+
+namespace quillon::runner {
+
+namespace {
+
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+std::string Stem(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+} // namespace
+
+ScenarioRunner::ScenarioRunner(PanelHost& host, RunSettings settings)
+    : host_(host), settings_(std::move(settings)), errorsMark_(host.stats().errorReplies),
+      timeoutsMark_(host.stats().timeoutReplies)
+{
+    frameListener_ = host_.AddListener([this](const LinkEvent& event) {
+        const std::uint8_t code = event.length > 0 ? event.data[0] & kFunctionCodeMask : 0;
+        if (event.kind == LinkEventKind::FrameExecuted && event.executed && code < frames_.size()) {
+            ++frames_[code];
+        }
+    });
+}
+
+ScenarioRunner::~ScenarioRunner()
+{
+    host_.RemoveListener(frameListener_);
+}
+
+std::string ScenarioRunner::ArtifactPath(const std::string& name) const
+{
+    return name.starts_with('/') ? name : settings_.artifactsDir + "/" + name;
+}
+
+ScenarioRunner::Wait ScenarioRunner::WaitFor(const std::function<bool()>& done, std::uint32_t timeoutMs)
+{
+    const auto stepDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto until = std::min(stepDeadline, settings_.deadline);
+    const bool met = host_.TurnUntil([&] { return done() || settings_.stopRequested(); }, until);
+    if (settings_.stopRequested()) {
+        interruption_ = Outcome::Stopped;
+        return Wait::Cut;
+    }
+    if (met) {
+        return Wait::Met;
+    }
+    if (settings_.deadline <= stepDeadline) {
+        interruption_ = Outcome::TimedOut;
+        return Wait::Cut;
+    }
+    return Wait::Expired;
+}
+
+std::string ScenarioRunner::WaitFailure(Wait wait, std::uint32_t timeoutMs, const std::string& what) const
+{
+    switch (wait) {
+    case Wait::Met:
+        return {};
+    case Wait::Expired:
+        return "timed out after " + std::to_string(timeoutMs) + " ms waiting for " + what;
+    case Wait::Cut:
+        break;
+    }
+    return interruption_ == Outcome::Stopped ? "stopped while waiting for " + what
+                                             : "the run's time-out passed while waiting for " + what;
+}
+
+ScenarioResult ScenarioRunner::Run(const Scenario& scenario)
+{
+    const auto started = std::chrono::steady_clock::now();
+    ScenarioResult result{scenario.name, scenario.file, Outcome::Passed, 0, {}, 0};
+    interruption_ = Outcome::Passed;
+    framesMark_ = frames_;
+    for (std::size_t index = 0; index < scenario.steps.size(); ++index) {
+        const Step& step = scenario.steps[index];
+        const auto stepStart = std::chrono::steady_clock::now();
+        const std::string failure = RunStep(scenario, step);
+        const auto took = static_cast<long>(Milliseconds(std::chrono::steady_clock::now() - stepStart).count());
+        const std::string where = "step " + std::to_string(index + 1) + "/" + std::to_string(scenario.steps.size()) +
+                                  " (line " + std::to_string(step.line) + ") " + step.label;
+        if (!failure.empty()) {
+            result.outcome = interruption_ == Outcome::Passed ? Outcome::Failed : interruption_;
+            result.failedStep = static_cast<int>(index + 1);
+            result.message = where + ": " + failure;
+            std::cerr << "quillon-run: [" << scenario.name << "] " << result.message << "\n";
+            break;
+        }
+        if (!settings_.quiet) {
+            std::cerr << "quillon-run: [" << scenario.name << "] " << where << ": passed after " << took << " ms\n";
+        }
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!settings_.quiet && result.outcome == Outcome::Passed) {
+        std::cerr << "quillon-run: [" << scenario.name << "] passed in " << static_cast<long>(result.seconds * 1000)
+                  << " ms\n";
+    }
+    return result;
+}
+
+std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
+{
+    KeyLatch& keys = host_.engine().keys();
+    switch (step.kind) {
+    case StepKind::Delay: {
+        const Wait wait = WaitFor([] { return false; }, step.durationMs);
+        return wait == Wait::Cut ? WaitFailure(wait, step.durationMs, "the delay to pass") : std::string{};
+    }
+    case StepKind::Press: {
+        keys.Press(step.key);
+        if (step.durationMs == 0) {
+            return {};
+        }
+        const Wait wait = WaitFor([] { return false; }, step.durationMs);
+        keys.Release();
+        return wait == Wait::Cut ? WaitFailure(wait, step.durationMs, "the hold to end") : std::string{};
+    }
+    case StepKind::Release:
+        keys.Release();
+        return {};
+    case StepKind::Click: {
+        // Pressed and let go at once: the latch keeps the key until one reply
+        // has carried it, as a mouse click does.
+        ClickWatch click(step.key);
+        const int listener = host_.AddListener([&](const LinkEvent& event) { click.Take(event); });
+        keys.Press(step.key);
+        keys.Release();
+        const Wait wait = WaitFor([&] { return click.done(); }, kDefaultWaitTimeoutMs);
+        std::string failure =
+            WaitFailure(wait, kDefaultWaitTimeoutMs,
+                        "the replies to carry key " + std::string(KeyName(step.key)) + " and let it go");
+        host_.RemoveListener(listener);
+        return failure;
+    }
+    case StepKind::WaitText:
+        return WaitFailure(
+            WaitFor([&] { return FindText(host_.ScreenText(), step.text, step.inverse).has_value(); }, step.timeoutMs),
+            step.timeoutMs, "\"" + PanelTextToUtf8(step.text) + "\" on the screen");
+    case StepKind::ExpectText:
+    case StepKind::ExpectNoText: {
+        const bool shown = FindText(host_.ScreenText(), step.text, step.inverse).has_value();
+        if (shown == (step.kind == StepKind::ExpectText)) {
+            return {};
+        }
+        std::string screen;
+        for (const TextRun& run : host_.ScreenText()) {
+            screen += (screen.empty() ? "" : " | ") + PanelTextToUtf8(run.text);
+        }
+        return std::string(shown ? "the screen shows \"" : "the screen does not show \"") + PanelTextToUtf8(step.text) +
+               "\"; it reads: " + (screen.empty() ? "(no text)" : screen);
+    }
+    case StepKind::WaitFrame: {
+        const Wait wait =
+            WaitFor([&] { return frames_[step.frameCode] != framesMark_[step.frameCode]; }, step.timeoutMs);
+        framesMark_ = frames_;
+        return WaitFailure(wait, step.timeoutMs, "a " + std::string(FunctionName(step.frameCode)) + " frame");
+    }
+    case StepKind::ExpectScreen:
+        return ExpectScreen(scenario, step);
+    case StepKind::Screenshot:
+        return Screenshot(step);
+    case StepKind::ExpectNoErrors: {
+        const std::uint32_t errors = host_.stats().errorReplies - errorsMark_;
+        const std::uint32_t timeouts = host_.stats().timeoutReplies - timeoutsMark_;
+        errorsMark_ = host_.stats().errorReplies;
+        timeoutsMark_ = host_.stats().timeoutReplies;
+        if (errors == 0 && timeouts == 0) {
+            return {};
+        }
+        return std::to_string(errors) + " error replies and " + std::to_string(timeouts) +
+               " time-out replies since the start or the last expect-no-errors";
+    }
+    }
+    return {};
+}
+
+std::string ScenarioRunner::ExpectScreen(const Scenario& scenario, const Step& step)
+{
+    const Bitmap actual(host_.engine().display());
+    const auto slash = scenario.file.find_last_of('/');
+    const std::string golden = step.path.starts_with('/') || slash == std::string::npos
+                                   ? step.path
+                                   : scenario.file.substr(0, slash + 1) + step.path;
+    std::string error;
+    if (settings_.updateGoldens) {
+        if (!SaveGolden(golden, actual, error)) {
+            return error;
+        }
+        std::cerr << "quillon-run: golden picture updated: " << golden << "\n";
+        return {};
+    }
+    const Comparison comparison = Compare(actual, *step.golden, step.region);
+    if (comparison.differing == 0) {
+        return {};
+    }
+    const std::string diffPath = ArtifactPath(Stem(scenario.file) + "-" + Stem(step.path) + ".diff.png");
+    std::string message = std::to_string(comparison.differing) + " pixels differ from " + golden;
+    if (WriteFile(diffPath, EncodePng(comparison.diff), error)) {
+        message += " (diff picture: " + diffPath + ", red: missing ink, blue: extra ink)";
+    } else {
+        message += " (" + error + ")";
+    }
+    return message;
+}
+
+std::string ScenarioRunner::Screenshot(const Step& step)
+{
+    const Bitmap picture(host_.engine().display());
+    const std::string path = ArtifactPath(step.path);
+    std::string error;
+    const std::string bytes =
+        EndsWith(path, ".txt") ? ToTextArt(picture) : EncodePng(runner::Screenshot(picture, step.scale));
+    if (!WriteFile(path, bytes, error)) {
+        return error;
+    }
+    if (!settings_.quiet) {
+        std::cerr << "quillon-run: screenshot saved to " << path << "\n";
+    }
+    return {};
+}
+
+int ExitStatus(const std::vector<ScenarioResult>& results, int timeoutExitCode)
+{
+    int status = 0;
+    for (const ScenarioResult& result : results) {
+        if (result.outcome == Outcome::TimedOut) {
+            return timeoutExitCode;
+        }
+        if (result.outcome != Outcome::Passed) {
+            status = 1;
+        }
+    }
+    return status;
+}
+
+} // namespace quillon::runner

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "runner/panel_host.h"
+#include "runner/scenario.h"
+
+namespace quillon::runner {
+
+enum class Outcome {
+    Passed,
+    Failed,
+    // The whole run's time-out passed.
+    TimedOut,
+    // The runner was asked to stop.
+    Stopped,
+};
+
+struct ScenarioResult {
+    std::string name;
+    std::string file;
+    Outcome outcome = Outcome::Passed;
+    // The failing step (1-based, 0 for none), and why.
+    int failedStep = 0;
+    std::string message;
+    double seconds = 0;
+};
+
+struct RunSettings {
+    bool updateGoldens = false;
+    // Where screenshots with a relative name and diff pictures go.
+    std::string artifactsDir = ".";
+    bool quiet = false;
+    PanelHost::Moment deadline = PanelHost::Moment::max();
+    std::function<bool()> stopRequested = [] { return false; };
+};
+
+// Runs scenarios against the panel, step by step, telling on standard error
+// which step runs and how long it waited. Errors are counted from the
+// runner's creation until the first expect-no-errors, then from each one on;
+// frames for wait-frame from the scenario's start until the first
+// wait-frame, then from each one on, so a frame that came while a click was
+// being answered still counts.
+class ScenarioRunner {
+public:
+    ScenarioRunner(PanelHost& host, RunSettings settings);
+    ~ScenarioRunner();
+    ScenarioRunner(const ScenarioRunner&) = delete;
+    ScenarioRunner& operator=(const ScenarioRunner&) = delete;
+    ScenarioResult Run(const Scenario& scenario);
+
+private:
+    // Empty when the step passed, otherwise why it failed.
+    std::string RunStep(const Scenario& scenario, const Step& step);
+    enum class Wait {
+        Met,
+        // The step's own time ran out.
+        Expired,
+        // The run's deadline or a stop came first; interruption_ says which.
+        Cut,
+    };
+    Wait WaitFor(const std::function<bool()>& done, std::uint32_t timeoutMs);
+    // Why a wait for `what` failed.
+    std::string WaitFailure(Wait wait, std::uint32_t timeoutMs, const std::string& what) const;
+    std::string ExpectScreen(const Scenario& scenario, const Step& step);
+    std::string Screenshot(const Step& step);
+    std::string ArtifactPath(const std::string& name) const;
+
+    PanelHost& host_;
+    RunSettings settings_;
+    std::uint32_t errorsMark_ = 0;
+    std::uint32_t timeoutsMark_ = 0;
+    // Frames carried out, by function code, and the counts at the last mark.
+    std::array<std::uint32_t, kHighestFunctionCode + 1> frames_{};
+    std::array<std::uint32_t, kHighestFunctionCode + 1> framesMark_{};
+    int frameListener_ = 0;
+    // Set when the run's deadline or a stop cut a step short.
+    Outcome interruption_ = Outcome::Passed;
+};
+
+// 0 all passed, 1 a step failed, the time-out code when the run timed out
+// (a stop counts as a failure).
+int ExitStatus(const std::vector<ScenarioResult>& results, int timeoutExitCode);
+
+} // namespace quillon::runner

@@ -1,0 +1,22 @@
+# Runs PROGRAM with ARGS (separated by '|') and checks its exit status
+# (STATUS), that its standard error matches STDERR, and that FILE exists and,
+# when FILE_CONTENT is given, matches it.
+string(REPLACE "|" ";" arguments "${ARGS}")
+execute_process(COMMAND ${PROGRAM} ${arguments} RESULT_VARIABLE status ERROR_VARIABLE errors TIMEOUT 60)
+if(NOT "${status}" STREQUAL "${STATUS}")
+    message(FATAL_ERROR "exit status ${status}, expected ${STATUS}; standard error:\n${errors}")
+endif()
+if(NOT errors MATCHES "${STDERR}")
+    message(FATAL_ERROR "standard error does not match \"${STDERR}\":\n${errors}")
+endif()
+if(FILE)
+    if(NOT EXISTS "${FILE}")
+        message(FATAL_ERROR "${FILE} was not written")
+    endif()
+    if(FILE_CONTENT)
+        file(READ "${FILE}" content)
+        if(NOT content MATCHES "${FILE_CONTENT}")
+            message(FATAL_ERROR "${FILE} does not match \"${FILE_CONTENT}\":\n${content}")
+        endif()
+    endif()
+endif()
