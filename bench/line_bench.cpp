@@ -30,13 +30,12 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "bench/blocks.h"
+#include "bench/device_line.h"
 #include "protocol/protocol.h"
 
 namespace quillon::bench {
@@ -47,7 +46,6 @@ using SteadyClock = std::chrono::steady_clock;
 using Micros = std::chrono::microseconds;
 namespace fs = std::filesystem;
 
-constexpr int kBitsPerByte = 10; // start, eight data bits, stop
 constexpr auto kReplyLimit = std::chrono::seconds(2);
 constexpr auto kStartLimit = std::chrono::seconds(30);
 constexpr auto kSampleEvery = std::chrono::seconds(1);
@@ -281,119 +279,6 @@ ProcSample Sample(pid_t pid)
     }
     return sample;
 }
-
-// ---- The line ---------------------------------------------------------------
-
-class DeviceLine {
-public:
-    explicit DeviceLine(int baud) : byteTime_(std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / baud))
-    {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-            Die("cannot make a pseudo-terminal");
-        }
-        path_ = ptsname(master_);
-        // Raw from the start, so nothing the device sends before the program
-        // has set the line up is echoed back or held for a newline.
-        const int port = open(path_.c_str(), O_RDWR | O_NOCTTY);
-        termios settings{};
-        if (port < 0 || tcgetattr(port, &settings) != 0) {
-            Die("cannot set up the pseudo-terminal");
-        }
-        cfmakeraw(&settings);
-        tcsetattr(port, TCSANOW, &settings);
-        close(port);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    }
-    ~DeviceLine() { close(master_); }
-    DeviceLine(const DeviceLine&) = delete;
-    DeviceLine& operator=(const DeviceLine&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::chrono::nanoseconds byteTime() const { return byteTime_; }
-
-    // Sends the bytes one by one at line speed; returns when the last byte
-    // was handed over.
-    SteadyClock::time_point SendPaced(const Bytes& bytes)
-    {
-        auto next = SteadyClock::now();
-        for (const std::uint8_t byte : bytes) {
-            std::this_thread::sleep_until(next);
-            WriteAll(&byte, 1);
-            next += byteTime_;
-        }
-        return SteadyClock::now();
-    }
-
-    // All bytes at once, as if the line were infinitely fast.
-    SteadyClock::time_point SendBurst(const Bytes& bytes)
-    {
-        WriteAll(bytes.data(), bytes.size());
-        return SteadyClock::now();
-    }
-
-    // Waits up to `limit` for the first byte; returns when it came.
-    std::optional<SteadyClock::time_point> WaitForByte(std::chrono::milliseconds limit)
-    {
-        pollfd entry{master_, POLLIN, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(limit.count()));
-        if (ready > 0 && (entry.revents & POLLIN) != 0) {
-            return SteadyClock::now();
-        }
-        if (ready > 0) {
-            // The program's end is not open: nothing can come yet.
-            std::this_thread::sleep_for(limit);
-        }
-        return std::nullopt;
-    }
-
-    // Reads until `count` bytes have come or `limit` has passed.
-    Bytes Receive(std::size_t count, std::chrono::milliseconds limit)
-    {
-        Bytes received;
-        const auto deadline = SteadyClock::now() + limit;
-        while (received.size() < count && SteadyClock::now() < deadline) {
-            std::uint8_t buffer[64];
-            const ssize_t got = read(master_, buffer, std::min(sizeof buffer, count - received.size()));
-            if (got > 0) {
-                received.insert(received.end(), buffer, buffer + got);
-                continue;
-            }
-            pollfd entry{master_, POLLIN, 0};
-            poll(&entry, 1, 5);
-        }
-        return received;
-    }
-
-    // Everything waiting now.
-    std::size_t Drain()
-    {
-        std::size_t total = 0;
-        std::uint8_t buffer[256];
-        for (ssize_t got; (got = read(master_, buffer, sizeof buffer)) > 0;) {
-            total += static_cast<std::size_t>(got);
-        }
-        return total;
-    }
-
-private:
-    void WriteAll(const std::uint8_t* data, std::size_t length)
-    {
-        while (length > 0) {
-            const ssize_t written = write(master_, data, length);
-            if (written > 0) {
-                data += written;
-                length -= static_cast<std::size_t>(written);
-            } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-                Die("cannot write to the pseudo-terminal");
-            }
-        }
-    }
-
-    int master_ = -1;
-    std::string path_;
-    std::chrono::nanoseconds byteTime_;
-};
 
 // ---- Measuring --------------------------------------------------------------
 
