@@ -122,7 +122,12 @@ std::uint8_t FrameCode(const YAML::Node& node)
         return byName(entry->second);
     }
     if (key == "code") {
-        return static_cast<std::uint8_t>(Integer(entry->second, "the frame's code", 1, kHighestFunctionCode));
+        const auto code =
+            static_cast<std::uint8_t>(Integer(entry->second, "the frame's code", 1, kHighestFunctionCode));
+        if (FunctionName(code).empty()) {
+            Refuse(entry->second, "function code " + std::to_string(code) + " is not assigned");
+        }
+        return code;
     }
     Refuse(entry->first, "wait-frame takes {name: NAME} or {code: N}, not " + key);
 }

@@ -1,0 +1,99 @@
+#include "runner/control_service.h"
+
+#include <gtest/gtest.h>
+
+#include "runner/png.h"
+#include "tests/support/fakes.h"
+
+namespace quillon::runner {
+namespace {
+
+class ControlServiceTest : public ::testing::Test {
+protected:
+    // The reply to one line, as the client would read it.
+    Json Ask(const std::string& line)
+    {
+        replies_.clear();
+        service_.Handle(1, line);
+        EXPECT_EQ(replies_.size(), 1u) << line;
+        std::string error;
+        auto json = replies_.empty() ? std::nullopt : ParseJson(replies_.back(), error);
+        EXPECT_TRUE(json) << error;
+        return json.value_or(Json());
+    }
+    static std::string Error(const Json& reply)
+    {
+        const Json* error = reply.Find("error");
+        return error != nullptr && error->string() != nullptr ? *error->string() : "";
+    }
+
+    testing::QueuePort port_;
+    testing::ManualClock clock_;
+    PanelHost host_{port_, clock_, std::chrono::steady_clock::now()};
+    std::vector<std::string> replies_;
+    ControlService service_{host_, [this](LineServer::ClientId, const std::string& line) { replies_.push_back(line); }};
+};
+
+TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
+{
+    const struct {
+        const char* line;
+        const char* error;
+    } cases[] = {
+        {"this is not JSON", "not JSON: not a JSON value at byte 0"},
+        {"[1, 2]", "a request is a JSON object"},
+        {R"({"id": 3})", "a request needs \"cmd\""},
+        {R"({"cmd": "fly"})", "unknown cmd \"fly\""},
+        {R"({"cmd": "press", "key": "sideways"})", "press needs \"key\""},
+        {R"({"cmd": "screenshot", "scale": 40})", "scale must be a whole number from 1 to 16"},
+        {R"({"cmd": "wait-text", "text": ""})", "wait-text needs \"text\""},
+        {R"({"cmd": "wait-text", "text": "A", "timeout_ms": "soon"})", "timeout_ms must be a number"},
+    };
+    for (const auto& c : cases) {
+        const Json reply = Ask(c.line);
+        ASSERT_NE(reply.Find("ok"), nullptr) << c.line;
+        EXPECT_FALSE(*reply.Find("ok")->boolean()) << c.line;
+        EXPECT_NE(Error(reply).find(c.error), std::string::npos) << c.line << " gave " << Error(reply);
+    }
+    // A line too long is reported through the host's loop.
+    replies_.clear();
+    service_.OnLineTooLong(1);
+    host_.Post([] {});
+    host_.Turn();
+    ASSERT_EQ(replies_.size(), 1u);
+    EXPECT_NE(replies_[0].find("longer than 65536 bytes"), std::string::npos);
+}
+
+TEST_F(ControlServiceTest, KeysTextDisplayAndScreenshotThroughTheProtocol)
+{
+    EXPECT_EQ(Ask(R"({"id": "a", "cmd": "press", "key": "down"})").Dump(), R"({"id":"a","ok":true})");
+    EXPECT_EQ(host_.engine().keys().bits(), kKeyDown);
+    Ask(R"({"cmd": "release"})");
+    EXPECT_TRUE(host_.engine().keys().released());
+
+    host_.engine().controller().PutString("MAIN MENU", 0x00, 37, true);
+    EXPECT_EQ(Ask(R"({"id": 2, "cmd": "text"})").Dump(),
+              R"({"id":2,"ok":true,"rows":[{"page":0,"column":37,"size":0,"inverse":false,"text":"MAIN MENU"}]})");
+
+    const Json display = Ask(R"({"cmd": "display"})");
+    const Json::Array& pages = *display.Find("pages")->array();
+    ASSERT_EQ(pages.size(), 8u);
+    EXPECT_EQ(pages[0].string()->substr(74, 10), "7f02"
+                                                 "0c027f");
+
+    const Json shot = Ask(R"({"cmd": "screenshot", "scale": 2})");
+    EXPECT_EQ(*shot.Find("width")->number(), 256);
+    EXPECT_EQ(shot.Find("png")->string()->substr(0, 8), "iVBORw0K");
+}
+
+TEST_F(ControlServiceTest, WaitForTextAnswersAtOnceOrAtItsTimeOut)
+{
+    host_.engine().controller().PutString("READY", 0x03, 0, true);
+    const Json found = Ask(R"({"id": 1, "cmd": "wait-text", "text": "READY"})");
+    EXPECT_TRUE(*found.Find("ok")->boolean());
+    const Json missing = Ask(R"({"id": 2, "cmd": "wait-text", "text": "GONE", "timeout_ms": 0})");
+    EXPECT_EQ(Error(missing), "timed out after 0 ms waiting for \"GONE\" on the screen");
+}
+
+} // namespace
+} // namespace quillon::runner

@@ -1,0 +1,137 @@
+#include "serial/tcp_port.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "protocol/protocol.h"
+#include "runner/panel_host.h"
+#include "serial/memory_line.h"
+
+namespace quillon {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Reads what the panel sends until count bytes have come or the time is up.
+Bytes ReadReply(PanelPort& device, std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
+    Bytes got;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (got.size() < count && std::chrono::steady_clock::now() < end) {
+        std::uint8_t byte = 0;
+        std::size_t waiting = 0;
+        if (device.BytesWaiting(waiting) && waiting > 0 && device.ReadByte(byte)) {
+            got.push_back(byte);
+        } else {
+            device.WaitForInput(20);
+        }
+    }
+    return got;
+}
+
+// The panel on its own loop thread, on the given port.
+struct RunningPanel {
+    explicit RunningPanel(PanelPort& port) : host(port, clock, std::chrono::steady_clock::now())
+    {
+        host.Start(false);
+        loop = std::jthread([this](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                host.Turn();
+            }
+        });
+    }
+    ~RunningPanel()
+    {
+        loop.request_stop();
+        loop.join();
+        host.Stop();
+    }
+
+    SteadyClock clock;
+    runner::PanelHost host;
+    std::jthread loop;
+};
+
+const Bytes kBlock = EncodeFrame(kReadSwitches, Bytes{0x00});
+const auto kCleanReply = ShortStatusFrame(0);
+
+TEST(TcpPort, AddressesAsTheCommandLineGivesThem)
+{
+    TcpAddress address;
+    std::string error;
+    ASSERT_TRUE(ParseTcpAddress("5555", "127.0.0.1", address, error));
+    EXPECT_EQ(address.host, "127.0.0.1");
+    EXPECT_EQ(address.port, 5555);
+    ASSERT_TRUE(ParseTcpAddress("[::1]:80", "", address, error));
+    EXPECT_EQ(address.host, "::1");
+    for (const char* bad : {"host:", "host:99999", "host:12x", ":80"}) {
+        EXPECT_FALSE(ParseTcpAddress(bad, "", address, error)) << bad;
+    }
+    EXPECT_FALSE(ParseTcpAddress("80", "", address, error));
+}
+
+TEST(TcpPort, ADeviceThatGoesMidBlockIsAnsweredAgainWhenItComesBack)
+{
+    TcpPort panelPort;
+    ASSERT_EQ(panelPort.Listen({"127.0.0.1", 0}), "");
+    const TcpAddress address{"127.0.0.1", panelPort.LocalPort()};
+    RunningPanel panel(panelPort);
+
+    {
+        TcpPort device;
+        ASSERT_EQ(device.Connect(address), "");
+        ASSERT_TRUE(device.Write(kBlock.data(), kBlock.size()));
+        EXPECT_EQ(ReadReply(device, kCleanReply.size()), Bytes(kCleanReply.begin(), kCleanReply.end()));
+        // Half a block, then the device goes.
+        ASSERT_TRUE(device.Write(kBlock.data(), 2));
+    }
+
+    TcpPort device;
+    ASSERT_EQ(device.Connect(address), "");
+    // The half block left in the receiver spoils the first block sent now;
+    // the panel says so in its reply and then answers cleanly again.
+    bool clean = false;
+    for (int attempt = 0; attempt < 5 && !clean; ++attempt) {
+        ASSERT_TRUE(device.Write(kBlock.data(), kBlock.size()));
+        const Bytes reply = ReadReply(device, kCleanReply.size());
+        ASSERT_EQ(reply.size(), kCleanReply.size()) << "no reply after the device came back";
+        clean = reply == Bytes(kCleanReply.begin(), kCleanReply.end());
+    }
+    EXPECT_TRUE(clean);
+    EXPECT_GE(panel.host.stats().errorReplies, 1u);
+}
+
+TEST(TcpPort, ASecondDeviceIsTurnedAwayAndNobodyListeningIsAnError)
+{
+    TcpPort panelPort;
+    ASSERT_EQ(panelPort.Listen({"127.0.0.1", 0}), "");
+    const TcpAddress address{"127.0.0.1", panelPort.LocalPort()};
+    RunningPanel panel(panelPort);
+    TcpPort first;
+    ASSERT_EQ(first.Connect(address), "");
+    ASSERT_TRUE(first.Write(kBlock.data(), kBlock.size()));
+    ASSERT_EQ(ReadReply(first, kCleanReply.size()).size(), kCleanReply.size());
+
+    TcpPort second;
+    ASSERT_EQ(second.Connect(address), "");
+    second.Write(kBlock.data(), kBlock.size());
+    EXPECT_TRUE(ReadReply(second, 1, std::chrono::milliseconds(300)).empty());
+
+    TcpPort nobody;
+    EXPECT_NE(nobody.Connect({"127.0.0.1", 1}).find("cannot connect to 127.0.0.1:1"), std::string::npos);
+}
+
+TEST(MemoryLine, BytesCrossInOrderBothWays)
+{
+    MemoryLine line;
+    const Bytes out{1, 2, 3};
+    ASSERT_TRUE(line.deviceEnd().Write(out.data(), out.size()));
+    EXPECT_EQ(ReadReply(line.panelEnd(), 3), out);
+    ASSERT_TRUE(line.panelEnd().Write(out.data(), 1));
+    EXPECT_EQ(ReadReply(line.deviceEnd(), 1), Bytes{1});
+}
+
+} // namespace
+} // namespace quillon
