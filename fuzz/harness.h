@@ -1,21 +1,24 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "link/engine_interfaces.h"
-#include "link/frame.h"
-#include "link/link_state.h"
+#include "link/key_latch.h"
+#include "link/link_events.h"
+#include "protocol/protocol.h"
 
-// Self-contained stand-ins for the view, the port and the clock, for the fuzz
-// targets: single-threaded, no test framework, and every broken invariant
-// aborts with the condition that failed, so libFuzzer keeps the input.
+// Self-contained stand-ins for the port, the clock and an observer, for the
+// fuzz targets: single-threaded, no test framework, and every broken
+// invariant aborts with the condition that failed, so libFuzzer keeps the
+// input.
 
 namespace quillon::fuzzing {
 
@@ -28,49 +31,23 @@ namespace quillon::fuzzing {
 #define QUILLON_FUZZ_CHECK(condition)                                                                                  \
     ((condition) ? static_cast<void>(0) : ::quillon::fuzzing::Fail(#condition, __FILE__, __LINE__))
 
-// The values the key latch can hold.
-inline constexpr std::uint8_t kKeyValues[] = {0, 1, 2, 4, 8};
+using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr int kDisplayColumns = 128;
-inline constexpr int kDisplayRows = 64;
+// What a press can report: beside the keys, or one of the four keys.
+inline constexpr std::uint8_t kKeyValues[] = {0, kKeyRight, kKeyLeft, kKeyUp, kKeyDown};
 
-// A 128 x 64 display as page bytes that refuses any run reaching outside it.
-class CheckedView : public PanelView {
-public:
-    void DrawColumnRun(const DrawRequest& request) override
-    {
-        QUILLON_FUZZ_CHECK(request.topRow % 8 == 0);
-        QUILLON_FUZZ_CHECK(request.topRow < kDisplayRows);
-        QUILLON_FUZZ_CHECK(request.startColumn < kDisplayColumns);
-        QUILLON_FUZZ_CHECK(request.startColumn + request.length <= kDisplayColumns);
-        auto& page = pages[request.topRow / 8];
-        for (int i = 0; i < request.length; ++i) {
-            page[request.startColumn + i] = request.bytes[i];
-        }
-        ++runs;
+// A mouse chosen by one input byte: a press on a key (or beside them), and
+// with bit 4 the button let go again.
+inline void PressKeysFrom(KeyLatch& keys, std::uint8_t choice)
+{
+    keys.Press(kKeyValues[choice % 5]);
+    if ((choice & 0x10) != 0) {
+        keys.Release();
     }
-    void RepaintNow() override { ++repaints; }
-    std::uint8_t GetKeyBits() const override { return keyBits; }
-    void SetKeyBits(std::uint8_t value) override { keyBits = value; }
-    bool IsKeyReleased() const override { return keyReleased; }
-
-    // A mouse chosen by one input byte: which key is latched and whether the
-    // button has gone up.
-    void PressKeysFrom(std::uint8_t choice)
-    {
-        keyBits = kKeyValues[choice % 5];
-        keyReleased = (choice & 0x10) != 0;
-    }
-
-    std::array<std::array<std::uint8_t, kDisplayColumns>, kDisplayRows / 8> pages{};
-    std::size_t runs = 0;
-    std::size_t repaints = 0;
-    std::uint8_t keyBits = 0;
-    bool keyReleased = false;
-};
+}
 
 // A port fed from a byte queue, with switchable faults, that records every
-// write and what the last read did.
+// write.
 class ScriptedPort : public PanelPort {
 public:
     bool BytesWaiting(std::size_t& count) override
@@ -102,12 +79,25 @@ public:
     }
     void WaitForInput(int) override {}
 
+    void Feed(std::span<const std::uint8_t> bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
+    // What was written since the last call, one write per entry.
+    std::vector<Bytes> TakeWrites() { return std::exchange(writes, {}); }
+
     std::deque<std::uint8_t> input;
-    std::vector<std::vector<std::uint8_t>> writes;
+    std::vector<Bytes> writes;
     std::size_t bytesTaken = 0;
     bool queryFails = false;
     bool readFails = false;
     bool writeFails = false;
+};
+
+// Every event the engine reports, kept until taken.
+class EventLog : public LinkObserver {
+public:
+    void OnLinkEvent(const LinkEvent& event) override { events.push_back(event); }
+    std::vector<LinkEvent> Take() { return std::exchange(events, {}); }
+
+    std::vector<LinkEvent> events;
 };
 
 // Reads a fuzz input front to back as a script of operations and their
@@ -124,12 +114,11 @@ public:
     // A little-endian 16-bit value.
     unsigned Word() { return Byte() | (unsigned{Byte()} << 8); }
     std::uint32_t Long() { return Word() | (std::uint32_t{Word()} << 16); }
-    std::vector<std::uint8_t> Bytes(std::size_t count)
+    Bytes Take(std::size_t count)
     {
-        std::vector<std::uint8_t> bytes;
-        while (count-- > 0 && !AtEnd()) {
-            bytes.push_back(data_[position_++]);
-        }
+        const std::size_t taken = std::min(count, size_ - std::min(position_, size_));
+        Bytes bytes(data_ + position_, data_ + position_ + taken);
+        position_ += taken;
         return bytes;
     }
 
@@ -138,6 +127,13 @@ private:
     std::size_t size_;
     std::size_t position_ = 0;
 };
+
+// The next operation of a script whose operations are the enumerators of Op
+// before Op::Count.
+template <typename Op> Op NextOperation(ByteScript& input)
+{
+    return static_cast<Op>(input.Below(static_cast<unsigned>(Op::Count)));
+}
 
 class StepClock : public Clock {
 public:
@@ -156,28 +152,25 @@ struct Reply {
 
 // Checks that a write is a well-formed reply and returns its form and status
 // byte. In single-byte mode every write of one byte is a reply.
-inline Reply ParseReply(const std::vector<std::uint8_t>& bytes, bool singleByteMode)
+inline Reply ParseReply(const Bytes& bytes, bool singleByteMode)
 {
     if (singleByteMode) {
         QUILLON_FUZZ_CHECK(bytes.size() == 1);
         return {ReplyForm::SingleByte, bytes[0]};
     }
-    QUILLON_FUZZ_CHECK(bytes.size() == 4 || bytes.size() == 12);
-    const std::uint8_t status = bytes[2];
-    if (bytes.size() == 4) {
-        const auto expected = ShortStatusFrame(status);
-        QUILLON_FUZZ_CHECK(std::equal(expected.begin(), expected.end(), bytes.begin()));
+    const std::uint8_t status = bytes.size() > 2 ? bytes[2] : 0;
+    const auto shortFrame = ShortStatusFrame(status);
+    const auto longFrame = LongStatusFrame(status);
+    if (std::equal(bytes.begin(), bytes.end(), shortFrame.begin(), shortFrame.end())) {
         return {ReplyForm::ShortFrame, status};
     }
-    const auto expected = LongStatusFrame(status);
-    QUILLON_FUZZ_CHECK(std::equal(expected.begin(), expected.end(), bytes.begin()));
+    QUILLON_FUZZ_CHECK(std::equal(bytes.begin(), bytes.end(), longFrame.begin(), longFrame.end()));
     return {ReplyForm::LongFrame, status};
 }
 
-inline bool IsSynchRequest(const std::vector<std::uint8_t>& bytes)
+inline bool IsSynchRequest(const Bytes& bytes)
 {
-    return bytes.size() == kSynchRequest.size() &&
-           std::equal(kSynchRequest.begin(), kSynchRequest.end(), bytes.begin());
+    return std::equal(bytes.begin(), bytes.end(), kSynchRequest.begin(), kSynchRequest.end());
 }
 
 // The error nibble of a status byte only ever holds the checksum bit and the

@@ -1,9 +1,9 @@
 // The Send Packet dialog itself, offscreen, worked as a user works it: only
 // enabled controls are changed, lists by choosing an entry, boxes by
 // clicking, the text field by typing any single-byte text (longer than the
-// field takes, too). Every press of Send must put exactly the frame that the
-// selections make into the receive buffer, show its checksum, and be
-// answered by exactly one reply at the next tick. The enabling rules must
+// field takes, too). Every press of Send must hand the engine exactly the
+// frame that the selections make, show its checksum, and be answered by
+// exactly one reply at the next tick. The enabling rules must
 // never leave the text field open outside the string form.
 
 #include <cstddef>
@@ -18,8 +18,9 @@
 #include <QString>
 
 #include "fuzz/harness.h"
+#include "fuzz/scripts.h"
 #include "fuzz/send_packet_check.h"
-#include "ui/send_packet_dlg.h"
+#include "ui/send_packet_dialog.h"
 
 namespace quillon::fuzzing {
 namespace {
@@ -38,11 +39,11 @@ void StartApplication()
 // A user at the dialog, with the selections that user has made.
 class User {
 public:
-    explicit User(CSendPacketDlg& dialog) : dialog_(dialog) {}
+    explicit User(SendPacketDialog& dialog) : dialog_(dialog) {}
 
     void ChooseFunction(unsigned index)
     {
-        if (Choose(CSendPacketDlg::kFunctionCodeListId, static_cast<int>(index))) {
+        if (Choose(SendPacketDialog::kFunctionCodeListId, static_cast<int>(index))) {
             selections.functionIndex = index;
             // Function code 4 forces the length list to "1".
             if (index + 1 == kBlankArea) {
@@ -52,32 +53,32 @@ public:
     }
     void ChooseLength(unsigned index)
     {
-        if (Choose(CSendPacketDlg::kLengthListId, static_cast<int>(index))) {
+        if (Choose(SendPacketDialog::kLengthListId, static_cast<int>(index))) {
             selections.lengthIndex = index;
         }
     }
     void ChooseData(unsigned list, std::uint8_t value)
     {
-        if (Choose(CSendPacketDlg::kFirstDataListId + static_cast<int>(list), value)) {
+        if (Choose(SendPacketDialog::kFirstDataListId + static_cast<int>(list), value)) {
             selections.data[list] = value;
         }
     }
-    void ChooseChecksum(std::uint8_t value) { Choose(CSendPacketDlg::kChecksumListId, value); }
+    void ChooseChecksum(std::uint8_t value) { Choose(SendPacketDialog::kChecksumListId, value); }
     void ClickWriteString()
     {
-        if (Click(CSendPacketDlg::kWriteStringBoxId)) {
+        if (Click(SendPacketDialog::kWriteStringBoxId)) {
             selections.writeString = !selections.writeString;
         }
     }
-    void ClickAutoChecksum() { Click(CSendPacketDlg::kAutoChecksumBoxId); }
+    void ClickAutoChecksum() { Click(SendPacketDialog::kAutoChecksumBoxId); }
     void Type(const std::string& text)
     {
-        auto* field = static_cast<QLineEdit*>(dialog_.GetDlgItem(CSendPacketDlg::kTextFieldId));
+        auto* field = static_cast<QLineEdit*>(dialog_.GetDlgItem(SendPacketDialog::kTextFieldId));
         if (!field->isEnabled()) {
             return;
         }
         field->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
-        selections.text = text.substr(0, CSendPacketDlg::kMaxTextLength);
+        selections.text = text.substr(0, SendPacketDialog::kMaxTextLength);
     }
 
     // The rules never open the text field outside the string form, and
@@ -85,8 +86,8 @@ public:
     void CheckEnabling() const
     {
         const bool codeOne = selections.functionIndex == 0;
-        QUILLON_FUZZ_CHECK(dialog_.GetDlgItem(CSendPacketDlg::kWriteStringBoxId)->isEnabled() == codeOne);
-        if (dialog_.GetDlgItem(CSendPacketDlg::kTextFieldId)->isEnabled()) {
+        QUILLON_FUZZ_CHECK(dialog_.GetDlgItem(SendPacketDialog::kWriteStringBoxId)->isEnabled() == codeOne);
+        if (dialog_.GetDlgItem(SendPacketDialog::kTextFieldId)->isEnabled()) {
             QUILLON_FUZZ_CHECK(codeOne && selections.writeString);
         }
     }
@@ -115,22 +116,7 @@ private:
         return true;
     }
 
-    CSendPacketDlg& dialog_;
-};
-
-// Operations of the script; each is followed by its arguments.
-enum Operation : unsigned {
-    kChooseFunction,   // function code list index
-    kChooseLength,     // length list index
-    kChooseData,       // data list index, byte value
-    kClickWriteString, //
-    kType,             // text length (up to 20 more than the field takes), the text
-    kClickAutoChecksum,
-    kChooseChecksum, // byte value
-    kWait,           // milliseconds (16 bits, up to 20 000), then a tick
-    kKeys,           // key value index, released flag in bit 4
-    kSend,           // Send, then a tick
-    kOperations
+    SendPacketDialog& dialog_;
 };
 
 void FuzzOneInput(const std::uint8_t* data, std::size_t size)
@@ -138,47 +124,48 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
     StartApplication();
     ByteScript input(data, size);
     Engine engine(input.Long());
-    CSendPacketDlg dialog(engine.link);
+    SendPacketDialog dialog(engine.panel);
     User user(dialog);
 
     while (!input.AtEnd()) {
-        switch (input.Below(kOperations)) {
-        case kChooseFunction:
+        switch (NextOperation<DialogOp>(input)) {
+        case DialogOp::ChooseFunction:
             user.ChooseFunction(input.Below(kFunctionCodeEntries));
             break;
-        case kChooseLength:
+        case DialogOp::ChooseLength:
             user.ChooseLength(input.Below(kDataLists));
             break;
-        case kChooseData: {
+        case DialogOp::ChooseData: {
             const unsigned list = input.Below(kDataLists);
             user.ChooseData(list, input.Byte());
             break;
         }
-        case kClickWriteString:
+        case DialogOp::ClickWriteString:
             user.ClickWriteString();
             break;
-        case kType: {
-            const auto text = input.Bytes(input.Below(CSendPacketDlg::kMaxTextLength + 21));
+        case DialogOp::Type: {
+            const auto text = input.Take(input.Below(SendPacketDialog::kMaxTextLength + 21));
             user.Type(std::string(text.begin(), text.end()));
             break;
         }
-        case kClickAutoChecksum:
+        case DialogOp::ClickAutoChecksum:
             user.ClickAutoChecksum();
             break;
-        case kChooseChecksum:
+        case DialogOp::ChooseChecksum:
             user.ChooseChecksum(input.Byte());
             break;
-        case kWait:
+        case DialogOp::Wait:
             engine.WaitAndTick(input.Word());
             break;
-        case kKeys:
-            engine.view.PressKeysFrom(input.Byte());
+        case DialogOp::Keys:
+            PressKeysFrom(engine.panel.keys(), input.Byte());
             break;
-        default: {
+        case DialogOp::Send:
+        case DialogOp::Count: {
             dialog.OnSend();
             const Composed frame = Compose(user.selections);
             CheckSendAndTick(engine, frame, dialog.checksumValue());
-            const auto* checksumList = static_cast<QComboBox*>(dialog.GetDlgItem(CSendPacketDlg::kChecksumListId));
+            const auto* checksumList = static_cast<QComboBox*>(dialog.GetDlgItem(SendPacketDialog::kChecksumListId));
             QUILLON_FUZZ_CHECK(checksumList->currentIndex() == dialog.checksumValue());
             break;
         }

@@ -1,10 +1,10 @@
 // Every selection of the Send Packet dialog (function code, length, the 25
-// data lists, "Write String" with any text) composed into a frame and fed to
-// the supervisor through the injection path, interleaved with ticks, clock
-// steps, keys and reply-mode switches. Every Send is answered by exactly one
-// reply at the next tick, an injected frame never carries a checksum error,
-// a frame that breaks its length rule is refused and draws nothing, and the
-// display is only ever written inside 128 x 64.
+// data lists, "Write String" with any text) composed into a frame and handed
+// to the engine through the injection path, interleaved with ticks, clock
+// steps, keys, reply-mode switches and link pauses. Every Send is carried out
+// as composed and answered by exactly one reply once the link runs, an
+// injected frame never carries a checksum error, and a frame that breaks its
+// length rule is refused and draws nothing.
 
 #include <array>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/scripts.h"
 #include "fuzz/send_packet_check.h"
 
 namespace quillon::fuzzing {
@@ -21,24 +22,9 @@ namespace {
 void SendAndTick(Engine& e, const Selections& selections)
 {
     const Composed frame = Compose(selections);
-    const std::uint8_t checksum =
-        e.link.InjectFrame(frame.code, frame.data.data(), static_cast<std::uint8_t>(frame.data.size()));
+    const std::uint8_t checksum = e.panel.InjectFrame(frame.code, frame.data);
     CheckSendAndTick(e, frame, checksum);
 }
-
-// Operations of the script; each is followed by its arguments.
-enum Operation : unsigned {
-    kSelectFunction, // function code list index
-    kSelectLength,   // length list index
-    kSelectData,     // data list index, byte value
-    kText,           // bit 0: "Write String" checked; text length; the text
-    kWait,           // milliseconds (16 bits, up to 20 000), then a tick
-    kKeys,           // key value index, released flag in bit 4
-    kSynchMode,      // bit 0: "Synch. Required" on
-    kToggleLink,     // the Comms Port dialog pausing or resuming the link
-    kSend,           // Send, then a tick
-    kOperations
-};
 
 void FuzzOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -47,37 +33,38 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
     Selections selections;
 
     while (!input.AtEnd()) {
-        switch (input.Below(kOperations)) {
-        case kSelectFunction:
+        switch (NextOperation<SendPacketOp>(input)) {
+        case SendPacketOp::SelectFunction:
             selections.functionIndex = input.Below(kFunctionCodeEntries);
             break;
-        case kSelectLength:
+        case SendPacketOp::SelectLength:
             selections.lengthIndex = input.Below(kDataLists);
             break;
-        case kSelectData: {
+        case SendPacketOp::SelectData: {
             const unsigned list = input.Below(kDataLists);
             selections.data[list] = input.Byte();
             break;
         }
-        case kText: {
+        case SendPacketOp::Text: {
             selections.writeString = (input.Byte() & 1) != 0;
-            const auto text = input.Bytes(input.Below(kMaxTextLength + 1));
+            const auto text = input.Take(input.Below(kMaxTextLength + 1));
             selections.text.assign(text.begin(), text.end());
             break;
         }
-        case kWait:
+        case SendPacketOp::Wait:
             engine.WaitAndTick(input.Word());
             break;
-        case kKeys:
-            engine.view.PressKeysFrom(input.Byte());
+        case SendPacketOp::Keys:
+            PressKeysFrom(engine.panel.keys(), input.Byte());
             break;
-        case kSynchMode:
-            SetSynchRequired(engine.state, (input.Byte() & 1) != 0);
+        case SendPacketOp::SynchMode:
+            engine.panel.SetSynchRequired((input.Byte() & 1) != 0);
             break;
-        case kToggleLink:
-            engine.state.linkEnabled = engine.state.linkEnabled == 0 ? 1 : 0;
+        case SendPacketOp::ToggleLink:
+            engine.panel.SetLinkEnabled(!engine.panel.linkEnabled());
             break;
-        default:
+        case SendPacketOp::Send:
+        case SendPacketOp::Count:
             SendAndTick(engine, selections);
             break;
         }

@@ -1,4 +1,4 @@
-// The settings file, any bytes at all, read by the main frame as at start-up
+// The settings file, any bytes at all, read by the main window as at start-up
 // and written back as on close. Whatever the file holds: no crash and no
 // sanitizer report; the only message is "Unable to read settings!", shown
 // exactly when the read reports failure; the synch mode is one of its two
@@ -22,8 +22,8 @@
 #include <QTemporaryDir>
 
 #include "fuzz/harness.h"
-#include "link/link_state.h"
-#include "ui/main_frame.h"
+#include "link/panel_engine.h"
+#include "ui/main_window.h"
 #include "ui/message_sink.h"
 #include "ui/port_control.h"
 
@@ -36,7 +36,7 @@ public:
     std::vector<std::pair<MessageIcon, QString>> shown;
 };
 
-// A port that opens whatever it is asked to; the frame opens one at start.
+// A port that opens whatever it is asked to; the window opens one at start.
 class AnyPort : public PortControl {
 public:
     PanelPort& Port() override { return port; }
@@ -62,8 +62,7 @@ struct Program {
         Application();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, directory.path());
         QDir(directory.path()).mkpath(QStringLiteral("Ostrel"));
-        frame =
-            std::make_unique<CMainFrame>(FrameContext{state, port, clock, messages, std::nullopt, directory.path()});
+        window = std::make_unique<MainWindow>(WindowContext{engine, port, messages, std::nullopt, directory.path()});
     }
 
     QString FilePath() const { return directory.filePath(QStringLiteral("Ostrel/Quillon.conf")); }
@@ -82,9 +81,8 @@ struct Program {
     // The state of a first start: COM 1, the mode off.
     void Defaults()
     {
-        frame->SetCurrentPort(PortTarget::Com(1));
-        state.synchNotRequired = 1;
-        state.replyMode = kFramedReplyMode;
+        window->SetCurrentPort(PortTarget::Com(1));
+        engine.SetSynchRequired(false);
         messages.shown.clear();
     }
 
@@ -92,18 +90,18 @@ struct Program {
     QTemporaryDir directory{QDir(QStringLiteral("/dev/shm")).exists()
                                 ? QStringLiteral("/dev/shm/quillon-settings-fuzzer-XXXXXX")
                                 : QDir::tempPath() + QStringLiteral("/quillon-settings-fuzzer-XXXXXX")};
-    LinkState state;
     AnyPort port;
     StepClock clock{0};
+    PanelEngine engine{port.port, clock};
     CollectedMessages messages;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<MainWindow> window;
     std::int64_t stamp = 0;
 };
 
-void CheckSynchMode(const LinkState& state)
+void CheckSynchMode(const PanelEngine& engine)
 {
-    const bool on = state.synchNotRequired == 0 && state.replyMode == kSingleByteReplyMode;
-    const bool off = state.synchNotRequired == 1 && state.replyMode == kFramedReplyMode;
+    const bool on = engine.synchRequired() && engine.replyMode() == kSingleByteReplyMode;
+    const bool off = !engine.synchRequired() && engine.replyMode() == kFramedReplyMode;
     QUILLON_FUZZ_CHECK(on || off);
 }
 
@@ -120,34 +118,34 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
     p.WriteFile(data, size);
     p.Defaults();
 
-    const bool read = p.frame->ReadSettings();
+    const bool read = p.window->ReadSettings();
     QUILLON_FUZZ_CHECK(p.messages.shown.size() <= 1);
     if (!p.messages.shown.empty()) {
         QUILLON_FUZZ_CHECK(p.messages.shown[0].first == MessageIcon::Exclamation);
         QUILLON_FUZZ_CHECK(p.messages.shown[0].second == QStringLiteral("Unable to read settings!"));
         QUILLON_FUZZ_CHECK(!read);
     }
-    CheckSynchMode(p.state);
-    if (p.frame->GetSaveSettings() == 0) {
-        QUILLON_FUZZ_CHECK(p.frame->CurrentPort() == PortTarget::Com(1));
-        QUILLON_FUZZ_CHECK(p.state.synchNotRequired == 1);
+    CheckSynchMode(p.engine);
+    if (p.window->GetSaveSettings() == 0) {
+        QUILLON_FUZZ_CHECK(p.window->CurrentPort() == PortTarget::Com(1));
+        QUILLON_FUZZ_CHECK(!p.engine.synchRequired());
     }
 
-    const PortTarget port = p.frame->CurrentPort();
-    const int saveSettings = p.frame->GetSaveSettings();
-    const std::uint8_t synchNotRequired = p.state.synchNotRequired;
+    const PortTarget port = p.window->CurrentPort();
+    const int saveSettings = p.window->GetSaveSettings();
+    const bool synchRequired = p.engine.synchRequired();
 
     p.messages.shown.clear();
-    QUILLON_FUZZ_CHECK(p.frame->WriteSettings());
+    QUILLON_FUZZ_CHECK(p.window->WriteSettings());
     QUILLON_FUZZ_CHECK(p.messages.shown.empty());
 
     p.Defaults();
-    QUILLON_FUZZ_CHECK(p.frame->ReadSettings());
+    QUILLON_FUZZ_CHECK(p.window->ReadSettings());
     QUILLON_FUZZ_CHECK(p.messages.shown.empty());
-    QUILLON_FUZZ_CHECK(p.frame->GetSaveSettings() == saveSettings);
+    QUILLON_FUZZ_CHECK(p.window->GetSaveSettings() == saveSettings);
     if (saveSettings != 0) {
-        QUILLON_FUZZ_CHECK(p.frame->CurrentPort() == port);
-        QUILLON_FUZZ_CHECK(p.state.synchNotRequired == synchNotRequired);
+        QUILLON_FUZZ_CHECK(p.window->CurrentPort() == port);
+        QUILLON_FUZZ_CHECK(p.engine.synchRequired() == synchRequired);
     }
 }
 

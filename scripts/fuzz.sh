@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz preset: clang 14, ASan, UBSan) and runs
 # each for FUZZ_SECONDS (default 60), starting from the committed seeds in
-# fuzz/corpus/<target>/. Prints the executions of every target; fails if any
-# target finds a crash, a sanitizer report or a broken invariant, and leaves
-# the input that did it in build/fuzz/artifacts/.
+# fuzz/corpus/<target>/. Prints the executions of every target and their rate;
+# fails if any target finds a crash, a sanitizer report or a broken invariant,
+# and leaves the input that did it in build/fuzz/artifacts/.
 #
 #   scripts/fuzz.sh                              # about a minute per target
 #   FUZZ_SECONDS=3600 scripts/fuzz.sh            # the long run
-#   FUZZ_TARGETS=link_stream_fuzzer scripts/fuzz.sh
+#   FUZZ_TARGETS=link_fuzzer scripts/fuzz.sh
 #
 # New inputs that reach new code go to build/fuzz/corpus/<target>/, which
 # later runs start from too; the committed seeds stay as they are.
@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=(${FUZZ_TARGETS:-link_stream_fuzzer send_packet_fuzzer send_packet_dialog_fuzzer settings_fuzzer})
+targets=(${FUZZ_TARGETS:-link_fuzzer display_fuzzer send_packet_fuzzer send_packet_dialog_fuzzer settings_fuzzer})
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
@@ -45,8 +45,9 @@ for target in "${targets[@]}"; do
     build/fuzz/fuzz/"$target" "$corpus" "fuzz/corpus/$target" "${options[@]}" >"$log" 2>&1 || status=$?
     elapsed=$(($(date +%s) - started))
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
     coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
-    line="$target: ${runs:-?} executions in ${elapsed} s, coverage ${coverage:-?} edges, corpus $(ls "$corpus" | wc -l) inputs"
+    line="$target: ${runs:-?} executions in ${elapsed} s (${rate:-?} per second), coverage ${coverage:-?} edges, corpus $(ls "$corpus" | wc -l) inputs"
     if [ "$status" -ne 0 ]; then
         line="$line, FAILED (exit $status, see $log)"
         failed=1
