@@ -1,6 +1,6 @@
-// The same blocks as engine_bench, through the real Qt panel view: every
-// column run is painted into the display image, copied into the panel
-// picture and followed by a synchronous repaint of the window, so what the
+// The same blocks as engine_bench, through the real Qt panel widget: every
+// column run is painted from display memory into the panel picture and
+// followed by a synchronous repaint of the display window, so what the
 // window system charges per run shows up here. Runs on the offscreen
 // platform unless QT_QPA_PLATFORM says otherwise (xcb under Xvfb, say).
 
@@ -17,8 +17,8 @@
 
 #include "bench/blocks.h"
 #include "bench/engine_harness.h"
-#include "link/link_state.h"
-#include "ui/corvane_view.h"
+#include "link/panel_engine.h"
+#include "ui/panel_widget.h"
 
 namespace quillon::bench {
 
@@ -27,31 +27,27 @@ namespace {
 constexpr std::uint32_t kMixedSeed = 7;
 constexpr std::size_t kMixedCount = 1000;
 constexpr int kExposeLimitMs = 5000;
-// Where the display sits in the panel picture.
-constexpr QRect kDisplayRect{80, 118, 128, 64};
 
-// One shown panel view, driven by hand: its reader thread is stopped and its
-// timer never gets an event loop to fire in, so each benchmark decides
-// exactly what runs.
+// One shown panel widget, driven by hand: its link is never started, so no
+// reader thread runs and no timer ticks, and each benchmark decides exactly
+// what runs.
 struct ViewRig {
-    ViewRig() : view(nullptr, state, port, clock)
+    ViewRig() : widget(engine)
     {
-        state.linkEnabled = 1;
-        view.OnInitialUpdate();
-        view.link().StopReceiveThread();
-        view.show();
+        engine.SetLinkEnabled(true);
+        widget.show();
         QElapsedTimer waited;
         waited.start();
-        while ((view.windowHandle() == nullptr || !view.windowHandle()->isExposed()) &&
+        while ((widget.windowHandle() == nullptr || !widget.windowHandle()->isExposed()) &&
                waited.elapsed() < kExposeLimitMs) {
             QApplication::processEvents(QEventLoop::AllEvents, 50);
         }
     }
 
-    LinkState state;
     StreamPort port;
     StillClock clock;
-    CCorvaneView view;
+    PanelEngine engine{port, clock};
+    PanelWidget widget;
 };
 
 ViewRig* rig = nullptr;
@@ -74,7 +70,7 @@ void TimeBlocks(benchmark::State& state, const std::vector<Bytes>& blocks)
     }
     for (auto _ : state) {
         const auto start = Clock::now();
-        RunBlock(rig->view.link(), rig->port, blocks[next]);
+        RunBlock(rig->engine, rig->port, blocks[next]);
         const auto spent = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         slowestMs = std::max(slowestMs, spent);
         totalMs += spent;
@@ -106,36 +102,30 @@ void Mixed(benchmark::State& state)
     TimeBlocks(state, MixedBlocks(kMixedCount, kMixedSeed));
 }
 
-// The synchronous repaint alone: what every column run pays on top of its
-// pixels.
+// The synchronous repaint of the whole widget.
 void Repaint(benchmark::State& state)
 {
     for (auto _ : state) {
-        rig->view.RepaintNow();
+        rig->widget.repaint();
     }
 }
 
-// A repaint of the display rectangle alone: the only part of the window
-// that a run can change, so the picture on screen is the same.
+// A repaint of the display window alone: the only part of the widget that a
+// run can change, and what each run pays on top of its pixels.
 void RepaintDisplay(benchmark::State& state)
 {
     for (auto _ : state) {
-        rig->view.repaint(kDisplayRect);
+        rig->widget.repaint(PanelWidget::kDisplayRect);
     }
 }
 
-// A full-width run painted into the display image and copied into the panel
-// picture, without the repaint.
-void PaintRun(benchmark::State& state)
+// One full-width run as the widget hears of it: painted from display memory
+// into the panel picture, then the display window repainted.
+void RunWritten(benchmark::State& state)
 {
-    DrawRequest request;
-    for (std::size_t i = 0; i < request.bytes.size(); ++i) {
-        request.bytes[i] = static_cast<std::uint8_t>(i * 37);
-    }
-    request.length = 128;
-    request.topRow = 24;
+    const DisplayRect fullPage{0, 24, kDisplayWidth, 32};
     for (auto _ : state) {
-        rig->view.DrawColumnRun(request);
+        rig->widget.RunWritten(fullPage);
     }
 }
 
@@ -143,7 +133,7 @@ void IdleTick(benchmark::State& state)
 {
     const std::uint64_t repliesBefore = rig->port.replies;
     for (auto _ : state) {
-        rig->view.link().LinkTick();
+        rig->engine.Tick();
     }
     if (rig->port.replies != repliesBefore) {
         state.SkipWithError("an idle tick sent something");
@@ -158,10 +148,10 @@ void RegisterAll()
     }
     benchmark::RegisterBenchmark("QtView/Block/Heaviest", OneBlock, HeaviestBlock())->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("QtView/Block/Mixed", Mixed)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("QtView/RepaintNow", Repaint)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("QtView/Repaint", Repaint)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("QtView/RepaintDisplayRect", RepaintDisplay)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("QtView/DrawColumnRun/128", PaintRun)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("QtView/LinkTick/idle", IdleTick);
+    benchmark::RegisterBenchmark("QtView/RunWritten/128", RunWritten)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("QtView/Tick/idle", IdleTick);
 }
 
 } // namespace
