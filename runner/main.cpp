@@ -24,6 +24,10 @@
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
 #include "tools/demo/demo_device.h"
+#include "trace/line_writer.h"
+#include "trace/recording.h"
+#include "trace/replay_port.h"
+#include "trace/trace_rows.h"
 
 namespace {
 
@@ -35,6 +39,8 @@ constexpr int kUsageStatus = 2;
 constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
 // --dump-text alone waits for the screen to stay the same this long.
 constexpr std::chrono::milliseconds kSettleTime{500};
+// A replay ends this long after its last byte, so the last block is answered.
+constexpr std::chrono::milliseconds kReplayTail{200};
 
 constexpr std::string_view kUsage = "Usage: quillon-run LINK [--scenario FILE]... [OPTIONS]\n"
                                     "\n"
@@ -50,6 +56,9 @@ constexpr std::string_view kUsage = "Usage: quillon-run LINK [--scenario FILE]..
                                     "  --tcp-listen [HOST:]PORT    wait for the device to connect (HOST 127.0.0.1\n"
                                     "                              unless given)\n"
                                     "  --demo                      the built-in demo device, in this process\n"
+                                    "  --replay FILE               play a recording into the panel (replies go\n"
+                                    "                              nowhere); the run ends when it is played\n"
+                                    "  --speed X                   play the recording X times as fast (1)\n"
                                     "\n"
                                     "Scenarios and results:\n"
                                     "  --scenario FILE             run a scenario file (YAML); may be repeated\n"
@@ -63,6 +72,9 @@ constexpr std::string_view kUsage = "Usage: quillon-run LINK [--scenario FILE]..
                                     "                              instead of comparing\n"
                                     "  --dump-text                 print the text on the screen when the run ends\n"
                                     "  --run-for DURATION          end the run after DURATION, successfully\n"
+                                    "  --trace FILE                write every frame and reply as they happen\n"
+                                    "                              (- for standard output)\n"
+                                    "  --trace-format text|jsonl   readable text (the default) or JSON Lines\n"
                                     "\n"
                                     "Control socket (JSON Lines):\n"
                                     "  --control PATH              a Unix socket at PATH\n"
@@ -96,6 +108,10 @@ struct Options {
     std::string tcpConnect;
     std::string tcpListen;
     bool demo = false;
+    std::string replay;
+    double speed = 1.0;
+    std::string trace;
+    bool traceJson = false;
     std::vector<std::string> scenarios;
     std::optional<std::uint32_t> timeoutMs;
     int timeoutExitCode = 42;
@@ -136,7 +152,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
             return 0;
         }
         if (argument == "--port" || argument == "--tcp-connect" || argument == "--tcp-listen" ||
-            argument == "--scenario" || argument == "--junit" || argument == "--artifacts" || argument == "--control") {
+            argument == "--scenario" || argument == "--junit" || argument == "--artifacts" || argument == "--control" ||
+            argument == "--replay" || argument == "--trace") {
             const auto text = value();
             if (!text || text->empty()) {
                 return UsageError(std::string(argument) + " needs a value");
@@ -153,6 +170,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
                 options.junit = *text;
             } else if (argument == "--artifacts") {
                 options.artifacts = *text;
+            } else if (argument == "--replay") {
+                options.replay = *text;
+            } else if (argument == "--trace") {
+                options.trace = *text;
             } else {
                 options.control = *text;
             }
@@ -160,6 +181,22 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
             options.virtualPort = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("-") ? argv[++i] : "";
         } else if (argument == "--demo") {
             options.demo = true;
+        } else if (argument == "--trace-format") {
+            const auto text = value();
+            if (!text || (*text != "text" && *text != "jsonl")) {
+                return UsageError("--trace-format is text or jsonl");
+            }
+            options.traceJson = *text == "jsonl";
+        } else if (argument == "--speed") {
+            const auto text = value();
+            try {
+                options.speed = text ? std::stod(*text) : 0;
+            } catch (const std::exception&) {
+                options.speed = 0;
+            }
+            if (!(options.speed >= 0.01 && options.speed <= 1000)) {
+                return UsageError("--speed needs a factor from 0.01 to 1000");
+            }
         } else if (argument == "--timeout") {
             if (!duration(options.timeoutMs)) {
                 return UsageError("--timeout needs a duration such as 30s or 500ms");
@@ -200,10 +237,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
         }
     }
     const int links = !options.port.empty() + options.virtualPort.has_value() + !options.tcpConnect.empty() +
-                      !options.tcpListen.empty() + options.demo;
+                      !options.tcpListen.empty() + options.demo + !options.replay.empty();
     if (links != 1) {
-        return UsageError(links == 0 ? "which link? Give --port, --virtual-port, --tcp-connect, --tcp-listen or --demo"
-                                     : "give only one of --port, --virtual-port, --tcp-connect, --tcp-listen, --demo");
+        return UsageError(links == 0 ? "which link? Give --port, --virtual-port, --tcp-connect, --tcp-listen, "
+                                       "--demo or --replay"
+                                     : "give only one of --port, --virtual-port, --tcp-connect, --tcp-listen, "
+                                       "--demo, --replay");
     }
     if (!options.control.empty() && options.controlTcp) {
         return UsageError("give only one of --control and --control-tcp");
@@ -217,6 +256,7 @@ struct Link {
     std::unique_ptr<VirtualPort> virtualPort;
     std::unique_ptr<SerialPort> serial;
     std::unique_ptr<TcpPort> tcp;
+    std::unique_ptr<ReplayPort> replay;
     PanelPort* panelPort = nullptr;
     SteadyClock demoClock;
     std::unique_ptr<demo::DemoDevice> demo;
@@ -229,6 +269,15 @@ std::string OpenLink(const Options& options, Link& link)
     if (options.demo) {
         link.line = std::make_unique<MemoryLine>();
         link.panelPort = &link.line->panelEnd();
+        return {};
+    }
+    if (!options.replay.empty()) {
+        Recording recording = ReadRecordingFile(options.replay);
+        if (recording.problem) {
+            return DescribeProblem(options.replay, *recording.problem);
+        }
+        link.replay = std::make_unique<ReplayPort>(std::move(recording.chunks), link.demoClock, options.speed);
+        link.panelPort = link.replay.get();
         return {};
     }
     if (!options.tcpConnect.empty() || !options.tcpListen.empty()) {
@@ -341,6 +390,19 @@ int main(int argc, char** argv)
 
     SteadyClock clock;
     PanelHost host(*link.panelPort, clock, processStart);
+    LineWriter traceOut;
+    std::unique_ptr<TraceBuilder> tracer;
+    if (!options.trace.empty()) {
+        std::string error;
+        if (!traceOut.Open(options.trace, error)) {
+            std::cerr << "quillon-run: cannot write the trace: " << error << "\n";
+            return kUsageStatus;
+        }
+        tracer = std::make_unique<TraceBuilder>(clock.NowMicros(), [&](const TraceRow& row) {
+            traceOut.Write(options.traceJson ? FormatJsonRow(row) : FormatTextRow(row));
+        });
+        host.AddListener([&tracer](const LinkEvent& event) { tracer->OnLinkEvent(event); });
+    }
     std::unique_ptr<LineServer> server;
     ControlService control(host, [&server](LineServer::ClientId client, const std::string& line) {
         if (server) {
@@ -411,7 +473,20 @@ int main(int argc, char** argv)
         }
     }
     const bool serving = server != nullptr && scenarios.empty();
-    if (serving || options.runForMs || (scenarios.empty() && !options.dumpText)) {
+    if (link.replay && scenarios.empty() && !serving && !options.runForMs) {
+        // A replay alone ends once it has been played and answered.
+        std::optional<Moment> played;
+        const bool ended = host.TurnUntil(
+            [&] {
+                const Moment now = std::chrono::steady_clock::now();
+                if (!played && link.replay->finished()) {
+                    played = now;
+                }
+                return stopRequested() || (played && now - *played >= kReplayTail);
+            },
+            deadline);
+        timedOut = !ended;
+    } else if (serving || options.runForMs || (scenarios.empty() && !options.dumpText)) {
         // Serve until stopped: by a signal, a quit command, --run-for or the time-out.
         const Moment end = options.runForMs ? processStart + std::chrono::milliseconds(*options.runForMs) : deadline;
         host.TurnUntil(stopRequested, std::min(end, deadline));
@@ -446,6 +521,7 @@ int main(int argc, char** argv)
         link.demoThread.join();
     }
     host.Stop();
+    traceOut.Close();
     if (options.stats) {
         PrintStats(host, link);
     }
