@@ -56,6 +56,8 @@ constexpr std::string_view kUsage = "Usage: quillon-run LINK [--scenario FILE]..
                                     "  --tcp-listen [HOST:]PORT    wait for the device to connect (HOST 127.0.0.1\n"
                                     "                              unless given)\n"
                                     "  --demo                      the built-in demo device, in this process\n"
+    "  --demo-busy                 with --demo: the device asks for the keys without\n"
+    "                              pause, keeping the line busy (for load tests)\n"
                                     "  --replay FILE               play a recording into the panel (replies go\n"
                                     "                              nowhere); the run ends when it is played\n"
                                     "  --speed X                   play the recording X times as fast (1)\n"
@@ -108,6 +110,7 @@ struct Options {
     std::string tcpConnect;
     std::string tcpListen;
     bool demo = false;
+    bool demoBusy = false;
     std::string replay;
     double speed = 1.0;
     std::string trace;
@@ -181,6 +184,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
             options.virtualPort = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("-") ? argv[++i] : "";
         } else if (argument == "--demo") {
             options.demo = true;
+        } else if (argument == "--demo-busy") {
+            options.demoBusy = true;
         } else if (argument == "--trace-format") {
             const auto text = value();
             if (!text || (*text != "text" && *text != "jsonl")) {
@@ -325,6 +330,9 @@ std::string OpenLink(const Options& options, Link& link)
 void StartDemo(const Options& options, Link& link)
 {
     demo::DemoOptions demoOptions;
+    if (options.demoBusy) {
+        demoOptions.pollIntervalMs = 0;
+    }
     if (!options.quiet) {
         demoOptions.log = [](const std::string& line) { std::cerr << "quillon-run: demo device: " << line << "\n"; };
     }
@@ -510,9 +518,11 @@ int main(int argc, char** argv)
         timedOut = !settled;
     }
     if (timedOut) {
-        std::cerr << "quillon-run: the time-out of " << *timeoutMs << " ms passed\n";
+        std::cerr << "quillon-run: the time-out of " << timeoutMs.value_or(0) << " ms passed\n";
         status = options.timeoutExitCode;
     }
+    // The server's thread calls the control service: it goes first.
+    server.reset();
     if (options.dumpText) {
         DumpText(host);
     }

@@ -18,6 +18,16 @@ std::string Stem(const std::string& path)
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+// Built by appending: g++ 12 at -O2 warns falsely (-Wrestrict) about
+// prepending to a temporary string.
+std::string Quoted(const std::string& text)
+{
+    std::string quoted(1, '"');
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -149,7 +159,7 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
     case StepKind::WaitText:
         return WaitFailure(
             WaitFor([&] { return FindText(host_.ScreenText(), step.text, step.inverse).has_value(); }, step.timeoutMs),
-            step.timeoutMs, "\"" + PanelTextToUtf8(step.text) + "\" on the screen");
+            step.timeoutMs, Quoted(PanelTextToUtf8(step.text)) + " on the screen");
     case StepKind::ExpectText:
     case StepKind::ExpectNoText: {
         const bool shown = FindText(host_.ScreenText(), step.text, step.inverse).has_value();
