@@ -10,6 +10,7 @@
 #   scripts/bench_runner.sh                 N = 8 16 32 48 64, 20 s each
 #   scripts/bench_runner.sh --quick         N = 4 8, 5 s each
 #   BUILD_DIR=build/bench scripts/bench_runner.sh
+#   QUILLON_RUN=path/to/quillon-run scripts/bench_runner.sh   (no build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,14 +22,17 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 build=${BUILD_DIR:-build/bench}
 
-scripts/install-deps.sh
-if [ "$build" = build/bench ]; then
-    cmake --preset bench >/dev/null
-else
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_UI=OFF >/dev/null
+program=${QUILLON_RUN:-$build/runner/quillon-run}
+if [ -z "${QUILLON_RUN:-}" ]; then
+    scripts/install-deps.sh
+    if [ "$build" = build/bench ]; then
+        cmake --preset bench >/dev/null
+    else
+        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_UI=OFF \
+            >/dev/null
+    fi
+    cmake --build "$build" -j 2 --target quillon-run
 fi
-cmake --build "$build" -j 2 --target quillon-run
-program=$build/runner/quillon-run
 
 echo "## Machine"
 echo
