@@ -1,14 +1,22 @@
 #include "ui/main_window.h"
 
+#include <algorithm>
+#include <functional>
 #include <limits>
 
+#include <QActionGroup>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include "ui/about_dialog.h"
 #include "ui/comms_port_dialog.h"
@@ -25,6 +33,13 @@ const QString kComKey = QStringLiteral("COM");
 const QString kDeviceKey = QStringLiteral("Device");
 const QString kSynchRequiredKey = QStringLiteral("Synch Required");
 const QString kSaveSettingsKey = QStringLiteral("Save Settings");
+
+// The View menu's settings, in a group of their own, so that COM, Synch
+// Required and Save Settings in [General] stay exactly as they always were.
+const QString kViewGroup = QStringLiteral("View");
+const QString kZoomKey = QStringLiteral("Zoom");
+const QString kThemeKey = QStringLiteral("Theme");
+const QString kPositionKey = QStringLiteral("Position");
 
 const QString kUnableToRead = QStringLiteral("Unable to read settings!");
 const QString kUnableToSave = QStringLiteral("Unable to save settings!");
@@ -88,10 +103,11 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(kApplication);
     setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
-    CreateMenus();
     panel_ = new PanelWidget(context_.engine, this);
     setCentralWidget(panel_);
+    CreateMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    ReadViewSettings(SettingsFile());
 }
 
 PortTarget MainWindow::CurrentPort() const
@@ -174,6 +190,7 @@ bool MainWindow::WriteSettings()
     }
     settings.setValue(kSynchRequiredKey, context_.engine.synchRequired() ? 1 : 0);
     settings.setValue(kSaveSettingsKey, saveSettings_);
+    WriteViewSettings(settings);
     settings.sync();
     // A malformed old file leaves FormatError behind although it has just
     // been replaced; only a failed write is a failure to save.
@@ -237,8 +254,144 @@ void MainWindow::CreateMenus()
     synchRequiredAction_ = addCommand(options, QStringLiteral("Synch. Required"), kSynchRequiredCommand, true);
     options->addSeparator();
     saveSettingsAction_ = addCommand(options, QStringLiteral("Save Settings"), kSaveSettingsCommand, true);
+    CreateViewMenu();
     addCommand(bar, QStringLiteral("About Quillon..."), kAboutCommand, false);
     connect(options, &QMenu::aboutToShow, this, &MainWindow::UpdateMenuChecks);
+}
+
+void MainWindow::CreateViewMenu()
+{
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    const auto addAction = [this](QMenu* menu, const QString& text, const QList<QKeySequence>& keys,
+                                  const std::function<void()>& run) {
+        QAction* action = menu->addAction(text);
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, run);
+        return action;
+    };
+    // Ctrl+= as well: on most keyboards + is the shifted =.
+    addAction(view, QStringLiteral("Zoom &In"), {Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal},
+              [this] { SetZoom(panel_->zoom() + 1); });
+    addAction(view, QStringLiteral("Zoom &Out"), {Qt::CTRL | Qt::Key_Minus}, [this] { SetZoom(panel_->zoom() - 1); });
+    addAction(view, QStringLiteral("&Actual Size"), {Qt::CTRL | Qt::Key_0}, [this] { SetZoom(PanelWidget::kMinZoom); });
+
+    QMenu* zoom = view->addMenu(QStringLiteral("&Zoom"));
+    zoomGroup_ = new QActionGroup(this);
+    for (int factor = PanelWidget::kMinZoom; factor <= PanelWidget::kMaxZoom; ++factor) {
+        QAction* action = addAction(zoom, QStringLiteral("&%1x").arg(factor), {}, [this, factor] { SetZoom(factor); });
+        action->setCheckable(true);
+        action->setData(factor);
+        zoomGroup_->addAction(action);
+    }
+    QMenu* colours = view->addMenu(QStringLiteral("Display &Colours"));
+    themeGroup_ = new QActionGroup(this);
+    for (const DisplayTheme& theme : kDisplayThemes) {
+        const QString key = QString::fromLatin1(theme.key);
+        QAction* action = addAction(colours, QString::fromUtf8(theme.name), {}, [this, key] { SetTheme(key); });
+        action->setCheckable(true);
+        action->setData(key);
+        themeGroup_->addAction(action);
+    }
+
+    view->addSeparator();
+    addAction(view, QStringLiteral("&Copy Display"), {Qt::CTRL | Qt::Key_C}, [this] { CopyDisplay(panel_->zoom()); });
+    addAction(view, QStringLiteral("Copy Display at &1:1"), {Qt::CTRL | Qt::SHIFT | Qt::Key_C},
+              [this] { CopyDisplay(1); });
+    addAction(view, QStringLiteral("&Save Display As..."), {Qt::CTRL | Qt::Key_S}, [this] { OnSaveDisplayAs(); });
+    view->addSeparator();
+    addAction(view, QStringLiteral("&Protocol Monitor"), {Qt::CTRL | Qt::Key_M},
+              [this] { emit protocolMonitorRequested(); });
+    UpdateViewChecks();
+}
+
+void MainWindow::UpdateViewChecks()
+{
+    for (QAction* action : zoomGroup_->actions()) {
+        action->setChecked(action->data().toInt() == panel_->zoom());
+    }
+    const QString theme = QString::fromLatin1(panel_->theme().key);
+    for (QAction* action : themeGroup_->actions()) {
+        action->setChecked(action->data().toString() == theme);
+    }
+}
+
+void MainWindow::SetZoom(int zoom)
+{
+    panel_->SetZoom(zoom);
+    UpdateViewChecks();
+}
+
+void MainWindow::SetTheme(const QString& key)
+{
+    const auto found = std::find_if(kDisplayThemes.begin(), kDisplayThemes.end(),
+                                    [&](const DisplayTheme& theme) { return key == QLatin1String(theme.key); });
+    panel_->SetTheme(found != kDisplayThemes.end() ? *found : kDisplayThemes[0]);
+    UpdateViewChecks();
+}
+
+void MainWindow::CopyDisplay(int scale)
+{
+    QGuiApplication::clipboard()->setImage(panel_->DisplayImage(scale));
+}
+
+bool MainWindow::SaveDisplay(const QString& path)
+{
+    if (!panel_->DisplayImage(panel_->zoom()).save(path, "PNG")) {
+        context_.messages.ShowMessage(MessageIcon::Error, QStringLiteral("Unable to save %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::OnSaveDisplayAs()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Display As"),
+                                                QDir(folder).filePath(QStringLiteral("display.png")),
+                                                QStringLiteral("PNG pictures (*.png)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".png");
+    }
+    SaveDisplay(path);
+}
+
+void MainWindow::ReadViewSettings(const QSettings& settings)
+{
+    const QString prefix = kViewGroup + QLatin1Char('/');
+    SetZoom(settings.value(prefix + kZoomKey, PanelWidget::kMinZoom).toInt());
+    SetTheme(settings.value(prefix + kThemeKey).toString());
+    const QVariant position = settings.value(prefix + kPositionKey);
+    if (position.canConvert<QPoint>()) {
+        storedPosition_ = position.toPoint();
+    }
+}
+
+void MainWindow::WriteViewSettings(QSettings& settings) const
+{
+    settings.beginGroup(kViewGroup);
+    settings.setValue(kZoomKey, panel_->zoom());
+    settings.setValue(kThemeKey, QString::fromLatin1(panel_->theme().key));
+    if (shown_) {
+        settings.setValue(kPositionKey, pos());
+    }
+    settings.endGroup();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_) {
+        return;
+    }
+    shown_ = true;
+    // Only onto a screen that is still there: a monitor unplugged since
+    // would leave the window out of sight.
+    if (storedPosition_ && QGuiApplication::screenAt(*storedPosition_) != nullptr) {
+        move(*storedPosition_);
+    }
 }
 
 void MainWindow::UpdateMenuChecks()

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QString>
 
 #include "link/panel_engine.h"
@@ -11,6 +12,8 @@
 #include "ui/port_control.h"
 
 class QAction;
+class QActionGroup;
+class QSettings;
 
 namespace quillon {
 
@@ -30,8 +33,8 @@ struct WindowContext {
 };
 
 // The main window: a fixed-size frame around the panel, with the Options
-// menu, the About box, the stored settings and the command identifiers that
-// the menu and the command socket issue.
+// menu, the View menu, the About box, the stored settings and the command
+// identifiers that the menu and the command socket issue.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 
@@ -65,6 +68,15 @@ public:
     bool ReadSettings();
     bool WriteSettings();
 
+    // The View menu's actions. Zoom is kept within 1 to 4; a theme is named
+    // by its settings key, and an unknown one is the LCD.
+    void SetZoom(int zoom);
+    void SetTheme(const QString& key);
+    // The display alone to the clipboard, each pixel scale x scale.
+    void CopyDisplay(int scale);
+    // The display at the current zoom as a PNG file; a failure is reported.
+    bool SaveDisplay(const QString& path);
+
     // Runs a command by its identifier; false when the window has no such
     // command.
     bool OnCommand(int id);
@@ -79,14 +91,24 @@ public:
 signals:
     // The window has accepted its close and written the settings.
     void closed();
+    // View > Protocol Monitor.
+    void protocolMonitorRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void OpenStartPort();
     void CreateMenus();
+    void CreateViewMenu();
     void UpdateMenuChecks();
+    void UpdateViewChecks();
+    // Zoom, colours and the window position, in a [View] group beside the
+    // port and mode keys, read whatever "Save Settings" says.
+    void ReadViewSettings(const QSettings& settings);
+    void WriteViewSettings(QSettings& settings) const;
+    void OnSaveDisplayAs();
 
     void OnCommsPort();
     void OnSynchRequired();
@@ -105,6 +127,12 @@ private:
     PanelWidget* panel_ = nullptr;
     QAction* synchRequiredAction_ = nullptr;
     QAction* saveSettingsAction_ = nullptr;
+    QActionGroup* zoomGroup_ = nullptr;
+    QActionGroup* themeGroup_ = nullptr;
+    // The window position to restore when the window is first shown, and
+    // whether it has been shown, so a window never seen stores none.
+    std::optional<QPoint> storedPosition_;
+    bool shown_ = false;
 };
 
 } // namespace quillon

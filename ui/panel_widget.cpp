@@ -1,10 +1,14 @@
 #include "ui/panel_widget.h"
 
-#include <array>
+#include <algorithm>
+#include <cmath>
 
 #include <QCoreApplication>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 namespace quillon {
 
@@ -17,27 +21,50 @@ struct KeyArea {
     int top;
     int bottom;
     std::uint8_t bits;
+    // The keyboard key that presses it, and the tooltip that says so.
+    Qt::Key keyboardKey;
+    const char* toolTip;
 };
 
 // In hit-test order. The two halves of the round middle key leave row 218
 // between them, which belongs to neither.
 constexpr std::array<KeyArea, 4> kKeyAreas{{
-    {74, 110, 199, 220, kKeyLeft},
-    {174, 210, 199, 220, kKeyRight},
-    {122, 158, 202, 217, kKeyUp},
-    {122, 158, 219, 237, kKeyDown},
+    {74, 110, 199, 220, kKeyLeft, Qt::Key_Left, "Left key (keyboard: Left arrow)"},
+    {174, 210, 199, 220, kKeyRight, Qt::Key_Right, "Right key (keyboard: Right arrow)"},
+    {122, 158, 202, 217, kKeyUp, Qt::Key_Up, "Up, the upper half of the middle key (keyboard: Up arrow)"},
+    {122, 158, 219, 237, kKeyDown, Qt::Key_Down, "Down, the lower half of the middle key (keyboard: Down arrow)"},
 }};
 
-// The key bits of a press at point; 0 beside the keys.
-std::uint8_t KeyAt(QPoint point)
+// The key area at a point of the picture; null beside the keys.
+const KeyArea* KeyAt(QPoint point)
 {
     for (const KeyArea& area : kKeyAreas) {
         if (point.x() >= area.left && point.x() <= area.right && point.y() >= area.top && point.y() <= area.bottom) {
+            return &area;
+        }
+    }
+    return nullptr;
+}
+
+// The key bits of a keyboard key; 0 for any other key, and for an arrow
+// held with a modifier, which belongs to the menus' shortcuts.
+std::uint8_t KeyBitsOf(const QKeyEvent& event)
+{
+    if ((event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        return 0;
+    }
+    for (const KeyArea& area : kKeyAreas) {
+        if (event.key() == area.keyboardKey) {
             return area.bits;
         }
     }
     return 0;
 }
+
+// The highlight: a translucent wash over the marked pixels and a line round
+// them, in a colour that no display theme uses.
+const QColor kHighlightFill(255, 0, 160, 96);
+const QColor kHighlightEdge(255, 0, 160);
 
 } // namespace
 
@@ -49,6 +76,9 @@ PanelWidget::PanelWidget(PanelEngine& engine, QWidget* parent) : QWidget(parent)
     // The widget paints every pixel from the panel picture, so the background
     // is never erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Pointer moves over the display are reported without a button held.
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     LoadPanelImage();
     PaintDisplay({0, 0, kDisplayWidth, kDisplayHeight});
     engine_.SetRunListener(this);
@@ -92,7 +122,7 @@ void PanelWidget::PaintDisplay(const DisplayRect& area)
         const int bit = y % kRowsPerPage;
         auto* row = reinterpret_cast<QRgb*>(panelImage_.scanLine(kDisplayRect.top() + y)) + kDisplayRect.left();
         for (int x = area.left; x < area.right; ++x) {
-            row[x] = ((page[x] >> bit) & 1) != 0 ? kDisplayInk : kDisplayBackground;
+            row[x] = ((page[x] >> bit) & 1) != 0 ? theme_.ink : theme_.background;
         }
     }
 }
@@ -102,20 +132,102 @@ void PanelWidget::RunWritten(const DisplayRect& area)
     PaintDisplay(area);
     // A run changes nothing outside the display window, so only that part of
     // the picture goes to the screen.
-    repaint(kDisplayRect);
+    repaint(WidgetRect(kDisplayRect));
+}
+
+void PanelWidget::SetZoom(int zoom)
+{
+    const int clamped = std::clamp(zoom, kMinZoom, kMaxZoom);
+    if (clamped == zoom_) {
+        return;
+    }
+    zoom_ = clamped;
+    setFixedSize(kPanelSize * zoom_);
+    update();
+}
+
+void PanelWidget::SetTheme(const DisplayTheme& theme)
+{
+    theme_ = theme;
+    PaintDisplay({0, 0, kDisplayWidth, kDisplayHeight});
+    update(WidgetRect(kDisplayRect));
+}
+
+QImage PanelWidget::DisplayImage(int scale) const
+{
+    const QImage display = panelImage_.copy(kDisplayRect);
+    return display.scaled(display.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+void PanelWidget::SetHighlight(const std::optional<DisplayRect>& area)
+{
+    const QRect before = HighlightArea();
+    highlight_ = area && !area->empty() ? area : std::nullopt;
+    update(before | HighlightArea());
+}
+
+QPoint PanelWidget::PicturePoint(QPointF position) const
+{
+    return {static_cast<int>(std::floor(position.x() / zoom_)), static_cast<int>(std::floor(position.y() / zoom_))};
+}
+
+QRect PanelWidget::WidgetRect(const QRect& pictureRect) const
+{
+    return {pictureRect.topLeft() * zoom_, pictureRect.size() * zoom_};
+}
+
+QRect PanelWidget::HighlightArea() const
+{
+    if (!highlight_) {
+        return {};
+    }
+    const QRect pixels = QRect(kDisplayRect.left() + highlight_->left, kDisplayRect.top() + highlight_->top,
+                               highlight_->width(), highlight_->height()) &
+                         kDisplayRect;
+    if (pixels.isEmpty()) {
+        return {};
+    }
+    return WidgetRect(pixels).adjusted(-1, -1, 1, 1);
 }
 
 void PanelWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
+    // The picture pixels under the area, each drawn as a zoom x zoom square.
+    // Without smooth transformation the painter samples the nearest pixel,
+    // also where a high-DPI screen scales once more, so nothing is blurred.
     const QRect area = event->rect() & rect();
-    painter.drawImage(area.topLeft(), panelImage_, area);
+    const QRect source =
+        QRect(PicturePoint(area.topLeft()), PicturePoint(area.bottomRight())) & QRect(QPoint(0, 0), kPanelSize);
+    painter.drawImage(WidgetRect(source), panelImage_, source);
+    if (const QRect edge = HighlightArea(); !edge.isEmpty()) {
+        painter.fillRect(edge.adjusted(1, 1, -1, -1), kHighlightFill);
+        painter.setPen(kHighlightEdge);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(edge.adjusted(0, 0, -1, -1));
+    }
+}
+
+bool PanelWidget::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        if (const KeyArea* key = KeyAt(PicturePoint(help->pos()))) {
+            const QRect area(QPoint(key->left, key->top), QPoint(key->right, key->bottom));
+            QToolTip::showText(help->globalPos(), QString::fromUtf8(key->toolTip), this, WidgetRect(area));
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void PanelWidget::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton) {
-        engine_.keys().Press(KeyAt(event->position().toPoint()));
+        const KeyArea* key = KeyAt(PicturePoint(event->position()));
+        engine_.keys().Press(key != nullptr ? key->bits : 0);
     }
     QWidget::mousePressEvent(event);
 }
@@ -136,6 +248,67 @@ void PanelWidget::mouseDoubleClickEvent(QMouseEvent* event)
     // The second press of a double click is not a key press. The base class
     // would turn it into one.
     event->ignore();
+}
+
+void PanelWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint point = PicturePoint(event->position());
+    Hover(kDisplayRect.contains(point) ? point - kDisplayRect.topLeft() : QPoint(-1, -1));
+    QWidget::mouseMoveEvent(event);
+}
+
+void PanelWidget::leaveEvent(QEvent* event)
+{
+    Hover({-1, -1});
+    QWidget::leaveEvent(event);
+}
+
+void PanelWidget::Hover(QPoint displayPixel)
+{
+    if (displayPixel != hovered_) {
+        hovered_ = displayPixel;
+        emit displayPixelHovered(hovered_.x(), hovered_.y());
+    }
+}
+
+void PanelWidget::keyPressEvent(QKeyEvent* event)
+{
+    const std::uint8_t bits = KeyBitsOf(*event);
+    if (bits == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // A held key repeats its press; the panel's key stays down meanwhile, as
+    // under a held mouse button.
+    if (!event->isAutoRepeat()) {
+        heldKeyboardKey_ = event->key();
+        engine_.keys().Press(bits);
+    }
+    event->accept();
+}
+
+void PanelWidget::keyReleaseEvent(QKeyEvent* event)
+{
+    if (KeyBitsOf(*event) == 0) {
+        QWidget::keyReleaseEvent(event);
+        return;
+    }
+    if (!event->isAutoRepeat() && event->key() == heldKeyboardKey_) {
+        heldKeyboardKey_ = 0;
+        engine_.keys().Release();
+    }
+    event->accept();
+}
+
+void PanelWidget::focusOutEvent(QFocusEvent* event)
+{
+    // The key's release would go to whatever has the focus now and never
+    // arrive here; let it go at once instead of leaving it down for good.
+    if (heldKeyboardKey_ != 0) {
+        heldKeyboardKey_ = 0;
+        engine_.keys().Release();
+    }
+    QWidget::focusOutEvent(event);
 }
 
 void PanelWidget::timerEvent(QTimerEvent* event)

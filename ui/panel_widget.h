@@ -1,7 +1,12 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <optional>
+
 #include <QEvent>
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 #include <QWidget>
 
@@ -9,12 +14,33 @@
 
 namespace quillon {
 
+// The display's two colours. The first theme is the panel's own yellow-green
+// LCD; the others only change how the same pixels look on the desktop.
+struct DisplayTheme {
+    // How the theme is stored in the settings.
+    const char* key;
+    // The View menu's text.
+    const char* name;
+    QRgb ink;
+    QRgb background;
+};
+
+inline constexpr std::array<DisplayTheme, 5> kDisplayThemes{{
+    {"lcd", "&Yellow-green LCD", qRgb(0, 0, 0), qRgb(188, 225, 101)},
+    {"blue", "&Blue LCD, white on blue", qRgb(236, 242, 255), qRgb(28, 64, 196)},
+    {"oled", "&White on black OLED", qRgb(232, 240, 255), qRgb(0, 0, 0)},
+    {"amber", "&Amber on black", qRgb(255, 176, 0), qRgb(24, 14, 0)},
+    {"print", "Black on white for &print", qRgb(0, 0, 0), qRgb(255, 255, 255)},
+}};
+
 // The panel front: the panel picture with the engine's display memory painted
-// into its display window, left-button presses on the four keys reported to
-// the engine's key latch, and the engine ticked from a 10 ms timer.
+// into its display window, left-button presses on the four keys (and the
+// arrow keys of the keyboard) reported to the engine's key latch, and the
+// engine ticked from a 10 ms timer.
 //
 // The picture is repainted synchronously after every column run, so the
-// window shows at every moment what the panel's own display would.
+// window shows at every moment what the panel's own display would. It is
+// shown magnified by a whole number, each picture pixel a sharp square.
 class PanelWidget final : public QWidget, public RunListener {
     Q_OBJECT
 
@@ -22,9 +48,11 @@ public:
     static constexpr QSize kPanelSize{302, 305};
     // Where the 128 x 64 display sits in the panel picture.
     static constexpr QRect kDisplayRect{80, 118, kDisplayWidth, kDisplayHeight};
-    static constexpr QRgb kDisplayBackground = qRgb(188, 225, 101);
-    static constexpr QRgb kDisplayInk = qRgb(0, 0, 0);
+    static constexpr QRgb kDisplayBackground = kDisplayThemes[0].background;
+    static constexpr QRgb kDisplayInk = kDisplayThemes[0].ink;
     static constexpr int kTimerPeriodMs = PanelEngine::kTickPeriodMs;
+    static constexpr int kMinZoom = 1;
+    static constexpr int kMaxZoom = 4;
 
     // Posted from the reader thread when a block waits to be answered.
     static const QEvent::Type kBlockCompleteEvent;
@@ -43,15 +71,40 @@ public:
 
     void RunWritten(const DisplayRect& area) override;
 
+    // Magnifies the picture, key areas included; kept within 1 to 4.
+    void SetZoom(int zoom);
+    int zoom() const { return zoom_; }
+    // Repaints the whole display in the theme's colours.
+    void SetTheme(const DisplayTheme& theme);
+    const DisplayTheme& theme() const { return theme_; }
+    // The display alone, in the theme's colours, each pixel scale x scale.
+    QImage DisplayImage(int scale) const;
+
+    // Marks those display pixels over the picture (nothing when empty); the
+    // display memory and the panel picture stay as they are.
+    void SetHighlight(const std::optional<DisplayRect>& area);
+
     PanelEngine& engine() const { return engine_; }
+    // The panel picture at 1:1, display included.
     const QImage& panelImage() const { return panelImage_; }
     bool IsTimerRunning() const { return timerId_ != 0; }
 
+signals:
+    // The display pixel under the pointer, each time it changes: x 0..127,
+    // y 0..63, or (-1, -1) once the pointer has left the display.
+    void displayPixelHovered(int x, int y);
+
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void customEvent(QEvent* event) override;
 
@@ -59,10 +112,24 @@ private:
     void LoadPanelImage();
     // Paints that part of the display memory into the panel picture.
     void PaintDisplay(const DisplayRect& area);
+    // The picture pixel under a point of the widget.
+    QPoint PicturePoint(QPointF position) const;
+    // A rectangle of picture pixels in widget coordinates.
+    QRect WidgetRect(const QRect& pictureRect) const;
+    // The widget area the highlight covers, its outline included.
+    QRect HighlightArea() const;
+    void Hover(QPoint displayPixel);
 
     PanelEngine& engine_;
     QImage panelImage_;
     int timerId_ = 0;
+    int zoom_ = kMinZoom;
+    DisplayTheme theme_ = kDisplayThemes[0];
+    std::optional<DisplayRect> highlight_;
+    QPoint hovered_{-1, -1};
+    // The keyboard key whose press is latched, so that letting go of a key
+    // that another has replaced releases nothing.
+    int heldKeyboardKey_ = 0;
 };
 
 } // namespace quillon

@@ -2,11 +2,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -25,6 +28,19 @@ const QString kUnableToSave = QStringLiteral("Unable to save settings!");
 QMenu* OptionsMenu(MainWindow& window)
 {
     return window.menuBar()->actions().at(0)->menu();
+}
+
+// The View menu's action (or a submenu's) with that text.
+QAction* ViewAction(MainWindow& window, const char* text)
+{
+    QMenu* view = window.menuBar()->actions().at(1)->menu();
+    for (QAction* action : view->findChildren<QAction*>()) {
+        if (action->text() == QString::fromUtf8(text)) {
+            return action;
+        }
+    }
+    ADD_FAILURE() << "no View action " << text;
+    return view->menuAction();
 }
 
 // Opens and closes the Options menu, which refreshes its check marks.
@@ -65,15 +81,17 @@ void DeviceChoosesFramedReplies(PanelRig& rig)
     rig.engine.Tick();
 }
 
-TEST_F(MainWindowTest, MenuBarHoldsExactlyOptionsAndAbout)
+TEST_F(MainWindowTest, MenuBarHoldsOptionsViewAndAbout)
 {
     auto window = MakeWindow();
     const QList<QAction*> bar = window->menuBar()->actions();
-    ASSERT_EQ(bar.size(), 2);
+    ASSERT_EQ(bar.size(), 3);
     EXPECT_EQ(bar[0]->text(), QStringLiteral("&Options"));
     ASSERT_NE(bar[0]->menu(), nullptr);
-    EXPECT_EQ(bar[1]->text(), QStringLiteral("About Quillon..."));
-    EXPECT_EQ(bar[1]->menu(), nullptr);
+    EXPECT_EQ(bar[1]->text(), QStringLiteral("&View"));
+    ASSERT_NE(bar[1]->menu(), nullptr);
+    EXPECT_EQ(bar[2]->text(), QStringLiteral("About Quillon..."));
+    EXPECT_EQ(bar[2]->menu(), nullptr);
 
     const QList<QAction*> options = bar[0]->menu()->actions();
     ASSERT_EQ(options.size(), 4);
@@ -83,10 +101,68 @@ TEST_F(MainWindowTest, MenuBarHoldsExactlyOptionsAndAbout)
     EXPECT_EQ(options[3]->text(), QStringLiteral("Save Settings"));
 
     const std::pair<QAction*, int> commands[] = {
-        {options[0], 32792}, {options[1], 32808}, {options[3], 32810}, {bar[1], 32800}};
+        {options[0], 32792}, {options[1], 32808}, {options[3], 32810}, {bar[2], 32800}};
     for (const auto& [action, id] : commands) {
         EXPECT_EQ(action->data().toInt(), id) << action->text().toStdString();
         EXPECT_TRUE(action->shortcut().isEmpty());
+    }
+
+    QSignalSpy monitor(window.get(), &MainWindow::protocolMonitorRequested);
+    ViewAction(*window, "&Protocol Monitor")->trigger();
+    EXPECT_EQ(monitor.count(), 1);
+}
+
+TEST_F(MainWindowTest, ZoomShortcutsStepThroughOneToFourAndTheWindowFollows)
+{
+    auto window = MakeWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const QSize frameAtOne = window->size();
+    const auto zoomAfter = [&](QKeySequence keys) {
+        QTest::keySequence(window.get(), keys);
+        return window->panel()->zoom();
+    };
+    const QKeySequence in(Qt::CTRL | Qt::Key_Plus);
+    const QKeySequence out(Qt::CTRL | Qt::Key_Minus);
+    EXPECT_EQ(zoomAfter(in), 2);
+    EXPECT_EQ(zoomAfter(QKeySequence(Qt::CTRL | Qt::Key_Equal)), 3);
+    EXPECT_EQ(zoomAfter(in), 4);
+    EXPECT_EQ(zoomAfter(in), 4);
+    window->layout()->activate();
+    EXPECT_EQ(window->size(), frameAtOne + PanelWidget::kPanelSize * 3);
+    EXPECT_TRUE(ViewAction(*window, "&4x")->isChecked());
+    EXPECT_EQ(zoomAfter(out), 3);
+    EXPECT_EQ(zoomAfter(QKeySequence(Qt::CTRL | Qt::Key_0)), 1);
+    EXPECT_EQ(zoomAfter(out), 1);
+    window->layout()->activate();
+    EXPECT_EQ(window->size(), frameAtOne);
+    window->close();
+}
+
+TEST_F(MainWindowTest, CopiedDisplayIsTheDisplayMemoryInTheThemesTwoColours)
+{
+    auto window = MakeWindow();
+    rig.queue.Feed(EncodeFrame(kWriteString, Bytes{0x80, 3, 'C', 'o', 'p', 'y'}));
+    while (rig.engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    rig.engine.Tick();
+    window->SetZoom(3);
+    for (const DisplayTheme& theme : kDisplayThemes) {
+        ViewAction(*window, theme.name)->trigger();
+        for (const auto& [shortcut, scale] : {std::pair{"&Copy Display", 3}, std::pair{"Copy Display at &1:1", 1}}) {
+            QGuiApplication::clipboard()->clear();
+            ViewAction(*window, shortcut)->trigger();
+            const QImage copy = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(copy.size(), QSize(kDisplayWidth, kDisplayHeight) * scale) << theme.key << " " << shortcut;
+            int mismatches = 0;
+            for (int y = 0; y < copy.height(); ++y) {
+                for (int x = 0; x < copy.width(); ++x) {
+                    const bool ink = engine.display().Pixel(x / scale, y / scale);
+                    mismatches += copy.pixel(x, y) != (ink ? theme.ink : theme.background) ? 1 : 0;
+                }
+            }
+            EXPECT_EQ(mismatches, 0) << theme.key << " " << shortcut;
+        }
     }
 }
 
@@ -140,7 +216,7 @@ TEST_F(MainWindowTest, EachCommandOpensItsDialogAndUnknownOnesAreRefused)
     auto window = MakeWindow();
     EXPECT_EQ(ModalDialogOpenedBy([&] { window->OnCommand(32806); }), QStringLiteral("quillon::SendPacketDialog"));
     EXPECT_EQ(ModalDialogOpenedBy([&] { window->OnCommand(32792); }), QStringLiteral("quillon::CommsPortDialog"));
-    EXPECT_EQ(ModalDialogOpenedBy([&] { window->menuBar()->actions().at(1)->trigger(); }),
+    EXPECT_EQ(ModalDialogOpenedBy([&] { window->menuBar()->actions().at(2)->trigger(); }),
               QStringLiteral("quillon::AboutDialog"));
     EXPECT_FALSE(window->OnCommand(32807));
     EXPECT_FALSE(MainWindow::IsCommand(0));
@@ -306,6 +382,44 @@ TEST_F(MainWindowTest, UnwritableLocationIsReportedAndTheWindowStillCloses)
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].first, MessageIcon::Exclamation);
     EXPECT_EQ(messages.shown[0].second, kUnableToSave);
+}
+
+// The [General] section of a settings file, byte for byte.
+QByteArray GeneralSection(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray text = file.readAll();
+    const qsizetype start = text.indexOf("[General]");
+    const qsizetype next = text.indexOf("\n[", start + 1);
+    return text.mid(start, next < 0 ? -1 : next - start);
+}
+
+TEST_F(MainWindowTest, ViewSettingsComeBackAndLeaveThePortAndModeKeysByteForByte)
+{
+    settings.Write({{"Save Settings", 1}, {"COM", 4}, {"Synch Required", 1}});
+    const QByteArray general = GeneralSection(settings.FilePath());
+    ASSERT_TRUE(general.contains("COM=4"));
+    {
+        auto* application = static_cast<Application*>(QCoreApplication::instance());
+        const auto window = application->ShowMainWindow(rig.Context(messages));
+        window->SetZoom(3);
+        window->SetTheme(QStringLiteral("amber"));
+        window->move(40, 30);
+        window->close();
+    }
+    EXPECT_EQ(GeneralSection(settings.FilePath()), general);
+
+    PanelRig fresh;
+    auto* application = static_cast<Application*>(QCoreApplication::instance());
+    const auto next = application->ShowMainWindow(fresh.Context(messages));
+    EXPECT_EQ(next->panel()->zoom(), 3);
+    EXPECT_STREQ(next->panel()->theme().key, "amber");
+    EXPECT_EQ(next->pos(), QPoint(40, 30));
+    EXPECT_TRUE(fresh.engine.synchRequired());
+    next->close();
+    EXPECT_EQ(GeneralSection(settings.FilePath()), general);
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(MainWindowTest, ShowMainWindowPlacesTheWindowAtTheTopLeftAndStartsTheLink)

@@ -1,5 +1,10 @@
+#include <map>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTest>
 
@@ -30,6 +35,9 @@ protected:
         QCoreApplication::sendEvent(&widget, &tick);
         return port.TakeWritten();
     }
+
+    // The key bits a reply carries in the high nibble of its status byte.
+    static std::uint8_t KeyInReply(const Bytes& reply) { return reply.size() > 2 ? reply[2] >> 4 : 0xFF; }
 
     void Press(QPoint point, Qt::MouseButton button = Qt::LeftButton) { QTest::mousePress(&widget, button, {}, point); }
     void Release(QPoint point, Qt::MouseButton button = Qt::LeftButton)
@@ -69,18 +77,27 @@ struct KeyCase {
     std::uint8_t bits;
 };
 
-TEST_F(PanelWidgetTest, KeyAreasIncludeTheirBoundsAndNothingBeyond)
+TEST_F(PanelWidgetTest, KeyAreasIncludeTheirBoundsAndNothingBeyondAtEveryZoom)
 {
     const KeyCase cases[] = {
         {{74, 199}, 2},  {{110, 220}, 2}, {{73, 199}, 0},  {{111, 220}, 0}, {{174, 199}, 1}, {{210, 220}, 1},
         {{173, 210}, 0}, {{211, 210}, 0}, {{140, 202}, 4}, {{122, 217}, 4}, {{140, 218}, 0}, {{158, 219}, 8},
         {{140, 237}, 8}, {{140, 238}, 0}, {{140, 201}, 0}, {{121, 210}, 0}, {{159, 230}, 0}, {{80, 150}, 0},
     };
-    for (const KeyCase& c : cases) {
-        Press(c.point);
-        EXPECT_EQ(engine.keys().bits(), c.bits) << "at " << c.point.x() << "," << c.point.y();
-        Release(c.point);
-        engine.keys().AfterReply();
+    for (int zoom = PanelWidget::kMinZoom; zoom <= PanelWidget::kMaxZoom; ++zoom) {
+        widget.SetZoom(zoom);
+        ASSERT_EQ(widget.size(), PanelWidget::kPanelSize * zoom);
+        for (const KeyCase& c : cases) {
+            // Every screen pixel of the magnified picture pixel, corners first.
+            for (const QPoint offset : {QPoint(0, 0), QPoint(zoom - 1, zoom - 1), QPoint(zoom - 1, 0),
+                                        QPoint(0, zoom - 1), QPoint(zoom / 2, zoom / 2)}) {
+                const QPoint point = c.point * zoom + offset;
+                Press(point);
+                EXPECT_EQ(engine.keys().bits(), c.bits) << "zoom " << zoom << " at " << point.x() << "," << point.y();
+                Release(point);
+                engine.keys().AfterReply();
+            }
+        }
     }
 }
 
@@ -153,6 +170,123 @@ TEST_F(PanelWidgetTest, ShortClickBetweenTwoRepliesIsStillReported)
     Release({190, 210});
     EXPECT_EQ(Exchange(kReadSwitches), (Bytes{0x05, 0x01, 0x10, 0x17}));
     EXPECT_EQ(engine.keys().bits(), 0);
+}
+
+// One step of a key script: a key (by its bits) goes down or up, or the
+// device asks for the keys and the step expects the key in the reply.
+struct KeyStep {
+    enum Kind { Down, Up, Reply } kind;
+    std::uint8_t value;
+};
+
+struct KeyScript {
+    const char* name;
+    std::vector<KeyStep> steps;
+};
+
+const std::map<std::uint8_t, std::pair<QPoint, Qt::Key>> kKeyInputs{
+    {kKeyRight, {{190, 210}, Qt::Key_Right}},
+    {kKeyLeft, {{90, 210}, Qt::Key_Left}},
+    {kKeyUp, {{140, 210}, Qt::Key_Up}},
+    {kKeyDown, {{140, 230}, Qt::Key_Down}},
+};
+
+TEST_F(PanelWidgetTest, KeyboardKeysFollowTheLatchExactlyAsClicksDo)
+{
+    using S = KeyStep;
+    const KeyScript scripts[] = {
+        {"hold",
+         {{S::Down, kKeyDown},
+          {S::Reply, kKeyDown},
+          {S::Reply, kKeyDown},
+          {S::Up, kKeyDown},
+          {S::Reply, kKeyDown},
+          {S::Reply, 0}}},
+        {"short press between replies",
+         {{S::Down, kKeyRight}, {S::Up, kKeyRight}, {S::Reply, kKeyRight}, {S::Reply, 0}}},
+        {"replaced before the reply",
+         {{S::Down, kKeyUp},
+          {S::Up, kKeyUp},
+          {S::Down, kKeyLeft},
+          {S::Reply, kKeyLeft},
+          {S::Reply, kKeyLeft},
+          {S::Up, kKeyLeft},
+          {S::Reply, kKeyLeft},
+          {S::Reply, 0}}},
+        {"replaced after the reply",
+         {{S::Down, kKeyUp},
+          {S::Reply, kKeyUp},
+          {S::Up, kKeyUp},
+          {S::Down, kKeyDown},
+          {S::Reply, kKeyDown},
+          {S::Up, kKeyDown},
+          {S::Reply, kKeyDown},
+          {S::Reply, 0}}},
+    };
+    for (const bool keyboard : {false, true}) {
+        for (const KeyScript& script : scripts) {
+            std::vector<std::uint8_t> heard;
+            std::vector<std::uint8_t> expected;
+            for (const KeyStep& step : script.steps) {
+                if (step.kind == S::Reply) {
+                    heard.push_back(KeyInReply(Exchange(kReadSwitches)));
+                    expected.push_back(step.value);
+                    continue;
+                }
+                const auto& [point, key] = kKeyInputs.at(step.value);
+                if (step.kind == S::Down) {
+                    keyboard ? QTest::keyPress(&widget, key) : Press(point);
+                } else {
+                    keyboard ? QTest::keyRelease(&widget, key) : Release(point);
+                }
+            }
+            EXPECT_EQ(heard, expected) << script.name << (keyboard ? " on the keyboard" : " with the mouse");
+        }
+    }
+}
+
+// Sends a keyboard event the way the window system delivers a held key.
+void SendKey(QWidget& widget, QEvent::Type type, Qt::Key key, bool autoRepeat,
+             Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QKeyEvent event(type, key, modifiers, QString(), autoRepeat);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+TEST_F(PanelWidgetTest, KeyboardRepeatsRollingKeysModifiersAndLostFocusKeepTheLatchRight)
+{
+    // A held key repeats press and release; the panel's key stays down.
+    SendKey(widget, QEvent::KeyPress, Qt::Key_Up, false);
+    for (int i = 0; i < 3; ++i) {
+        SendKey(widget, QEvent::KeyRelease, Qt::Key_Up, true);
+        SendKey(widget, QEvent::KeyPress, Qt::Key_Up, true);
+        EXPECT_FALSE(engine.keys().released());
+    }
+    // Down goes down before Up is let go: Down replaces Up, and Up's release
+    // lets nothing go.
+    SendKey(widget, QEvent::KeyPress, Qt::Key_Down, false);
+    SendKey(widget, QEvent::KeyRelease, Qt::Key_Up, false);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), kKeyDown);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), kKeyDown);
+    SendKey(widget, QEvent::KeyRelease, Qt::Key_Down, false);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), kKeyDown);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), 0);
+
+    // An arrow with Ctrl belongs to the menus; other keys press nothing.
+    SendKey(widget, QEvent::KeyPress, Qt::Key_Left, false, Qt::ControlModifier);
+    SendKey(widget, QEvent::KeyPress, Qt::Key_A, false);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), 0);
+
+    // A key held while the focus goes elsewhere is let go: its release will
+    // never come here.
+    widget.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&widget));
+    widget.setFocus();
+    SendKey(widget, QEvent::KeyPress, Qt::Key_Left, false);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(&widget, &focusOut);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), kKeyLeft);
+    EXPECT_EQ(KeyInReply(Exchange(kReadSwitches)), 0);
 }
 
 TEST_F(PanelWidgetTest, TimerTicksTheLinkOnlyWhileTheLinkIsEnabled)
@@ -288,6 +422,73 @@ TEST_F(PanelWidgetTest, StartLinkDrawsTheStartUpScreenAndTheWindowShowsThePanel)
     EXPECT_NE(PagesOf(engine.display()), Pages{}) << "start-up screen drawn";
     EXPECT_TRUE(PictureShowsTheMemory());
     EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), widget.panelImage());
+}
+
+TEST_F(PanelWidgetTest, ZoomedWindowShowsEachPicturePixelAsASharpSquare)
+{
+    Exchange(EncodeFrame(kWriteString, Bytes{0, 0, 'Z', 'o', 'o', 'm'}));
+    for (int zoom = PanelWidget::kMinZoom; zoom <= PanelWidget::kMaxZoom; ++zoom) {
+        widget.SetZoom(zoom);
+        const QImage expected =
+            widget.panelImage().scaled(PanelWidget::kPanelSize * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), expected) << "zoom " << zoom;
+    }
+    widget.SetZoom(PanelWidget::kMaxZoom + 1);
+    EXPECT_EQ(widget.zoom(), PanelWidget::kMaxZoom);
+    widget.SetZoom(0);
+    EXPECT_EQ(widget.zoom(), PanelWidget::kMinZoom);
+}
+
+TEST_F(PanelWidgetTest, HighlightMarksExactlyItsPixelsOnScreenAndLeavesTheDisplayAlone)
+{
+    Exchange(EncodeFrame(kWriteArray, Bytes{0, 0, 0xFF, 0x0F, 0xF0}));
+    const Pages memory = PagesOf(engine.display());
+    constexpr int kZoom = 3;
+    widget.SetZoom(kZoom);
+    const QImage plain = widget.grab().toImage();
+    const QImage picture = widget.panelImage().copy();
+
+    widget.SetHighlight(DisplayRect{1, 2, 4, 6});
+    const QImage marked = widget.grab().toImage();
+    // The pixels inside are all changed; beyond the outline round them
+    // nothing is.
+    const QRect inside((PanelWidget::kDisplayRect.topLeft() + QPoint(1, 2)) * kZoom, QSize(3, 4) * kZoom);
+    for (int y = 0; y < plain.height(); ++y) {
+        for (int x = 0; x < plain.width(); ++x) {
+            if (inside.contains(x, y)) {
+                ASSERT_NE(marked.pixel(x, y), plain.pixel(x, y)) << x << "," << y;
+            } else if (!inside.adjusted(-1, -1, 1, 1).contains(x, y)) {
+                ASSERT_EQ(marked.pixel(x, y), plain.pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(PagesOf(engine.display()), memory);
+    EXPECT_EQ(widget.panelImage(), picture);
+
+    widget.SetHighlight(std::nullopt);
+    EXPECT_EQ(widget.grab().toImage(), plain);
+}
+
+TEST_F(PanelWidgetTest, PointerOverTheDisplayReportsTheDisplayPixelOnceEachAtAnyZoom)
+{
+    std::vector<QPoint> heard;
+    QObject::connect(&widget, &PanelWidget::displayPixelHovered, [&](int x, int y) { heard.emplace_back(x, y); });
+    const auto move = [&](QPoint point) {
+        QMouseEvent event(QEvent::MouseMove, point, widget.mapToGlobal(point), Qt::NoButton, Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&widget, &event);
+    };
+    widget.SetZoom(2);
+    move({80 * 2, 118 * 2});          // display pixel (0, 0)
+    move({80 * 2 + 1, 118 * 2 + 1});  // the same pixel again
+    move({207 * 2 + 1, 181 * 2 + 1}); // (127, 63)
+    move({208 * 2, 181 * 2});         // just beyond the display
+    move({10, 10});
+    widget.SetZoom(4);
+    move({(80 + 5) * 4 + 3, (118 + 6) * 4});
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&widget, &leave);
+    EXPECT_EQ(heard, (std::vector<QPoint>{{0, 0}, {127, 63}, {-1, -1}, {5, 6}, {-1, -1}}));
 }
 
 } // namespace
