@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <deque>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "link/engine_interfaces.h"
@@ -80,8 +79,6 @@ public:
     void WaitForInput(int) override {}
 
     void Feed(std::span<const std::uint8_t> bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
-    // What was written since the last call, one write per entry.
-    std::vector<Bytes> TakeWrites() { return std::exchange(writes, {}); }
 
     std::deque<std::uint8_t> input;
     std::vector<Bytes> writes;
@@ -91,11 +88,11 @@ public:
     bool writeFails = false;
 };
 
-// Every event the engine reports, kept until taken.
+// Every event the engine reports, kept until cleared. The storage is kept
+// too, so a long script does not allocate for every tick.
 class EventLog : public LinkObserver {
 public:
     void OnLinkEvent(const LinkEvent& event) override { events.push_back(event); }
-    std::vector<LinkEvent> Take() { return std::exchange(events, {}); }
 
     std::vector<LinkEvent> events;
 };

@@ -214,7 +214,7 @@ private:
         const bool enabled = engine.linkEnabled();
         const bool synchDue =
             tick && enabled && synchRequired_ && needSync_ && clock.now - lastSynch_ > kSynchIntervalMs;
-        const std::uint8_t keyBits = engine.keys().bits();
+        keyBits_ = engine.keys().bits();
         const bool released = engine.keys().released();
         const std::uint64_t runsBefore = engine.display().changeCount();
 
@@ -224,8 +224,8 @@ private:
             engine.AnswerCompleteBlock();
         }
 
-        const std::vector<Bytes> writes = port.TakeWrites();
-        const std::vector<LinkEvent> events = log_.Take();
+        const std::vector<Bytes>& writes = port.writes;
+        const std::vector<LinkEvent>& events = log_.events;
         expected_.clear();
         if (synchDue) {
             lastSynch_ = clock.now;
@@ -233,7 +233,7 @@ private:
         }
         std::size_t executed = 0;
         if (enabled) {
-            status_ = static_cast<std::uint8_t>((keyBits << kStatusKeyShift) | (status_ & kStatusErrorMask));
+            status_ = static_cast<std::uint8_t>((keyBits_ << kStatusKeyShift) | (status_ & kStatusErrorMask));
             if (!ProcessFrames(events, executed) && tick) {
                 CheckTimeouts(runsBefore);
             }
@@ -251,6 +251,8 @@ private:
             QUILLON_FUZZ_CHECK(engine.receiver().ByteAt(i) == model_.buffer[i]);
         }
         CheckReceiver();
+        port.writes.clear();
+        log_.events.clear();
     }
 
     static std::size_t Count(const std::vector<LinkEvent>& events, LinkEventKind kind)
@@ -332,7 +334,13 @@ private:
             const auto frame = ShortStatusFrame(status_);
             expected_.emplace_back(frame.begin(), frame.end());
         }
-        status_ = 0;
+        // The key goes out with the reply; once let go it is cleared, and
+        // whatever is still latched goes with the next reply, even within
+        // the same tick.
+        if (engine.keys().released()) {
+            keyBits_ = 0;
+        }
+        status_ = static_cast<std::uint8_t>(keyBits_ << kStatusKeyShift);
         model_.Reset(clearErrors, codeFourteen && replyMode_ != kSingleByteReplyMode);
     }
 
@@ -364,6 +372,8 @@ private:
     EventLog log_;
     std::vector<Bytes> expected_;
     std::uint8_t status_ = 0;
+    // The latched key as the supervisor last merged it into the status.
+    std::uint8_t keyBits_ = 0;
     std::uint16_t replyMode_ = kFramedReplyMode;
     bool synchRequired_ = false;
     bool needSync_ = true;

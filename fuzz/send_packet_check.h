@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/harness.h"
@@ -65,8 +66,8 @@ struct Engine {
     {
         clock.now += word % 20001;
         panel.Tick();
-        port.TakeWrites();
-        log.Take();
+        port.writes.clear();
+        log.events.clear();
         if (panel.linkEnabled()) {
             waiting.clear();
         }
@@ -95,23 +96,25 @@ inline void CheckSendAndTick(Engine& e, const Composed& frame, std::uint8_t chec
     }
 
     const std::uint8_t keyNibble = static_cast<std::uint8_t>(e.panel.keys().bits() << kStatusKeyShift);
+    const bool released = e.panel.keys().released();
     e.panel.Tick();
-    std::vector<Bytes> written = e.port.TakeWrites();
-    const std::vector<LinkEvent> events = e.log.Take();
+    std::vector<Bytes> written = std::move(e.port.writes);
+    e.port.writes.clear();
     if (!written.empty() && IsSynchRequest(written.front())) {
         written.erase(written.begin());
     }
-    if (!e.panel.linkEnabled()) {
-        QUILLON_FUZZ_CHECK(written.empty());
-        return;
-    }
-
     std::vector<const LinkEvent*> executed;
-    for (const LinkEvent& event : events) {
+    for (const LinkEvent& event : e.log.events) {
         if (event.kind == LinkEventKind::FrameExecuted) {
             executed.push_back(&event);
         }
     }
+    if (!e.panel.linkEnabled()) {
+        QUILLON_FUZZ_CHECK(written.empty());
+        e.log.events.clear();
+        return;
+    }
+
     QUILLON_FUZZ_CHECK(written.size() == e.waiting.size());
     QUILLON_FUZZ_CHECK(executed.size() == e.waiting.size());
     for (std::size_t i = 0; i < written.size(); ++i) {
@@ -123,8 +126,9 @@ inline void CheckSendAndTick(Engine& e, const Composed& frame, std::uint8_t chec
         const Reply reply = ParseReply(written[i], e.panel.replyMode() == kSingleByteReplyMode);
         CheckStatusNibble(reply.status);
         QUILLON_FUZZ_CHECK((reply.status & kStatusChecksumError) == 0);
-        // The key goes out with the first reply of the tick.
-        QUILLON_FUZZ_CHECK((reply.status & 0xF0) == (i == 0 ? keyNibble : 0));
+        // The key goes out with every reply until one has carried it after
+        // it was let go.
+        QUILLON_FUZZ_CHECK((reply.status & 0xF0) == (i == 0 || !released ? keyNibble : 0));
         const std::uint8_t code = sent[0] & kFunctionCodeMask;
         if (!LengthAllowed(code, sent[1])) {
             QUILLON_FUZZ_CHECK((reply.status & kStatusFrameError) != 0);
@@ -135,6 +139,7 @@ inline void CheckSendAndTick(Engine& e, const Composed& frame, std::uint8_t chec
         }
     }
     e.waiting.clear();
+    e.log.events.clear();
 }
 
 } // namespace quillon::fuzzing
