@@ -150,16 +150,17 @@ SerialPort::~SerialPort()
 int SerialPort::OpenCommPort(const std::string& devicePath)
 {
     Close();
+    errno = 0;
     const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return kOpenStep;
+        return Failed(kOpenStep);
     }
     // Exclusive use: TIOCEXCL turns away later opens of the terminal by anyone
     // but root, and the lock turns away every other opener that asks for it,
     // root included. A file that is no terminal fails at step 2.
     if ((ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ReleaseDescriptor(fd);
-        return kOpenStep;
+        return Failed(kOpenStep);
     }
     return Adopt(fd);
 }
@@ -167,11 +168,18 @@ int SerialPort::OpenCommPort(const std::string& devicePath)
 int SerialPort::OpenVirtualPort(const VirtualPort& port)
 {
     Close();
+    errno = 0;
     const int fd = fcntl(port.EmulatorDescriptor(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
-        return kOpenStep;
+        return Failed(kOpenStep);
     }
     return Adopt(fd);
+}
+
+int SerialPort::Failed(int step)
+{
+    openError_ = errno;
+    return step;
 }
 
 int SerialPort::Adopt(int fd)
@@ -182,8 +190,9 @@ int SerialPort::Adopt(int fd)
     }
     if (step != 0) {
         ReleaseDescriptor(fd);
-        return step;
+        return Failed(step);
     }
+    openError_ = 0;
     {
         std::lock_guard lock(mutex_);
         fd_ = fd;

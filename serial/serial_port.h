@@ -41,6 +41,10 @@ public:
     int OpenVirtualPort(const VirtualPort& port);
     void Close();
     bool IsOpen() const;
+    // Why the last open failed, as the system said it (an errno value); 0
+    // after a success or a failure the system gave no reason for. Opening
+    // runs on one thread only, so this needs no lock.
+    int lastOpenError() const { return openError_; }
 
     bool BytesWaiting(std::size_t& count) override;
     bool ReadByte(std::uint8_t& byte) override;
@@ -51,6 +55,8 @@ private:
     // Publishes a descriptor that has passed step 1 once steps 2 to 5 have
     // configured it; closes it otherwise. Returns 0 or the failed step.
     int Adopt(int fd);
+    // Keeps errno as the reason of a failed step; returns the step.
+    int Failed(int step);
     // Marks the descriptor as in use outside the mutex; -1 when closed.
     int Borrow();
     void GiveBack();
@@ -68,6 +74,7 @@ private:
     std::uint64_t generation_ = 0;
     // Readable while Close wants borrowers out of their poll.
     int wakeFd_ = -1;
+    int openError_ = 0;
 };
 
 } // namespace quillon

@@ -131,10 +131,12 @@ void CommsPortDialog::accept()
     port.Close();
     const int failedStep = port.Open(*target);
     if (failedStep != 0) {
-        window_.messages().ShowMessage(MessageIcon::Error,
-                                       QStringLiteral("Error Initialising %1 - Error %2\r\nCheck correct COM port "
-                                                      "has been selected")
-                                           .arg(target->Describe(), QString::number(failedStep)));
+        window_.messages().ShowMessage(
+            MessageIcon::Error,
+            PortFailureMessage(QStringLiteral("Error Initialising %1 - Error %2\r\nCheck correct COM port "
+                                              "has been selected")
+                                   .arg(target->Describe(), QString::number(failedStep)),
+                               port.lastOpenError(), *target, window_.deviceDirectory()));
     }
     window_.SetCurrentPort(*target);
     engine.SetLinkEnabled(true);

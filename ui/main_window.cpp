@@ -145,7 +145,9 @@ void MainWindow::OpenStartPort()
     if (context_.port.Open(target) != 0) {
         context_.messages.ShowMessage(
             MessageIcon::Error,
-            QStringLiteral("Error Initialising %1\r\nCheck correct COM port has been selected").arg(target.Describe()));
+            PortFailureMessage(QStringLiteral("Error Initialising %1\r\nCheck correct COM port has been selected")
+                                   .arg(target.Describe()),
+                               context_.port.lastOpenError(), target, context_.deviceDirectory));
     }
 }
 

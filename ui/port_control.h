@@ -40,7 +40,16 @@ public:
     // steps. Returns 0 on success, otherwise the number of the failed step.
     virtual int Open(const PortTarget& target) = 0;
     virtual void Close() = 0;
+    // Why the last Open failed, as the system said it (an errno value); 0
+    // when it is not known.
+    virtual int lastOpenError() const { return 0; }
 };
+
+// The message about a port that could not be opened: the given text, and
+// when the system said why, a line more with the reason in plain words and
+// the fix where there is one. deviceDirectory is where the serial devices
+// found are listed from.
+QString PortFailureMessage(const QString& message, int error, const PortTarget& target, const QString& deviceDirectory);
 
 class SerialPortControl final : public PortControl {
 public:
@@ -50,10 +59,12 @@ public:
     PanelPort& Port() override;
     int Open(const PortTarget& target) override;
     void Close() override;
+    int lastOpenError() const override { return openError_; }
 
 private:
     SerialPort& port_;
     const VirtualPort* virtualPort_;
+    int openError_ = 0;
 };
 
 } // namespace quillon
