@@ -16,10 +16,16 @@ protected:
         replies_.clear();
         service_.Handle(1, line);
         EXPECT_EQ(replies_.size(), 1u) << line;
+        Json reply;
         std::string error;
-        auto json = replies_.empty() ? std::nullopt : ParseJson(replies_.back(), error);
-        EXPECT_TRUE(json) << error;
-        return json.value_or(Json());
+        if (!replies_.empty()) {
+            auto json = ParseJson(replies_.back(), error);
+            EXPECT_TRUE(json) << error;
+            if (json) {
+                reply = std::move(*json);
+            }
+        }
+        return reply;
     }
     static std::string Error(const Json& reply)
     {
