@@ -1,6 +1,7 @@
 #include "runner/control_service.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "protocol/protocol.h"
 #include "runner/picture.h"
@@ -12,6 +13,12 @@ namespace quillon::runner {
 namespace {
 
 constexpr int kLargestScale = 16;
+
+// Milliseconds to the microsecond, which is all a clock reading here is worth.
+double Rounded(double ms)
+{
+    return std::round(ms * 1000) / 1000;
+}
 
 std::string Hex(std::span<const std::uint8_t> bytes, const char* separator)
 {
@@ -252,8 +259,9 @@ void ControlService::CheckWaits()
         host_.RemoveListener(wait.listener);
         if (wait.done()) {
             Json body;
-            body.Set("waited_ms", static_cast<double>(wait.timeoutMs) -
-                                      std::chrono::duration<double, std::milli>(wait.deadline - now).count());
+            const double waited = static_cast<double>(wait.timeoutMs) -
+                                  std::chrono::duration<double, std::milli>(wait.deadline - now).count();
+            body.Set("waited_ms", Rounded(waited));
             Reply(wait.client, wait.id, std::move(body));
         } else {
             Fail(wait.client, wait.id,
@@ -341,7 +349,7 @@ void ControlService::Handle(ClientId client, const std::string& line)
     } else if (cmd == "subscribe") {
         if (!subscriptions_.contains(client)) {
             subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
-                if (auto json = EventJson(event, host_.Elapsed())) {
+                if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
                     sink_(client, json->Dump());
                 }
             });

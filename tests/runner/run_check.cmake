@@ -1,13 +1,18 @@
 # Runs PROGRAM with ARGS (separated by '|') and checks its exit status
-# (STATUS), that its standard error matches STDERR, and that FILE exists and,
-# when FILE_CONTENT is given, matches it.
+# (STATUS), that its standard error matches STDERR (and its standard output
+# STDOUT, when given), and that FILE exists and, when FILE_CONTENT is given,
+# matches it.
 string(REPLACE "|" ";" arguments "${ARGS}")
-execute_process(COMMAND ${PROGRAM} ${arguments} RESULT_VARIABLE status ERROR_VARIABLE errors TIMEOUT 60)
+execute_process(COMMAND ${PROGRAM} ${arguments} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors
+                TIMEOUT 60)
 if(NOT "${status}" STREQUAL "${STATUS}")
     message(FATAL_ERROR "exit status ${status}, expected ${STATUS}; standard error:\n${errors}")
 endif()
 if(NOT errors MATCHES "${STDERR}")
     message(FATAL_ERROR "standard error does not match \"${STDERR}\":\n${errors}")
+endif()
+if(STDOUT AND NOT output MATCHES "${STDOUT}")
+    message(FATAL_ERROR "standard output does not match \"${STDOUT}\":\n${output}")
 endif()
 if(FILE)
     if(NOT EXISTS "${FILE}")
