@@ -74,6 +74,7 @@ Recording ParseRecording(std::string_view text)
 
     std::size_t offset = 0;
     bool first = true;
+    bool afterReply = false;
     std::uint64_t lastUs = 0;
     while (offset < text.size()) {
         const std::size_t newline = text.find('\n', offset);
@@ -94,8 +95,12 @@ Recording ParseRecording(std::string_view text)
                                                            std::to_string(kRecordingVersion) + ")");
             }
             first = false;
+        } else if (line == kReplyMark) {
+            afterReply = !recording.chunks.empty();
         } else if (!line.empty() && line.front() != '#') {
             RecordedChunk chunk;
+            chunk.afterReply = afterReply;
+            afterReply = false;
             std::string message;
             if (const auto at = ParseDataLine(line, chunk, message)) {
                 return fail(offset + *at, message);
@@ -158,6 +163,13 @@ void Recorder::OnLinkEvent(const LinkEvent& event)
     if (event.kind == LinkEventKind::EventsDropped) {
         Flush();
         out_.Write("# " + std::to_string(event.dropped) + " events lost here: bytes may be missing");
+        return;
+    }
+    if (event.kind == LinkEventKind::ReplySent || event.kind == LinkEventKind::SynchRequestSent) {
+        // The device's next bytes answer this: they start a line of their
+        // own, after the mark.
+        Flush();
+        out_.Write(std::string(kReplyMark));
         return;
     }
     if (event.kind != LinkEventKind::ByteReceived) {

@@ -25,14 +25,23 @@
 // (never less than on the line before) and one or more bytes in hex, each
 // after one space. Every line ends with a line feed; a last line without one
 // was cut short.
+//
+// The comment "# reply" marks where the panel answered: the bytes after it
+// were sent once the device had that answer. A reader that ignores it still
+// plays every byte at its time; the replay port also waits for the replayed
+// panel's own answer there, so a device that answers at once is never ahead
+// of the panel.
 namespace quillon {
 
 inline constexpr std::string_view kRecordingMagic = "quillon-recording";
 inline constexpr int kRecordingVersion = 1;
+inline constexpr std::string_view kReplyMark = "# reply";
 
 struct RecordedChunk {
     std::uint64_t timeUs = 0;
     std::vector<std::uint8_t> bytes;
+    // The panel answered between the bytes before this chunk and these.
+    bool afterReply = false;
 };
 
 struct RecordingProblem {
