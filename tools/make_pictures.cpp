@@ -1,5 +1,6 @@
 // Draws the program's pictures: the panel front (302 x 305), the About
-// picture (85 x 32) and the window icon (64 x 64). Everything is drawn from
+// picture (85 x 32), the window icon (64 x 64) and the same icon in the other
+// sizes desktops ask for (icons/quillon-SIZE.png). Everything is drawn from
 // fixed shapes and colours, with no fonts and no randomness, so the same
 // toolkit version always writes the same pixels.
 //
@@ -159,12 +160,19 @@ QImage AboutPicture()
     return image;
 }
 
-QImage Icon()
+// The icon is drawn on a 64 x 64 grid and scaled to size, so every size
+// shows the same shapes.
+constexpr int kIconGrid = 64;
+// The sizes of the desktop's icon theme besides the window icon's own.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 128, 256};
+
+QImage Icon(int size)
 {
-    QImage image(64, 64, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(static_cast<double>(size) / kIconGrid, static_cast<double>(size) / kIconGrid);
     QRadialGradient face(QPointF(24, 20), 44);
     face.setColorAt(0, kHousingLight);
     face.setColorAt(1, kHousingDark);
@@ -204,8 +212,12 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir directory(QString::fromLocal8Bit(argv[1]));
-    const bool saved = Save(PanelPicture(), directory, QStringLiteral("panel.png")) &&
-                       Save(AboutPicture(), directory, QStringLiteral("about.png")) &&
-                       Save(Icon(), directory, QStringLiteral("quillon.png"));
+    bool saved = Save(PanelPicture(), directory, QStringLiteral("panel.png")) &&
+                 Save(AboutPicture(), directory, QStringLiteral("about.png")) &&
+                 Save(Icon(kIconGrid), directory, QStringLiteral("quillon.png")) &&
+                 directory.mkpath(QStringLiteral("icons"));
+    for (const int size : kIconSizes) {
+        saved = saved && Save(Icon(size), directory, QStringLiteral("icons/quillon-%1.png").arg(size));
+    }
     return saved ? 0 : 1;
 }
