@@ -148,7 +148,7 @@ public:
         engine.SetObserver(&log_);
     }
 
-    void Pass()
+    ReceiveResult Pass()
     {
         const bool found = !port.queryFails && !port.input.empty();
         const std::uint8_t next = found ? port.input.front() : 0;
@@ -168,6 +168,7 @@ public:
             QUILLON_FUZZ_CHECK(engine.receiver().ByteAt(storedAt) == model_.At(storedAt));
         }
         CheckReceiver();
+        return result;
     }
 
     void Inject(std::uint8_t code, const Bytes& data)
@@ -404,8 +405,9 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
             run.port.Feed(MakeFrame(input));
             break;
         case LinkOp::Passes:
-            for (unsigned n = input.Byte() + 1u; n > 0; --n) {
-                run.Pass();
+            // A pass that found nothing has applied every hand-over it could;
+            // the ones after it would find the same.
+            for (unsigned n = input.Byte() + 1u; n > 0 && run.Pass() != ReceiveResult::NoInput; --n) {
             }
             break;
         case LinkOp::Tick:
@@ -436,8 +438,7 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
         case LinkOp::LineRate:
             // The device at full line rate: about ten bytes per 10 ms tick.
             for (unsigned n = input.Below(50) + 1; n > 0; --n) {
-                for (int i = 0; i < 10; ++i) {
-                    run.Pass();
+                for (int i = 0; i < 10 && run.Pass() != ReceiveResult::NoInput; ++i) {
                 }
                 run.clock.now += 10;
                 run.Tick();
