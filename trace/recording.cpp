@@ -165,16 +165,17 @@ void Recorder::OnLinkEvent(const LinkEvent& event)
         out_.Write("# " + std::to_string(event.dropped) + " events lost here: bytes may be missing");
         return;
     }
-    if (event.kind == LinkEventKind::ReplySent || event.kind == LinkEventKind::SynchRequestSent) {
-        // The device's next bytes answer this: they start a line of their
-        // own, after the mark.
-        Flush();
-        out_.Write(std::string(kReplyMark));
-        return;
-    }
     if (event.kind != LinkEventKind::ByteReceived) {
         return;
     }
+    // A byte of a later block comes after an answer. The answer's own event
+    // is no guide: it is told once the reply has been written, and a fast
+    // device's next byte may be told before it.
+    if (lastBlock_ != 0 && event.block != lastBlock_) {
+        Flush();
+        out_.Write(std::string(kReplyMark));
+    }
+    lastBlock_ = event.block;
     const std::uint64_t timeUs = event.timeUs >= startUs_ ? event.timeUs - startUs_ : 0;
     if (line_.empty() || timeUs - lastUs_ > kSameLineUs || lineBytes_ == kBytesPerLine) {
         Flush();

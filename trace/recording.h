@@ -78,6 +78,9 @@ private:
     std::string line_;
     std::size_t lineBytes_ = 0;
     std::uint64_t lastUs_ = 0;
+    // The block of the last byte: the receiver counts a block on after each
+    // answer, before the device can have answered it.
+    std::uint32_t lastBlock_ = 0;
 };
 
 } // namespace quillon

@@ -151,7 +151,11 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         timeout_ = event.timeout;
         break;
     case LinkEventKind::ReplySent: {
-        FlushPendingBytes(event);
+        // Bytes of a later block are the device's answer to this reply,
+        // taken before the reply was told: they wait for their own frame.
+        if (pendingBlock_ <= event.block) {
+            FlushPendingBytes(event);
+        }
         TraceRow row;
         row.timeUs = Since(event.timeUs);
         row.direction = TraceDirection::Panel;

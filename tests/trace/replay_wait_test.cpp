@@ -3,11 +3,15 @@
 // has answered too, however early its time falls.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <vector>
+
 #include "link/panel_engine.h"
 #include "protocol/frame_decoder.h"
 #include "tests/support/fakes.h"
 #include "trace/recording.h"
 #include "trace/replay_port.h"
+#include "trace/trace_rows.h"
 
 namespace quillon {
 namespace {
@@ -63,6 +67,69 @@ TEST(ReplayWait, BytesAfterAMarkedAnswerWaitForThePanelsOwn)
     silentClock.Advance(ReplayPort::kAnswerWaitUs / 1000);
     EXPECT_TRUE(silent.ReadByte(byte));
     EXPECT_EQ(byte, second.front());
+}
+
+// The reader may take the device's answer to a reply before the reply's own
+// event is told: the answer's bytes already carry the next block's number.
+TEST(ReplayWait, AnAnswerToldBeforeItsReplyStaysWithTheNextBlock)
+{
+    const Bytes poll = EncodeFrame(kReadSwitches, Bytes{0});
+    std::vector<LinkEvent> events;
+    std::uint64_t timeUs = 1000;
+    const auto byte = [&](std::uint8_t value, std::uint32_t block) {
+        LinkEvent event;
+        event.kind = LinkEventKind::ByteReceived;
+        event.timeUs = timeUs += 100;
+        event.block = block;
+        event.byte = value;
+        events.push_back(event);
+    };
+    for (const std::uint8_t value : poll) {
+        byte(value, 1);
+    }
+    LinkEvent frame;
+    frame.kind = LinkEventKind::FrameCompleted;
+    frame.block = 1;
+    frame.SetBytes(poll);
+    events.push_back(frame);
+    frame.kind = LinkEventKind::FrameExecuted;
+    frame.frame = 1;
+    frame.executed = true;
+    events.push_back(frame);
+    byte(poll[0], 2);
+    LinkEvent reply;
+    reply.kind = LinkEventKind::ReplySent;
+    reply.timeUs = timeUs += 100;
+    reply.block = 1;
+    reply.SetBytes(ShortStatusFrame(0));
+    events.push_back(reply);
+    byte(poll[1], 2);
+
+    std::vector<TraceRow> rows;
+    TraceBuilder builder(0, [&rows](const TraceRow& row) { rows.push_back(row); });
+    const auto path = std::filesystem::temp_directory_path() / "quillon-answer-test.txt";
+    {
+        LineWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.Open(path.string(), error)) << error;
+        Recorder recorder(writer, 0);
+        for (const LinkEvent& event : events) {
+            builder.OnLinkEvent(event);
+            recorder.OnLinkEvent(event);
+        }
+    }
+    const Recording recording = ReadRecordingFile(path.string());
+    std::filesystem::remove(path);
+    ASSERT_FALSE(recording.problem) << recording.problem->message;
+    ASSERT_EQ(recording.chunks.size(), 2u);
+    EXPECT_EQ(recording.chunks[0].bytes, poll);
+    EXPECT_EQ(recording.chunks[1].bytes, (Bytes{poll[0], poll[1]}));
+    EXPECT_TRUE(recording.chunks[1].afterReply);
+
+    ASSERT_EQ(rows.size(), 2u) << "the frame and its reply, no stray bytes";
+    EXPECT_EQ(rows[0].kind, TraceKind::Frame);
+    EXPECT_EQ(rows[1].kind, TraceKind::Reply);
+    EXPECT_EQ(rows[1].error, "");
 }
 
 } // namespace
