@@ -1,7 +1,9 @@
 #include "ui/application.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -11,16 +13,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QPainter>
 #include <QTimer>
 
 #include "serial/serial_port.h"
+#include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
+#include "trace/recording.h"
+#include "trace/replay_port.h"
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
 #include "ui/demo_mode.h"
+#include "ui/link_taps.h"
 #include "ui/message_sink.h"
 #include "ui/panel_widget.h"
 #include "ui/port_control.h"
+#include "ui/protocol_monitor.h"
+#include "ui/run_link.h"
 #include "ui/version.h"
 
 namespace quillon {
@@ -29,9 +38,16 @@ namespace {
 
 constexpr int kSendTimeoutMs = 3000;
 // A demo run's screenshot waits for the device's first screen at most this
-// much longer than asked, and is taken then whatever the display shows.
+// much longer than asked (a replay's for its end, this much longer than the
+// recording lasts), and is taken then whatever the display shows.
 constexpr int kDemoScreenWaitMs = 10000;
 constexpr int kDemoScreenCheckMs = 100;
+// A replay counts as played this long after its last byte was read, so the
+// last block has been answered and shown.
+constexpr int kReplayTailMs = 200;
+// Exit status of a run refused before its window opens: a file that cannot
+// be written or a recording that cannot be played.
+constexpr int kBadInputStatus = 2;
 
 void Print(std::FILE* stream, const QString& text)
 {
@@ -90,14 +106,20 @@ private:
     static inline std::vector<Held> held_;
 };
 
-// The picture of the window for --screenshot: taken once the delay has
-// passed and, in a demo run, the device has drawn its first screen (or is far
-// too late with it); then the event loop ends, with 1 when the file could not
-// be written.
+// The picture of the window for --screenshot, with the protocol monitor
+// beside it when that is open: taken once the delay has passed and the run
+// is ready (a demo device has drawn its first screen, a replay has been
+// played), or the run is far too late with it; then the event loop ends,
+// with 1 when the file could not be written.
 class Screenshot {
 public:
-    Screenshot(MainWindow& window, QString path, int delayMs, const DemoMode* demo)
-        : window_(window), path_(std::move(path)), demo_(demo)
+    // ready tells whether the run has something to show, waitingFor what
+    // it waits for, and waitLimitMs how long after the delay it waits; row
+    // is the monitor's row to select first, or 0.
+    Screenshot(MainWindow& window, ProtocolMonitor& monitor, QString path, int delayMs, std::function<bool()> ready,
+               QString waitingFor, qint64 waitLimitMs, qulonglong row)
+        : window_(window), monitor_(monitor), path_(std::move(path)), ready_(std::move(ready)),
+          waitingFor_(std::move(waitingFor)), waitLimitMs_(waitLimitMs), row_(row)
     {
         QObject::connect(&check_, &QTimer::timeout, &window_, [this] { Check(); });
         QTimer::singleShot(delayMs, &window_, [this] {
@@ -110,15 +132,18 @@ public:
 private:
     void Check()
     {
-        const bool drawn = demo_ == nullptr || demo_->Status().shown.has_value();
-        if (!drawn && !wait_.hasExpired(kDemoScreenWaitMs)) {
+        const bool ready = !ready_ || ready_();
+        if (!ready && !wait_.hasExpired(waitLimitMs_)) {
             return;
         }
-        if (!drawn) {
-            Print(stderr, QStringLiteral("quillon: the demo device has not drawn a screen yet\n"));
+        if (!ready) {
+            Print(stderr, QStringLiteral("quillon: %1\n").arg(waitingFor_));
         }
         check_.stop();
-        const bool saved = window_.grab().save(path_);
+        if (row_ != 0 && !monitor_.SelectRow(row_)) {
+            Print(stderr, QStringLiteral("quillon: the monitor has no row %1\n").arg(row_));
+        }
+        const bool saved = Picture().save(path_);
         if (saved) {
             Print(stdout, QStringLiteral("quillon: screenshot saved to %1\n")
                               .arg(QDir::toNativeSeparators(QFileInfo(path_).absoluteFilePath())));
@@ -128,9 +153,30 @@ private:
         QCoreApplication::exit(saved ? 0 : 1);
     }
 
+    // The window alone, or the window and the monitor side by side, their
+    // tops level, the way they stand on the screen.
+    QImage Picture()
+    {
+        const QImage panel = window_.grab().toImage();
+        if (!monitor_.isVisible()) {
+            return panel;
+        }
+        const QImage rows = monitor_.grab().toImage();
+        QImage both(panel.width() + rows.width(), std::max(panel.height(), rows.height()), QImage::Format_RGB32);
+        both.fill(window_.palette().window().color());
+        QPainter painter(&both);
+        painter.drawImage(0, 0, panel);
+        painter.drawImage(panel.width(), 0, rows);
+        return both;
+    }
+
     MainWindow& window_;
+    ProtocolMonitor& monitor_;
     const QString path_;
-    const DemoMode* demo_;
+    const std::function<bool()> ready_;
+    const QString waitingFor_;
+    const qint64 waitLimitMs_;
+    const qulonglong row_;
     QTimer check_;
     QElapsedTimer wait_;
 };
@@ -152,13 +198,14 @@ int SendCommandToRunningProgram(int argc, char** argv, int id)
 }
 
 // The port named for this run on the command line, used instead of the
-// stored one: a device path, a virtual port, or the demo's virtual port with
-// the demo device on its far end.
+// stored one: a device path, a virtual port, the demo's virtual port with the
+// demo device on its far end, a recording played back, or a device on a TCP
+// socket.
 class RunPort {
 public:
-    // Makes the virtual port the command line asks for; false, with the
-    // reason printed, when it cannot be made.
-    bool Make(const CommandLine& commandLine)
+    // Makes what the command line asks for; 0, or the exit status with the
+    // reason printed when it cannot be made.
+    int Make(const CommandLine& commandLine, Clock& clock)
     {
         if (commandLine.demo) {
             demo::DemoOptions options;
@@ -181,8 +228,12 @@ public:
             target_ = PortTarget::Virtual(path);
         } else if (!commandLine.portPath.isEmpty()) {
             target_ = PortTarget::Device(commandLine.portPath);
+        } else if (!commandLine.replayPath.isEmpty()) {
+            return MakeReplay(commandLine, clock);
+        } else if (commandLine.tcpAddress) {
+            return MakeTcp(*commandLine.tcpAddress, commandLine.tcpListen);
         }
-        return true;
+        return 0;
     }
 
     // Started once the panel listens, so the device's first block is
@@ -193,7 +244,8 @@ public:
             return true;
         }
         if (demo_->Start(window) != 0) {
-            return Fail(demo_->ErrorText());
+            Fail(demo_->ErrorText());
+            return false;
         }
         Print(stdout, QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end both\n")
                           .arg(demo_->Target().path));
@@ -213,33 +265,138 @@ public:
         if (demo_) {
             return &demo_->port();
         }
-        return target_ && target_->kind == PortTarget::Kind::Virtual ? &virtualPort_ : nullptr;
+        return target_ && target_->kind == PortTarget::Kind::Virtual && line_ == nullptr ? &virtualPort_ : nullptr;
     }
     const DemoMode* demo() const { return demo_ ? &*demo_ : nullptr; }
+    // The run's line when it is not a serial port: the replay or TCP.
+    PanelPort* line() const { return line_; }
+    const ReplayPort* replay() const { return replay_ ? &*replay_ : nullptr; }
+    // How long the replay lasts at its speed.
+    qint64 replayLengthMs() const { return replayLengthMs_; }
 
 private:
-    static bool Fail(const QString& reason)
+    static int Fail(const QString& reason)
     {
         Print(stderr, QStringLiteral("quillon: %1\n").arg(reason));
-        return false;
+        return 1;
+    }
+
+    int MakeReplay(const CommandLine& commandLine, Clock& clock)
+    {
+        const std::string path = QFile::encodeName(commandLine.replayPath).toStdString();
+        Recording recording = ReadRecordingFile(path);
+        if (recording.problem) {
+            Print(stderr, QStringLiteral("quillon: %1; nothing was played\n")
+                              .arg(QString::fromStdString(DescribeProblem(path, *recording.problem))));
+            return kBadInputStatus;
+        }
+        if (!recording.chunks.empty()) {
+            replayLengthMs_ = static_cast<qint64>(static_cast<double>(recording.chunks.back().timeUs) / 1000.0 /
+                                                  commandLine.replaySpeed);
+        }
+        replay_.emplace(std::move(recording.chunks), clock, commandLine.replaySpeed);
+        line_ = &*replay_;
+        target_ = PortTarget::Virtual(QStringLiteral("recording %1").arg(commandLine.replayPath));
+        return 0;
+    }
+
+    int MakeTcp(const TcpAddress& address, bool listen)
+    {
+        // Told on the reader thread as devices come and go.
+        tcp_.SetLog([](const std::string& line) {
+            Print(stdout, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
+        });
+        const std::string error = listen ? tcp_.Listen(address) : tcp_.Connect(address);
+        if (!error.empty()) {
+            return Fail(QString::fromStdString(error));
+        }
+        const QString where = QStringLiteral("%1:%2")
+                                  .arg(QString::fromStdString(address.host))
+                                  .arg(listen ? tcp_.LocalPort() : address.port);
+        if (listen) {
+            Print(stdout, QStringLiteral("quillon: waiting for the device on %1\n").arg(where));
+        }
+        line_ = &tcp_;
+        target_ = PortTarget::Virtual(QStringLiteral("TCP %1").arg(where));
+        return 0;
     }
 
     VirtualPort virtualPort_;
     std::optional<DemoMode> demo_;
+    std::optional<ReplayPort> replay_;
+    qint64 replayLengthMs_ = 0;
+    TcpPort tcp_;
+    PanelPort* line_ = nullptr;
     std::optional<PortTarget> target_;
 };
+
+// Tells once when a replay has been played to its end and answered.
+class ReplayEnd : public QObject {
+public:
+    ReplayEnd(const ReplayPort& replay, QString path) : replay_(replay), path_(std::move(path))
+    {
+        connect(&check_, &QTimer::timeout, this, [this] {
+            if (!replay_.finished()) {
+                return;
+            }
+            if (!finishedAt_.isValid()) {
+                finishedAt_.start();
+            } else if (finishedAt_.hasExpired(kReplayTailMs)) {
+                check_.stop();
+                played_ = true;
+                Print(stdout, QStringLiteral("quillon: %1 has been played to its end\n").arg(path_));
+            }
+        });
+        check_.start(kDemoScreenCheckMs);
+    }
+
+    bool played() const { return played_; }
+
+private:
+    const ReplayPort& replay_;
+    const QString path_;
+    QTimer check_;
+    QElapsedTimer finishedAt_;
+    bool played_ = false;
+};
+
+// Opens the trace and the recording the command line asks for; false, with
+// the reason printed, when one cannot be written.
+bool OpenFiles(const CommandLine& commandLine, LinkTaps& taps)
+{
+    std::string error;
+    if (!commandLine.tracePath.isEmpty() &&
+        !taps.OpenTrace(QFile::encodeName(commandLine.tracePath).toStdString(),
+                        commandLine.traceJson ? TraceFormat::JsonLines : TraceFormat::Text, error)) {
+        Print(stderr, QStringLiteral("quillon: --trace: %1\n").arg(QString::fromLocal8Bit(error.c_str())));
+        return false;
+    }
+    if (!commandLine.recordPath.isEmpty() &&
+        !taps.OpenRecording(QFile::encodeName(commandLine.recordPath).toStdString(), error)) {
+        Print(stderr, QStringLiteral("quillon: --record: %1\n").arg(QString::fromLocal8Bit(error.c_str())));
+        return false;
+    }
+    return true;
+}
 
 // The window over the port, until it is closed.
 int RunWindow(int argc, char** argv, const CommandLine& commandLine)
 {
+    SteadyClock clock;
     RunPort runPort;
-    if (!runPort.Make(commandLine)) {
-        return 1;
+    if (const int status = runPort.Make(commandLine, clock); status != 0) {
+        return status;
     }
     SerialPort serialPort;
-    SerialPortControl portControl(serialPort, runPort.virtualPort());
-    SteadyClock clock;
-    PanelEngine engine(serialPort, clock);
+    std::optional<SerialPortControl> serialControl;
+    std::optional<RunLinkControl> lineControl;
+    PortControl* portControl = nullptr;
+    if (runPort.line() != nullptr) {
+        portControl = &lineControl.emplace(*runPort.line(), *runPort.target(), serialPort);
+    } else {
+        portControl = &serialControl.emplace(serialPort, runPort.virtualPort());
+    }
+    PanelEngine engine(portControl->Port(), clock);
     engine.SetReplyOnTick(commandLine.replyOnTick);
     // A screenshot run never waits for a click: its messages go to standard
     // error.
@@ -251,8 +408,18 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     std::optional<DisplayStartGuard> guard(std::in_place);
     Application application(argc, argv);
     guard.reset();
+    LinkTaps taps(clock);
+    if (!OpenFiles(commandLine, taps)) {
+        return kBadInputStatus;
+    }
+    taps.Attach(engine);
     const std::unique_ptr<MainWindow> window =
-        application.ShowMainWindow(WindowContext{engine, portControl, messages, runPort.target()});
+        application.ShowMainWindow(WindowContext{engine, *portControl, messages, runPort.target()});
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    if (commandLine.monitor) {
+        monitor.Open();
+    }
 
     CommandServer commands(&MainWindow::IsCommand);
     commands.Listen(CommandSocketPath());
@@ -263,9 +430,25 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     if (!runPort.StartDemo(*window)) {
         return 1;
     }
+    std::optional<ReplayEnd> replayEnd;
+    if (runPort.replay() != nullptr) {
+        replayEnd.emplace(*runPort.replay(), commandLine.replayPath);
+    }
     std::optional<Screenshot> screenshot;
     if (!commandLine.screenshotPath.isEmpty()) {
-        screenshot.emplace(*window, commandLine.screenshotPath, commandLine.screenshotDelayMs, runPort.demo());
+        std::function<bool()> ready;
+        QString waitingFor;
+        qint64 waitLimitMs = kDemoScreenWaitMs;
+        if (const DemoMode* demo = runPort.demo()) {
+            ready = [demo] { return demo->Status().shown.has_value(); };
+            waitingFor = QStringLiteral("the demo device has not drawn a screen yet");
+        } else if (replayEnd) {
+            ready = [&replayEnd] { return replayEnd->played(); };
+            waitingFor = QStringLiteral("the recording has not been played to its end yet");
+            waitLimitMs += runPort.replayLengthMs();
+        }
+        screenshot.emplace(*window, monitor, commandLine.screenshotPath, commandLine.screenshotDelayMs,
+                           std::move(ready), waitingFor, waitLimitMs, commandLine.screenshotRow);
     }
     const int status = application.exec();
     runPort.StopDemo();

@@ -14,9 +14,20 @@ constexpr int kMaxCommandId = 0xFFFF;
 // An hour is already far more than any screen needs to be drawn.
 constexpr double kMaxScreenshotDelaySeconds = 3600;
 
+// A replay a hundred times faster than the line already delivers blocks
+// faster than the panel answers them.
+constexpr double kMaxReplaySpeed = 100;
+
+// A device listened for is reached on this machine alone unless told.
+const std::string kDefaultListenHost = "127.0.0.1";
+
 const QString kVirtualPort = QStringLiteral("virtual-port");
-const QStringList kValueOptions{QStringLiteral("port"), QStringLiteral("send-command"), QStringLiteral("screenshot"),
-                                QStringLiteral("screenshot-after")};
+const QStringList kValueOptions{QStringLiteral("port"),       QStringLiteral("send-command"),
+                                QStringLiteral("screenshot"), QStringLiteral("screenshot-after"),
+                                QStringLiteral("trace"),      QStringLiteral("trace-format"),
+                                QStringLiteral("record"),     QStringLiteral("replay"),
+                                QStringLiteral("speed"),      QStringLiteral("tcp-connect"),
+                                QStringLiteral("tcp-listen"), QStringLiteral("screenshot-row")};
 
 CommandLine Failed(const QString& error)
 {
@@ -29,7 +40,7 @@ CommandLine Failed(const QString& error)
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char* flag : {"version", "demo", "reply-on-tick"}) {
+    for (const char* flag : {"version", "demo", "reply-on-tick", "monitor"}) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
     }
     // --virtual-port takes its link as a value, see JoinVirtualPortLink.
@@ -77,6 +88,46 @@ QString TakeNumbers(const QCommandLineParser& parser, CommandLine& result)
     } else if (result.demo) {
         result.screenshotDelayMs = kDemoScreenshotDelayMs;
     }
+    if (parser.isSet(QStringLiteral("screenshot-row"))) {
+        result.screenshotRow = parser.value(QStringLiteral("screenshot-row")).toULongLong(&isNumber);
+        if (!isNumber || result.screenshotRow == 0) {
+            return QStringLiteral("--screenshot-row needs a row number from 1 on");
+        }
+    }
+    if (parser.isSet(QStringLiteral("speed"))) {
+        result.replaySpeed = parser.value(QStringLiteral("speed")).toDouble(&isNumber);
+        if (!isNumber || !(result.replaySpeed > 0 && result.replaySpeed <= kMaxReplaySpeed)) {
+            return QStringLiteral("--speed needs a number above 0 and at most %1").arg(kMaxReplaySpeed);
+        }
+    }
+    return {};
+}
+
+// The trace format and the TCP address; an error text for the first that is
+// wrong.
+QString TakeLinkValues(const QCommandLineParser& parser, CommandLine& result)
+{
+    if (parser.isSet(QStringLiteral("trace-format"))) {
+        const QString format = parser.value(QStringLiteral("trace-format"));
+        if (format != QStringLiteral("text") && format != QStringLiteral("jsonl")) {
+            return QStringLiteral("--trace-format is text or jsonl");
+        }
+        result.traceJson = format == QStringLiteral("jsonl");
+    }
+    for (const char* name : {"tcp-connect", "tcp-listen"}) {
+        const QString option = QString::fromLatin1(name);
+        if (!parser.isSet(option)) {
+            continue;
+        }
+        result.tcpListen = option == QStringLiteral("tcp-listen");
+        TcpAddress address;
+        std::string error;
+        if (!ParseTcpAddress(parser.value(option).toStdString(), result.tcpListen ? kDefaultListenHost : std::string(),
+                             address, error)) {
+            return QStringLiteral("--%1: %2").arg(option, QString::fromStdString(error));
+        }
+        result.tcpAddress = address;
+    }
     return {};
 }
 
@@ -97,6 +148,26 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
     }
     if (result.demo && (!result.portPath.isEmpty() || result.virtualPort)) {
         return QStringLiteral("--demo makes its own port; it cannot be used with --port or --virtual-port");
+    }
+    const int links = !result.portPath.isEmpty() + result.virtualPort + result.demo + !result.replayPath.isEmpty() +
+                      parser.isSet(QStringLiteral("tcp-connect")) + parser.isSet(QStringLiteral("tcp-listen"));
+    if (links > 1) {
+        return QStringLiteral("give only one of --port, --virtual-port, --demo, --replay, --tcp-connect, --tcp-listen");
+    }
+    for (const char* name : {"trace", "record", "replay"}) {
+        const QString option = QString::fromLatin1(name);
+        if (parser.isSet(option) && parser.value(option).isEmpty()) {
+            return QStringLiteral("--%1 needs a file name").arg(option);
+        }
+    }
+    if (parser.isSet(QStringLiteral("trace-format")) && result.tracePath.isEmpty()) {
+        return QStringLiteral("--trace-format goes with --trace FILE");
+    }
+    if (parser.isSet(QStringLiteral("screenshot-row")) && (!result.monitor || result.screenshotPath.isEmpty())) {
+        return QStringLiteral("--screenshot-row goes with --monitor and --screenshot FILE");
+    }
+    if (parser.isSet(QStringLiteral("speed")) && result.replayPath.isEmpty()) {
+        return QStringLiteral("--speed goes with --replay FILE");
     }
     return {};
 }
@@ -120,11 +191,18 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     result.demo = parser.isSet(QStringLiteral("demo"));
     result.replyOnTick = parser.isSet(QStringLiteral("reply-on-tick"));
     result.screenshotPath = parser.value(QStringLiteral("screenshot"));
+    result.monitor = parser.isSet(QStringLiteral("monitor"));
+    result.tracePath = parser.value(QStringLiteral("trace"));
+    result.recordPath = parser.value(QStringLiteral("record"));
+    result.replayPath = parser.value(QStringLiteral("replay"));
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
         result.action = parser.isSet(QStringLiteral("help")) ? CommandLine::Action::Help : CommandLine::Action::Version;
         return result;
     }
     QString error = TakeNumbers(parser, result);
+    if (error.isEmpty()) {
+        error = TakeLinkValues(parser, result);
+    }
     if (error.isEmpty()) {
         error = Conflict(parser, result);
     }
@@ -152,13 +230,34 @@ QString HelpText()
                           "                         32800 About box\n"
                           "  --reply-on-tick        answer each block on the next 10 ms tick instead of\n"
                           "                         as soon as it is complete\n"
-                          "  --screenshot FILE      save a picture of the window to FILE once it is\n"
-                          "                         shown, print where it went, and exit\n"
+                          "  --tcp-connect HOST:PORT\n"
+                          "                         connect to a device whose serial line is a TCP\n"
+                          "                         server instead of using a serial port\n"
+                          "  --tcp-listen [HOST:]PORT\n"
+                          "                         wait for such a device to connect (HOST 127.0.0.1\n"
+                          "                         unless given); one device at a time\n"
+                          "  --replay FILE          play a recording into the panel instead of using a\n"
+                          "                         port; the replies go nowhere\n"
+                          "  --speed X              play it X times as fast (0.5 half as fast)\n"
+                          "  --monitor              open the protocol monitor with the window (View >\n"
+                          "                         Protocol Monitor, Ctrl+M, opens it later)\n"
+                          "  --trace FILE           write every frame and reply to FILE as they happen\n"
+                          "                         (- for standard output)\n"
+                          "  --trace-format text|jsonl\n"
+                          "                         readable text (the default) or JSON Lines\n"
+                          "  --record FILE          record what the device sends, with its times, for\n"
+                          "                         --replay\n"
+                          "  --screenshot FILE      save a picture of the window (and of the monitor\n"
+                          "                         beside it when open) to FILE once it is shown,\n"
+                          "                         print where it went, and exit\n"
                           "  --screenshot-after SECONDS\n"
                           "                         take that picture SECONDS after the window is\n"
                           "                         shown: 0 unless told, 2 with --demo; a demo run\n"
                           "                         also waits (10 s at most) for the device to have\n"
-                          "                         drawn its first screen\n"
+                          "                         drawn its first screen, a replay for the end of\n"
+                          "                         the recording\n"
+                          "  --screenshot-row N     with --monitor, select the monitor's row N for that\n"
+                          "                         picture, marking the pixels its frame changed\n"
                           "  --help                 show this help and exit\n"
                           "  --version              show the version and exit\n"
                           "\n"

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 #include <QStringList>
+
+#include "serial/tcp_port.h"
 
 namespace quillon {
 
@@ -29,6 +33,24 @@ struct CommandLine {
     // picture is taken. A demo run waits long enough by default for the
     // device's first screen.
     int screenshotDelayMs = 0;
+    // --monitor: the protocol monitor opens with the window.
+    bool monitor = false;
+    // --screenshot-row N: the monitor's row selected for the screenshot, so
+    // the pixels its frame changed are marked; 0 for none.
+    qulonglong screenshotRow = 0;
+    // --trace FILE ("-" for standard output) and --trace-format text|jsonl.
+    QString tracePath;
+    bool traceJson = false;
+    // --record FILE: what the device sends, with times.
+    QString recordPath;
+    // --replay FILE [--speed X]: a recording played into the panel instead
+    // of a port.
+    QString replayPath;
+    double replaySpeed = 1.0;
+    // --tcp-connect HOST:PORT or --tcp-listen [HOST:]PORT (host 127.0.0.1
+    // unless given): the device on a TCP socket instead of a port.
+    std::optional<TcpAddress> tcpAddress;
+    bool tcpListen = false;
     // What is wrong when action is Error.
     QString error;
 };
