@@ -28,10 +28,10 @@ namespace quillon {
 
 namespace {
 
-constexpr QSize kDefaultSize{1040, 420};
+constexpr QSize kDefaultSize{1100, 420};
 
 // Initial widths of the columns; the error column takes what is left.
-constexpr std::array<int, MonitorLog::kErrorColumn> kColumnWidths{75, 90, 105, 45, 210, 330};
+constexpr std::array<int, MonitorLog::kErrorColumn> kColumnWidths{75, 90, 105, 45, 200, 330};
 
 QString CodeEntry(int code)
 {
@@ -93,7 +93,9 @@ void ProtocolMonitor::Attach(MainWindow& window)
 void ProtocolMonitor::Open()
 {
     if (!isVisible() && window_ != nullptr) {
+        // Beside the window and as tall as it, however far it is zoomed.
         move(window_->frameGeometry().topRight() + QPoint(1, 0));
+        resize(width(), std::max(kDefaultSize.height(), window_->height()));
     }
     show();
     raise();
