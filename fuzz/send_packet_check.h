@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +24,7 @@ constexpr std::size_t kFunctionCodeEntries = 10;
 // receive buffer.
 constexpr std::size_t kMaxTextLength = 115;
 // Sends that can wait for a paused link: one in the receive buffer and eight
-// handed over behind it; the receiver drops any beyond those.
+// handed over behind it; the engine refuses any beyond those.
 constexpr std::size_t kMostWaitingSends = 9;
 
 struct Selections {
@@ -86,12 +87,14 @@ struct Engine {
 // carried out exactly as composed and answered by one reply, never with the
 // checksum bit; a frame that breaks its length rule carries the frame error
 // bit and draws nothing. With the link paused nothing is written.
-inline void CheckSendAndTick(Engine& e, const Composed& frame, std::uint8_t checksum)
+inline void CheckSendAndTick(Engine& e, const Composed& frame, std::optional<std::uint8_t> checksum)
 {
     QUILLON_FUZZ_CHECK(frame.data.size() <= kMaxFrameDataLength);
     const Bytes expected = EncodeFrame(frame.code, frame.data);
-    QUILLON_FUZZ_CHECK(checksum == expected.back());
-    if (e.waiting.size() < kMostWaitingSends) {
+    // A frame is refused, and says so, only when no room is left for it.
+    QUILLON_FUZZ_CHECK(checksum.has_value() == (e.waiting.size() < kMostWaitingSends));
+    if (checksum) {
+        QUILLON_FUZZ_CHECK(*checksum == expected.back());
         e.waiting.push_back(expected);
     }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QApplication>
@@ -164,7 +165,8 @@ void FuzzOneInput(const std::uint8_t* data, std::size_t size)
         case DialogOp::Count: {
             dialog.OnSend();
             const Composed frame = Compose(user.selections);
-            CheckSendAndTick(engine, frame, dialog.checksumValue());
+            CheckSendAndTick(engine, frame,
+                             dialog.lastSendTaken() ? std::optional(dialog.checksumValue()) : std::nullopt);
             const auto* checksumList = static_cast<QComboBox*>(dialog.GetDlgItem(SendPacketDialog::kChecksumListId));
             QUILLON_FUZZ_CHECK(checksumList->currentIndex() == dialog.checksumValue());
             break;

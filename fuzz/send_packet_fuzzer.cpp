@@ -22,7 +22,7 @@ namespace {
 void SendAndTick(Engine& e, const Selections& selections)
 {
     const Composed frame = Compose(selections);
-    const std::uint8_t checksum = e.panel.InjectFrame(frame.code, frame.data);
+    const std::optional<std::uint8_t> checksum = e.panel.InjectFrame(frame.code, frame.data);
     CheckSendAndTick(e, frame, checksum);
 }
 

@@ -5,8 +5,12 @@ namespace quillon {
 void EventStream::SetObserver(LinkObserver* observer)
 {
     Drain();
+    if (observer != nullptr && !fromReader_) {
+        fromReader_ = std::make_unique<SpscRing<LinkEvent, kReaderCapacity>>();
+    }
     observer_ = observer;
-    wanted_.store(observer != nullptr, std::memory_order_relaxed);
+    // Release: a reader that sees the wish also sees the ring.
+    wanted_.store(observer != nullptr, std::memory_order_release);
 }
 
 void EventStream::Emit(const LinkEvent& event)
@@ -19,8 +23,11 @@ void EventStream::Emit(const LinkEvent& event)
 
 void EventStream::Drain()
 {
+    if (!fromReader_) {
+        return;
+    }
     LinkEvent event;
-    while (fromReader_.Pop(event)) {
+    while (fromReader_->Pop(event)) {
         if (observer_ != nullptr) {
             observer_->OnLinkEvent(event);
         }
@@ -38,7 +45,7 @@ void EventStream::Drain()
 
 void EventStream::PushFromReader(const LinkEvent& event)
 {
-    if (!fromReader_.Push(event)) {
+    if (!fromReader_->Push(event)) {
         dropped_.fetch_add(1, std::memory_order_relaxed);
     }
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "link/link_events.h"
 #include "link/spsc_ring.h"
@@ -16,7 +17,9 @@ namespace quillon {
 // reader does not even build its events.
 class EventStream {
 public:
-    static constexpr std::size_t kReaderCapacity = 2048;
+    // Half a second of the line's events at 9600 baud, made only when an
+    // observer is first attached.
+    static constexpr std::size_t kReaderCapacity = 512;
 
     // Ticking thread.
     void SetObserver(LinkObserver* observer);
@@ -27,13 +30,13 @@ public:
     void Drain();
 
     // Reader thread.
-    bool wanted() const { return wanted_.load(std::memory_order_relaxed); }
+    bool wanted() const { return wanted_.load(std::memory_order_acquire); }
     void PushFromReader(const LinkEvent& event);
 
 private:
     LinkObserver* observer_ = nullptr;
     std::atomic<bool> wanted_{false};
-    SpscRing<LinkEvent, kReaderCapacity> fromReader_;
+    std::unique_ptr<SpscRing<LinkEvent, kReaderCapacity>> fromReader_;
     std::atomic<std::uint32_t> dropped_{0};
     std::uint32_t droppedReported_ = 0;
 };

@@ -155,8 +155,9 @@ void FrameReceiver::ApplyHandOvers()
 
     // A hand-made frame is taken only between blocks, never into a block the
     // device is half way through.
-    Injected frame;
-    if (index_ == 0 && !blockComplete_ && errors_.load() == 0 && injected_.Pop(frame)) {
+    if (index_ == 0 && !blockComplete_ && !injected_.Empty() && errors_.load() == 0) {
+        Injected frame;
+        injected_.Pop(frame);
         TakeInjected(frame);
     }
 }
@@ -196,6 +197,7 @@ ReceiveResult FrameReceiver::ReceivePass()
         // The device must wait for the reply before it sends again; a byte
         // now is a protocol error.
         port_.ReadByte(scratch);
+        ReportByte(scratch, now);
         RaiseErrors(kRxByteDuringCompleteBlock, scratch, now);
         return ReceiveResult::ByteHandled;
     }
@@ -226,15 +228,7 @@ ReceiveResult FrameReceiver::ReceivePass()
             raised = kRxBadLength;
         }
     }
-    if (events_.wanted()) {
-        LinkEvent event;
-        event.kind = LinkEventKind::ByteReceived;
-        event.timeMs = now;
-        event.timeUs = clock_.NowMicros();
-        event.block = block_;
-        event.byte = byte;
-        events_.PushFromReader(event);
-    }
+    ReportByte(byte, now);
 
     const auto next = static_cast<std::uint8_t>(index + 1);
     index_ = next;
@@ -264,6 +258,19 @@ ReceiveResult FrameReceiver::ReceivePass()
     }
     CountFrame(frameStart, frameEnd, false, now);
     return ReceiveResult::ByteHandled;
+}
+
+void FrameReceiver::ReportByte(std::uint8_t byte, std::uint32_t now)
+{
+    if (events_.wanted()) {
+        LinkEvent event;
+        event.kind = LinkEventKind::ByteReceived;
+        event.timeMs = now;
+        event.timeUs = clock_.NowMicros();
+        event.block = block_;
+        event.byte = byte;
+        events_.PushFromReader(event);
+    }
 }
 
 void FrameReceiver::RaiseErrors(std::uint8_t bits, std::uint8_t byte, std::uint32_t now)

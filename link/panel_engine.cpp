@@ -36,12 +36,14 @@ void PanelEngine::OnBlockComplete()
     wake_();
 }
 
-std::uint8_t PanelEngine::InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data)
+std::optional<std::uint8_t> PanelEngine::InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data)
 {
     // The frame must fit the receive buffer with its code, length and
     // checksum bytes.
     const auto frame = EncodeFrame(functionCode, data.first(std::min<std::size_t>(data.size(), kMaxFrameDataLength)));
-    receiver_.Inject(frame);
+    if (!receiver_.Inject(frame)) {
+        return std::nullopt;
+    }
     return frame.back();
 }
 

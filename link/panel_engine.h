@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -48,8 +49,10 @@ public:
     // A hand-made frame taken as if the device had sent it as a one-frame
     // block: bit 7 is set on the code byte, the data is cut to 117 bytes and
     // the checksum is computed here. Returns the checksum the frame carries;
-    // the frame waits for the receiver to take it between blocks.
-    std::uint8_t InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data);
+    // the frame waits for the receiver to take it between blocks. Nothing
+    // when frames sent before still wait (the link paused, say) and there is
+    // no room for this one: it is not sent.
+    std::optional<std::uint8_t> InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data);
 
     void SetLinkEnabled(bool enabled) { receiver_.SetLinkEnabled(enabled); }
     bool linkEnabled() const { return receiver_.linkEnabled(); }

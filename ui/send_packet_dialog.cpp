@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <span>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -278,7 +280,15 @@ void SendPacketDialog::OnSend()
             data[static_cast<std::size_t>(i)] = SelectedByte(DataList(i + 1));
         }
     }
-    checksumValue_ = engine_.InjectFrame(functionCode, std::span(data).first(length));
+    const std::optional<std::uint8_t> checksum = engine_.InjectFrame(functionCode, std::span(data).first(length));
+    lastSendTaken_ = checksum.has_value();
+    if (!checksum) {
+        // The panel still holds the frames sent before it (its link paused):
+        // this one was not sent, and the checksum field keeps what it showed.
+        QApplication::beep();
+        return;
+    }
+    checksumValue_ = *checksum;
     checksumList_->setCurrentIndex(checksumValue_);
 }
 

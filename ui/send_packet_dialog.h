@@ -41,6 +41,8 @@ public:
     // The control with the given identifier, or null.
     QWidget* GetDlgItem(int id) const { return controls_.value(id); }
     std::uint8_t checksumValue() const { return checksumValue_; }
+    // The last press of Send handed its frame to the panel.
+    bool lastSendTaken() const { return lastSendTaken_; }
 
     void OnSend();
 
@@ -65,6 +67,7 @@ private:
     QCheckBox* autoChecksumBox_ = nullptr;
     QComboBox* checksumList_ = nullptr;
     std::uint8_t checksumValue_ = 3;
+    bool lastSendTaken_ = false;
     QLineEdit* textField_ = nullptr;
     QCheckBox* writeStringBox_ = nullptr;
     QString text_;

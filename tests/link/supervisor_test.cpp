@@ -342,5 +342,24 @@ TEST_F(SupervisorTest, InjectedFrameIsProcessedLikeAReceivedOne)
     EXPECT_EQ(Columns(f.display(), 0, 0, 6), (Bytes{0x7E, 0x11, 0x11, 0x11, 0x7E, 0x00})) << "the text is drawn";
 }
 
+TEST_F(SupervisorTest, FramesSentWhileTheLinkIsPausedWaitInTurnAndOneTooManyIsRefused)
+{
+    f.engine.SetLinkEnabled(false);
+    const Bytes data{0x00};
+    int taken = 0;
+    while (f.engine.InjectFrame(kReadSwitches, data)) {
+        ASSERT_LT(++taken, 100) << "the hand-over never fills";
+    }
+    EXPECT_GT(taken, 1) << "more than one frame may wait";
+    EXPECT_TRUE(Tick().empty()) << "a paused link answers nothing";
+
+    f.engine.SetLinkEnabled(true);
+    Bytes answers;
+    for (int i = 0; i < taken; ++i) {
+        answers.insert(answers.end(), kAnswer.begin(), kAnswer.end());
+    }
+    EXPECT_EQ(Tick(), answers) << "each frame that was taken is answered once, none that was refused";
+}
+
 } // namespace
 } // namespace quillon::testing
