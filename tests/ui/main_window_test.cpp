@@ -117,6 +117,8 @@ TEST_F(MainWindowTest, ZoomShortcutsStepThroughOneToFourAndTheWindowFollows)
     auto window = MakeWindow();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The arrow keys reach the panel without a click first.
+    EXPECT_EQ(QApplication::focusWidget(), window->panel());
     const QSize frameAtOne = window->size();
     const auto zoomAfter = [&](QKeySequence keys) {
         QTest::keySequence(window.get(), keys);
