@@ -14,24 +14,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "serial/port_setup.h"
 #include "serial/virtual_port.h"
 
 namespace quillon {
 
 namespace {
-
-enum Step {
-    kOpenStep = 1,
-    kReadSettingsStep = 2,
-    kWriteSettingsStep = 3,
-    kReadTimeoutsStep = 4,
-    kWriteTimeoutsStep = 5,
-};
-
-// A write of n bytes gives up after 10 ms per byte plus 100 ms. At 9600 baud a
-// byte takes about 1 ms on the wire, so only a stalled line reaches the bound.
-constexpr int kWriteMsPerByte = 10;
-constexpr int kWriteBaseMs = 100;
 
 constexpr tcflag_t kFramingBits = CSIZE | PARENB | CSTOPB | CRTSCTS;
 
@@ -129,11 +117,6 @@ bool HasHungUp(const pollfd& entry)
 }
 
 } // namespace
-
-std::string ComPortPath(int portNumber)
-{
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
-}
 
 SerialPort::SerialPort() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
@@ -266,8 +249,7 @@ bool SerialPort::ReadByte(std::uint8_t& byte)
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t length)
 {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteBaseMs + kWriteMsPerByte * length);
+    const auto deadline = std::chrono::steady_clock::now() + WriteTimeout(length);
     const int fd = Borrow();
     if (fd < 0) {
         return false;

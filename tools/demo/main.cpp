@@ -1,14 +1,17 @@
 // quillon-demo-device: plays the controlling device on a serial line, so the
 // emulator (or a real panel) can be tried without one.
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <string_view>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
 #include <pthread.h>
+#endif
 
+#include "serial/port_setup.h"
 #include "tools/demo/demo_device.h"
 
 namespace {
@@ -19,9 +22,10 @@ constexpr std::string_view kUsage = "Usage: quillon-demo-device --port PATH [--n
                                     "panel application (a menu, a set point with a slider bar, the contrast, a\n"
                                     "status screen with icons, test patterns) and follows the panel's keys.\n"
                                     "\n"
-                                    "  --port PATH   the line to use: a serial device (/dev/ttyUSB0), a\n"
-                                    "                pseudo-terminal (/dev/pts/3, the path `quillon --virtual-port`\n"
-                                    "                prints) or a symbolic link to one (a socat pair)\n"
+                                    "  --port PATH   the line to use: a serial device (/dev/ttyUSB0, COM3 on\n"
+                                    "                Windows), a pseudo-terminal (/dev/pts/3, the path\n"
+                                    "                `quillon --virtual-port` prints) or a symbolic link to one\n"
+                                    "                (a socat pair)\n"
                                     "  --no-pacing   send each block at once instead of at 9600 baud's pace\n"
                                     "  --quiet       print nothing but errors\n"
                                     "  --help        show this text\n"
@@ -35,18 +39,46 @@ int UsageError(const std::string& message)
     return 2;
 }
 
-std::string StepText(int step)
+// Ctrl+C and termination end the device in order: they are taken on the main
+// thread, never in the middle of the device's work.
+#ifdef _WIN32
+HANDLE stopRequested = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD)
 {
-    switch (step) {
-    case 1:
-        return "it could not be opened";
-    case 2:
-    case 3:
-        return "its line settings (9600 8N1) could not be made";
-    default:
-        return "its time-outs could not be set";
-    }
+    SetEvent(stopRequested);
+    return TRUE;
 }
+
+void TakeStopRequests()
+{
+    stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void WaitForStopRequest()
+{
+    WaitForSingleObject(stopRequested, INFINITE);
+}
+#else
+sigset_t endSignals;
+
+// Before any thread starts, so that every thread blocks the signals.
+void TakeStopRequests()
+{
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGINT);
+    sigaddset(&endSignals, SIGTERM);
+    sigaddset(&endSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+}
+
+void WaitForStopRequest()
+{
+    int signal = 0;
+    sigwait(&endSignals, &signal);
+}
+#endif
 
 } // namespace
 
@@ -81,23 +113,13 @@ int main(int argc, char** argv)
         options.log = [](const std::string& line) { std::cout << line << std::endl; };
     }
 
-    // Ctrl+C and termination end the device in order: the signals are taken
-    // here, on this thread, never in the middle of the device's work.
-    sigset_t endSignals;
-    sigemptyset(&endSignals);
-    sigaddset(&endSignals, SIGINT);
-    sigaddset(&endSignals, SIGTERM);
-    sigaddset(&endSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-
+    TakeStopRequests();
     quillon::demo::DemoDeviceThread device(options);
-    errno = 0;
     const int failedStep = device.Start(port);
     if (failedStep != 0) {
-        const int error = errno;
-        std::cerr << "quillon-demo-device: cannot use " << port << ": " << StepText(failedStep);
-        if (failedStep == 1 && error != 0) {
-            std::cerr << " (" << std::strerror(error) << ")";
+        std::cerr << "quillon-demo-device: cannot use " << port << ": " << quillon::SetupStepText(failedStep);
+        if (failedStep == quillon::kOpenStep) {
+            std::cerr << " (" << quillon::LastSystemError() << ")";
         }
         std::cerr << "\n";
         return 1;
@@ -105,8 +127,7 @@ int main(int argc, char** argv)
     if (!quiet) {
         std::cout << "Demo device on " << port << ", looking for the panel; Ctrl+C stops it." << std::endl;
     }
-    int signal = 0;
-    sigwait(&endSignals, &signal);
+    WaitForStopRequest();
     device.Stop();
     return 0;
 }
