@@ -1,6 +1,6 @@
 #include "serial/line_server.h"
 
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -8,49 +8,44 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
+#endif
 
 #include "serial/line_splitter.h"
+#include "serial/socket_api.h"
 
 namespace quillon {
 
 namespace {
+
+using namespace sockets;
 
 // A client that leaves this much unread is dropped rather than let the
 // runner's memory grow without bound.
 constexpr std::size_t kOutboxLimit = 16 * 1024 * 1024;
 constexpr std::size_t kReadChunk = 4096;
 
-class PosixLineServer final : public LineServer {
+class SocketLineServer final : public LineServer {
 public:
-    PosixLineServer(int listener, std::string socketPath, Handler& handler)
+    SocketLineServer(Socket listener, std::string socketPath, Handler& handler)
         : listener_(listener), socketPath_(std::move(socketPath)), handler_(handler)
     {
-        if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-            wake_[0] = wake_[1] = -1;
-        }
         thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
     }
 
-    ~PosixLineServer() override
+    ~SocketLineServer() override
     {
         thread_.request_stop();
-        Wake();
+        wake_.Wake();
         thread_.join();
         for (auto& [id, client] : clients_) {
-            close(client.fd);
+            Close(client.fd);
         }
-        close(listener_);
-        close(wake_[0]);
-        close(wake_[1]);
+        Close(listener_);
         if (!socketPath_.empty()) {
-            unlink(socketPath_.c_str());
+            std::remove(socketPath_.c_str());
         }
     }
 
@@ -65,26 +60,20 @@ public:
             found->second.outbox += line;
             found->second.outbox += '\n';
         }
-        Wake();
+        wake_.Wake();
     }
 
 private:
     struct Client {
-        int fd = -1;
+        Socket fd = kNoSocket;
         LineSplitter splitter{kLineLimit};
         std::string outbox;
     };
 
-    void Wake()
-    {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = write(wake_[1], &byte, 1);
-    }
-
     void Run(std::stop_token stop)
     {
         while (!stop.stop_requested()) {
-            std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+            std::vector<PollEntry> fds{{wake_.socket(), POLLIN, 0}, {listener_, POLLIN, 0}};
             std::vector<ClientId> ids;
             {
                 std::lock_guard lock(mutex_);
@@ -94,13 +83,11 @@ private:
                     ids.push_back(id);
                 }
             }
-            if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (Poll(fds.data(), fds.size(), -1) < 0) {
                 continue;
             }
             if ((fds[0].revents & POLLIN) != 0) {
-                char drain[64];
-                while (read(wake_[0], drain, sizeof drain) > 0) {
-                }
+                wake_.Drain();
             }
             if ((fds[1].revents & POLLIN) != 0) {
                 Accept();
@@ -113,8 +100,8 @@ private:
 
     void Accept()
     {
-        const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        const Socket fd = sockets::Accept(listener_, nullptr, nullptr);
+        if (fd == kNoSocket) {
             return;
         }
         std::lock_guard lock(mutex_);
@@ -130,24 +117,25 @@ private:
             Client& client = clients_.at(id);
             if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
                 char chunk[kReadChunk];
-                const ssize_t got = read(client.fd, chunk, sizeof chunk);
+                const auto got = recv(client.fd, chunk, sizeof chunk, 0);
                 if (got > 0) {
                     lines = client.splitter.Feed({chunk, static_cast<std::size_t>(got)});
-                } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                } else if (got == 0 || !WouldWait(LastError())) {
                     closed = true;
                 }
             }
             if (!closed && (revents & POLLOUT) != 0 && !client.outbox.empty()) {
-                const ssize_t sent = send(client.fd, client.outbox.data(), client.outbox.size(), MSG_NOSIGNAL);
+                const auto sent =
+                    send(client.fd, client.outbox.data(), static_cast<int>(client.outbox.size()), kNoSignal);
                 if (sent > 0) {
                     client.outbox.erase(0, static_cast<std::size_t>(sent));
-                } else if (errno != EAGAIN && errno != EINTR) {
+                } else if (!WouldWait(LastError())) {
                     closed = true;
                 }
             }
             closed = closed || client.outbox.size() > kOutboxLimit;
             if (closed) {
-                close(client.fd);
+                Close(client.fd);
                 clients_.erase(id);
             }
         }
@@ -164,10 +152,10 @@ private:
         }
     }
 
-    int listener_;
+    Socket listener_;
     std::string socketPath_;
     Handler& handler_;
-    int wake_[2] = {-1, -1};
+    Waker wake_;
     std::mutex mutex_;
     std::map<ClientId, Client> clients_;
     ClientId nextId_ = 1;
@@ -175,6 +163,16 @@ private:
 };
 
 } // namespace
+
+#ifdef _WIN32
+
+std::unique_ptr<LineServer> ListenOnUnixSocket(const std::string&, LineServer::Handler&, std::string& error)
+{
+    error = "Unix sockets are not available on Windows; use --control-tcp PORT";
+    return nullptr;
+}
+
+#else
 
 std::unique_ptr<LineServer> ListenOnUnixSocket(const std::string& path, LineServer::Handler& handler,
                                                std::string& error)
@@ -203,8 +201,10 @@ std::unique_ptr<LineServer> ListenOnUnixSocket(const std::string& path, LineServ
         }
         return nullptr;
     }
-    return std::make_unique<PosixLineServer>(fd, path, handler);
+    return std::make_unique<SocketLineServer>(fd, path, handler);
 }
+
+#endif
 
 std::unique_ptr<LineServer> ListenOnLocalTcp(std::uint16_t port, LineServer::Handler& handler, std::uint16_t& boundPort,
                                              std::string& error)
@@ -214,22 +214,23 @@ std::unique_ptr<LineServer> ListenOnLocalTcp(std::uint16_t port, LineServer::Han
     address.sin_port = htons(port);
     // Loopback only: the socket drives the panel and has no authentication.
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const Socket fd = Open(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
-    if (fd >= 0) {
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (fd != kNoSocket) {
+        SetNonBlocking(fd);
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
     }
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
-        if (fd >= 0) {
-            close(fd);
+    if (fd == kNoSocket || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + ErrorText(LastError());
+        if (fd != kNoSocket) {
+            Close(fd);
         }
         return nullptr;
     }
-    socklen_t size = sizeof address;
+    AddressSize size = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     boundPort = ntohs(address.sin_port);
-    return std::make_unique<PosixLineServer>(fd, std::string{}, handler);
+    return std::make_unique<SocketLineServer>(fd, std::string{}, handler);
 }
 
 } // namespace quillon

@@ -1,5 +1,10 @@
 #pragma once
 
+#ifdef _WIN32
+// The Windows build has its own SerialPort, with the same face.
+#include "serial/win32_serial_port.h"
+#else
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -7,13 +12,11 @@
 #include <string>
 
 #include "link/engine_interfaces.h"
+#include "serial/port_setup.h"
 
 namespace quillon {
 
 class VirtualPort;
-
-// The device path for COM port n: /dev/ttyS{n-1}.
-std::string ComPortPath(int portNumber);
 
 // A serial port configured for the panel link (9600 baud, 8N1, raw, no flow
 // control, RTS on, DTR off, reads that return at once, writes bounded to
@@ -78,3 +81,5 @@ private:
 };
 
 } // namespace quillon
+
+#endif

@@ -1,22 +1,15 @@
 #include "serial/tcp_port.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "serial/socket_api.h"
 
 namespace quillon {
 
 namespace {
+
+using namespace sockets;
 
 // How long one attempt to reach a device may take, and the pause between
 // attempts once it has gone.
@@ -33,13 +26,8 @@ std::string Describe(const TcpAddress& address)
     return address.host + ":" + std::to_string(address.port);
 }
 
-void SetNonBlocking(int fd)
-{
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
-// A connected, non-blocking socket to the address, or -1 with the reason.
-int ConnectSocket(const TcpAddress& address, int timeoutMs, std::string& error)
+// A connected, non-blocking socket to the address, or none with the reason.
+Socket ConnectSocket(const TcpAddress& address, int timeoutMs, std::string& error)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -48,33 +36,39 @@ int ConnectSocket(const TcpAddress& address, int timeoutMs, std::string& error)
     const int lookup = getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found);
     if (lookup != 0) {
         error = "cannot find " + address.host + ": " + gai_strerror(lookup);
-        return -1;
+        return kNoSocket;
     }
-    int fd = -1;
+    Socket fd = kNoSocket;
     error = "no address to connect to";
-    for (addrinfo* entry = found; entry != nullptr && fd < 0; entry = entry->ai_next) {
-        fd = socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
-        if (fd < 0) {
-            error = std::strerror(errno);
+    for (addrinfo* entry = found; entry != nullptr && fd == kNoSocket; entry = entry->ai_next) {
+        fd = Open(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+        if (fd == kNoSocket) {
+            error = ErrorText(LastError());
             continue;
         }
         SetNonBlocking(fd);
-        int failure = 0;
-        if (connect(fd, entry->ai_addr, entry->ai_addrlen) != 0) {
-            failure = errno;
-            if (failure == EINPROGRESS) {
-                pollfd wait{fd, POLLOUT, 0};
-                failure = poll(&wait, 1, timeoutMs) == 1 ? 0 : ETIMEDOUT;
-                socklen_t size = sizeof failure;
-                if (failure == 0) {
-                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size);
+        std::string failure;
+        if (connect(fd, entry->ai_addr, static_cast<AddressSize>(entry->ai_addrlen)) != 0) {
+            const int code = LastError();
+            failure = ErrorText(code);
+            if (ConnectPending(code)) {
+                PollEntry wait{fd, POLLOUT, 0};
+                int result = 0;
+                AddressSize size = sizeof result;
+                if (Poll(&wait, 1, timeoutMs) != 1) {
+                    failure = "Connection timed out";
+                } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&result), &size) == 0 &&
+                           result != 0) {
+                    failure = ErrorText(result);
+                } else {
+                    failure.clear();
                 }
             }
         }
-        if (failure != 0) {
-            error = std::strerror(failure);
-            close(fd);
-            fd = -1;
+        if (!failure.empty()) {
+            error = failure;
+            Close(fd);
+            fd = kNoSocket;
         }
     }
     freeaddrinfo(found);
@@ -120,13 +114,13 @@ std::string TcpPort::Connect(const TcpAddress& address)
 {
     Close();
     std::string error;
-    const int fd = ConnectSocket(address, kConnectTimeoutMs, error);
-    if (fd < 0) {
+    const Socket fd = ConnectSocket(address, kConnectTimeoutMs, error);
+    if (fd == kNoSocket) {
         return "cannot connect to " + Describe(address) + ": " + error;
     }
     remote_ = address;
     connecting_ = true;
-    TakePeer(fd, Describe(address));
+    TakePeer(Store(fd), Describe(address));
     return {};
 }
 
@@ -144,20 +138,20 @@ std::string TcpPort::Listen(const TcpAddress& address)
     }
     std::string error = "no address to listen on";
     for (addrinfo* entry = found; entry != nullptr && listener_ < 0; entry = entry->ai_next) {
-        const int fd = socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
-        if (fd < 0) {
-            error = std::strerror(errno);
+        const Socket fd = Open(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+        if (fd == kNoSocket) {
+            error = ErrorText(LastError());
             continue;
         }
         const int yes = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (bind(fd, entry->ai_addr, entry->ai_addrlen) != 0 || listen(fd, 1) != 0) {
-            error = std::strerror(errno);
-            close(fd);
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+        if (bind(fd, entry->ai_addr, static_cast<AddressSize>(entry->ai_addrlen)) != 0 || listen(fd, 1) != 0) {
+            error = ErrorText(LastError());
+            sockets::Close(fd);
             continue;
         }
         SetNonBlocking(fd);
-        listener_ = fd;
+        listener_ = Store(fd);
     }
     freeaddrinfo(found);
     return listener_ >= 0 ? std::string{} : "cannot listen on " + Describe(address) + ": " + error;
@@ -166,8 +160,8 @@ std::string TcpPort::Listen(const TcpAddress& address)
 std::uint16_t TcpPort::LocalPort() const
 {
     sockaddr_storage local{};
-    socklen_t size = sizeof local;
-    if (listener_ < 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    AddressSize size = sizeof local;
+    if (listener_ < 0 || getsockname(Restore(listener_), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
         return 0;
     }
     if (local.ss_family == AF_INET6) {
@@ -180,10 +174,10 @@ void TcpPort::Close()
 {
     std::lock_guard lock(mutex_);
     if (peer_.load() >= 0) {
-        close(peer_.exchange(-1));
+        sockets::Close(Restore(peer_.exchange(-1)));
     }
     if (listener_ >= 0) {
-        close(listener_);
+        sockets::Close(Restore(listener_));
         listener_ = -1;
     }
     connecting_ = false;
@@ -196,12 +190,12 @@ void TcpPort::Log(const std::string& line) const
     }
 }
 
-void TcpPort::TakePeer(int fd, const std::string& who)
+void TcpPort::TakePeer(std::intptr_t fd, const std::string& who)
 {
-    SetNonBlocking(fd);
+    SetNonBlocking(Restore(fd));
     // A reply is a few bytes that the device waits for: send it at once.
     const int yes = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    setsockopt(Restore(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
     {
         std::lock_guard lock(mutex_);
         peer_.store(fd);
@@ -213,7 +207,7 @@ void TcpPort::DropPeer(const std::string& why)
 {
     {
         std::lock_guard lock(mutex_);
-        close(peer_.exchange(-1));
+        sockets::Close(Restore(peer_.exchange(-1)));
     }
     nextAttemptMs_ = NowMs() + kReconnectIntervalMs;
     Log("device disconnected: " + why);
@@ -222,14 +216,14 @@ void TcpPort::DropPeer(const std::string& why)
 void TcpPort::AcceptPending()
 {
     sockaddr_storage from{};
-    socklen_t size = sizeof from;
-    const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&from), &size, SOCK_CLOEXEC);
-    if (fd < 0) {
+    AddressSize size = sizeof from;
+    const Socket fd = Accept(Restore(listener_), reinterpret_cast<sockaddr*>(&from), &size);
+    if (fd == kNoSocket) {
         return;
     }
     if (peer_.load() >= 0) {
         // One device at a time: a second one is turned away.
-        close(fd);
+        sockets::Close(fd);
         Log("a second device was turned away");
         return;
     }
@@ -237,7 +231,7 @@ void TcpPort::AcceptPending()
     char service[NI_MAXSERV] = "?";
     getnameinfo(reinterpret_cast<sockaddr*>(&from), size, host, sizeof host, service, sizeof service,
                 NI_NUMERICHOST | NI_NUMERICSERV);
-    TakePeer(fd, std::string(host) + ":" + service);
+    TakePeer(Store(fd), std::string(host) + ":" + service);
 }
 
 void TcpPort::TryReconnect(int timeoutMs)
@@ -248,52 +242,49 @@ void TcpPort::TryReconnect(int timeoutMs)
         return;
     }
     std::string error;
-    const int fd = ConnectSocket(remote_, timeoutMs, error);
+    const Socket fd = ConnectSocket(remote_, timeoutMs, error);
     nextAttemptMs_ = NowMs() + kReconnectIntervalMs;
-    if (fd >= 0) {
-        TakePeer(fd, Describe(remote_));
+    if (fd != kNoSocket) {
+        TakePeer(Store(fd), Describe(remote_));
     }
 }
 
 bool TcpPort::BytesWaiting(std::size_t& count)
 {
     std::lock_guard lock(mutex_);
-    int waiting = 0;
-    if (peer_.load() < 0 || ioctl(peer_.load(), FIONREAD, &waiting) != 0) {
-        return false;
-    }
-    count = static_cast<std::size_t>(waiting);
-    return true;
+    return peer_.load() >= 0 && sockets::BytesWaiting(Restore(peer_.load()), count);
 }
 
 bool TcpPort::ReadByte(std::uint8_t& byte)
 {
     std::lock_guard lock(mutex_);
-    return peer_.load() >= 0 && recv(peer_.load(), &byte, 1, MSG_DONTWAIT) == 1;
+    return peer_.load() >= 0 && recv(Restore(peer_.load()), reinterpret_cast<char*>(&byte), 1, 0) == 1;
 }
 
 bool TcpPort::Write(const std::uint8_t* data, std::size_t length)
 {
     std::lock_guard lock(mutex_);
-    const int fd = peer_.load();
-    if (fd < 0) {
+    const std::intptr_t stored = peer_.load();
+    if (stored < 0) {
         return false;
     }
+    const Socket fd = Restore(stored);
     // The same bound as a serial line's write: 10 ms a byte plus 100 ms.
     const std::uint32_t deadline = NowMs() + static_cast<std::uint32_t>(10 * length + 100);
     std::size_t sent = 0;
     while (sent < length) {
-        const ssize_t written = send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const auto written =
+            send(fd, reinterpret_cast<const char*>(data + sent), static_cast<int>(length - sent), kNoSignal);
         if (written > 0) {
             sent += static_cast<std::size_t>(written);
             continue;
         }
         const auto left = static_cast<std::int32_t>(deadline - NowMs());
-        if ((written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) || left <= 0) {
+        if ((written < 0 && !WouldWait(LastError())) || left <= 0) {
             return false;
         }
-        pollfd wait{fd, POLLOUT, 0};
-        poll(&wait, 1, left);
+        PollEntry wait{fd, POLLOUT, 0};
+        Poll(&wait, 1, left);
     }
     return true;
 }
@@ -301,7 +292,7 @@ bool TcpPort::Write(const std::uint8_t* data, std::size_t length)
 void TcpPort::WaitForInput(int timeoutMs)
 {
     // Only this thread replaces the peer, so the descriptor stays valid here.
-    const int peer = peer_.load();
+    const std::intptr_t peer = peer_.load();
     if (peer < 0 && listener_ < 0) {
         if (connecting_) {
             TryReconnect(timeoutMs);
@@ -310,18 +301,21 @@ void TcpPort::WaitForInput(int timeoutMs)
         }
         return;
     }
-    pollfd fds[2] = {{peer, POLLIN, 0}, {listener_, POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) <= 0) {
+    // A socket of none (a listening port with no device yet) is left out of
+    // the wait on either system.
+    PollEntry fds[2] = {{Restore(peer), POLLIN, 0}, {Restore(listener_), POLLIN, 0}};
+    if (Poll(fds, 2, timeoutMs) <= 0) {
         return;
     }
     if ((fds[1].revents & POLLIN) != 0) {
         AcceptPending();
     }
     if (peer >= 0 && fds[0].revents != 0) {
-        std::uint8_t next = 0;
-        const ssize_t peeked = recv(peer, &next, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            DropPeer(peeked == 0 ? "the connection was closed" : std::strerror(errno));
+        char next = 0;
+        const auto peeked = recv(Restore(peer), &next, 1, MSG_PEEK);
+        const int error = peeked < 0 ? LastError() : 0;
+        if (peeked == 0 || (peeked < 0 && !WouldWait(error))) {
+            DropPeer(peeked == 0 ? "the connection was closed" : ErrorText(error));
         }
     }
 }

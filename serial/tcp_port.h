@@ -53,7 +53,9 @@ public:
     void WaitForInput(int timeoutMs) override;
 
 private:
-    void TakePeer(int fd, const std::string& who);
+    // Sockets are kept as std::intptr_t, wide enough for a POSIX descriptor
+    // and a Winsock SOCKET alike; -1 is none.
+    void TakePeer(std::intptr_t socket, const std::string& who);
     void DropPeer(const std::string& why);
     void AcceptPending();
     void TryReconnect(int timeoutMs);
@@ -61,8 +63,8 @@ private:
 
     // Held while the peer descriptor is used or replaced.
     std::mutex mutex_;
-    std::atomic<int> peer_{-1};
-    int listener_ = -1;
+    std::atomic<std::intptr_t> peer_{-1};
+    std::intptr_t listener_ = -1;
     TcpAddress remote_;
     bool connecting_ = false;
     std::uint32_t nextAttemptMs_ = 0;
