@@ -1,0 +1,54 @@
+# The libraries a Windows build needs that Debian has no mingw build of,
+# built at configure time with the same toolchain into the build folder:
+# yaml-cpp (for quillon-run) from Debian's own source package, and GoogleTest
+# (for the tests) from the sources Debian installs in /usr/src/googletest.
+# zlib comes from libz-mingw-w64-dev. Each is built once per build folder.
+set(QUILLON_DEPS_DIR ${CMAKE_BINARY_DIR}/deps)
+set(QUILLON_DEPS_PREFIX ${QUILLON_DEPS_DIR}/install)
+
+function(quillon_build_dependency name source_dir)
+    set(stamp ${QUILLON_DEPS_DIR}/${name}.built)
+    if(EXISTS ${stamp})
+        return()
+    endif()
+    message(STATUS "Building ${name} for Windows")
+    set(build_dir ${QUILLON_DEPS_DIR}/${name}-build)
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -S ${source_dir} -B ${build_dir} -G ${CMAKE_GENERATOR}
+                -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+                -DCMAKE_INSTALL_PREFIX=${QUILLON_DEPS_PREFIX} ${ARGN}
+        OUTPUT_QUIET RESULT_VARIABLE failed)
+    if(NOT failed)
+        execute_process(COMMAND ${CMAKE_COMMAND} --build ${build_dir} --parallel 2 --target install
+                        OUTPUT_QUIET RESULT_VARIABLE failed)
+    endif()
+    if(failed)
+        message(FATAL_ERROR "${name} could not be built for Windows; see ${build_dir}")
+    endif()
+    file(TOUCH ${stamp})
+endfunction()
+
+if(QUILLON_BUILD_RUNNER)
+    set(yaml_source ${QUILLON_DEPS_DIR}/yaml-cpp)
+    if(NOT EXISTS ${yaml_source}/CMakeLists.txt)
+        execute_process(
+            COMMAND ${CMAKE_CURRENT_LIST_DIR}/debian-source.sh yaml-cpp ${QUILLON_DEPS_DIR}/download
+            OUTPUT_VARIABLE tarball OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+        if(failed)
+            message(FATAL_ERROR "Debian's yaml-cpp source package could not be downloaded")
+        endif()
+        file(ARCHIVE_EXTRACT INPUT ${tarball} DESTINATION ${QUILLON_DEPS_DIR}/yaml-cpp-unpacked)
+        file(GLOB unpacked ${QUILLON_DEPS_DIR}/yaml-cpp-unpacked/*)
+        file(RENAME ${unpacked} ${yaml_source})
+    endif()
+    quillon_build_dependency(yaml-cpp ${yaml_source}
+        -DYAML_CPP_BUILD_TESTS=OFF -DYAML_CPP_BUILD_TOOLS=OFF -DYAML_CPP_BUILD_CONTRIB=OFF
+        -DYAML_BUILD_SHARED_LIBS=OFF)
+endif()
+
+if(QUILLON_BUILD_TESTS)
+    quillon_build_dependency(googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON)
+endif()
+
+list(APPEND CMAKE_FIND_ROOT_PATH ${QUILLON_DEPS_PREFIX})
+list(APPEND CMAKE_PREFIX_PATH ${QUILLON_DEPS_PREFIX})
