@@ -23,7 +23,9 @@ cmake --build "$build" -j 2
 rm -f "$build"/quillon_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build"/quillon_*_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one quillon_<version>_<arch>.deb in $build"
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    fail "expected one quillon_<version>_<arch>.deb in $build"
+fi
 deb=${debs[0]}
 
 echo "== $deb"
@@ -76,6 +78,8 @@ env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$st
     XDG_RUNTIME_DIR="$stage/runtime" timeout 60 "$root/usr/bin/quillon" --demo --screenshot "$stage/demo.png"
 # Width and height from the PNG header: the panel picture is 302 pixels wide.
 read -r width height < <(od -An -tu4 --endian=big -j16 -N8 "$stage/demo.png")
-[ "$width" -eq 302 ] && [ "$height" -gt 305 ] || fail "demo screenshot is $width x $height"
+if [ "$width" -ne 302 ] || [ "$height" -le 305 ]; then
+    fail "demo screenshot is $width x $height"
+fi
 
 echo "package check passed: $deb ($(du -h "$deb" | cut -f1))"
