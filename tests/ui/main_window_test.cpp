@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -166,6 +167,17 @@ TEST_F(MainWindowTest, CopiedDisplayIsTheDisplayMemoryInTheThemesTwoColours)
             EXPECT_EQ(mismatches, 0) << theme.key << " " << shortcut;
         }
     }
+
+    // Saved, the display is the same picture as copied at the zoom.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("display.png"));
+    ASSERT_TRUE(window->SaveDisplay(path));
+    ViewAction(*window, "&Copy Display")->trigger();
+    EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32),
+              QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32));
+    EXPECT_FALSE(window->SaveDisplay(dir.filePath(QStringLiteral("missing/display.png"))));
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].second, QStringLiteral("Unable to save %1").arg(dir.filePath("missing/display.png")));
 }
 
 TEST_F(MainWindowTest, WindowIsFixedSizeNotMaximisableAndShowsTheWholePanel)
