@@ -14,6 +14,9 @@ scripts/install-deps.sh
 cmake --preset ci
 cmake --build --preset ci
 run_tests ci
+# The Debian package: built, its contents listed and validated, and the
+# programs run from it.
+scripts/package-check.sh
 cmake --preset tsan
 cmake --build --preset tsan
 run_tests tsan
