@@ -116,10 +116,13 @@ int main(int argc, char** argv)
     TakeStopRequests();
     quillon::demo::DemoDeviceThread device(options);
     const int failedStep = device.Start(port);
+    // Taken at once, before any other call can change it: the reason belongs
+    // to the failed set-up step.
+    const std::string reason = failedStep != 0 ? quillon::LastSystemError() : std::string();
     if (failedStep != 0) {
         std::cerr << "quillon-demo-device: cannot use " << port << ": " << quillon::SetupStepText(failedStep);
         if (failedStep == quillon::kOpenStep) {
-            std::cerr << " (" << quillon::LastSystemError() << ")";
+            std::cerr << " (" << reason << ")";
         }
         std::cerr << "\n";
         return 1;
