@@ -25,7 +25,7 @@ cleanup() {
     for pid in "${relays[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
-    wineserver -k 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
@@ -67,7 +67,7 @@ mapping=$(mktemp --suffix=.reg)
 } >"$mapping"
 wine regedit /S "$(winepath -w "$mapping")" >/dev/null 2>&1
 rm -f "$mapping"
-wineserver -k || true
+wineserver -k >/dev/null 2>&1 || true
 wineserver -w
 wineserver -p
 wineboot >/dev/null 2>&1
