@@ -201,12 +201,18 @@ void SerialPort::GiveBack()
 bool SerialPort::BytesWaiting(std::size_t& count)
 {
     std::lock_guard lock(mutex_);
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (handle_ == nullptr || !ClearCommError(handle_, &errors, &status)) {
+    if (handle_ == nullptr) {
         return false;
     }
-    count = status.cbInQue + (held_ ? 1 : 0);
+    DWORD errors = 0;
+    COMSTAT status{};
+    const bool queried = ClearCommError(handle_, &errors, &status) != 0;
+    // A byte the wait brought in is counted even when the line has failed
+    // since: until it is read, every wait returns at once for it.
+    if (!queried && !held_) {
+        return false;
+    }
+    count = (queried ? status.cbInQue : 0) + (held_ ? 1 : 0);
     return true;
 }
 
