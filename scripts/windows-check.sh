@@ -34,17 +34,36 @@ started=$SECONDS
 mkdir -p "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1 &
 booting=$!
-cmake --preset mingw -DQUILLON_TEST_COM_PAIRS=11:12,13:14
+cmake --preset mingw -DQUILLON_TEST_COM_PAIRS=11:12,13:14 "-DQUILLON_TEST_UNPLUG_DIR=Z:$lines"
 cmake --build --preset mingw
 wait "$booting"
 built=$SECONDS
 
-# The pseudo-terminal pairs; COM n is the link $lines/comn.
+# The pseudo-terminal pairs; COM n is the link $lines/comn. A test pulls a
+# pair's device out by leaving the file comPANEL.unplugged: the relay drops
+# the pair until the file is gone, then makes it anew.
+relay() {
+    local panel=$1 device=$2 pid=""
+    trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 0' TERM
+    while true; do
+        if [ ! -e "$lines/com$panel.unplugged" ]; then
+            rm -f "$lines/com$panel" "$lines/com$device"
+            socat pty,raw,echo=0,link="$lines/com$panel" pty,raw,echo=0,link="$lines/com$device" &
+            pid=$!
+            while [ ! -e "$lines/com$panel.unplugged" ] && kill -0 "$pid" 2>/dev/null; do
+                sleep 0.05
+            done
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+            pid=""
+        fi
+        sleep 0.05
+    done
+}
 mkdir -p "$lines"
+rm -f "$lines"/com*
 for pair in "11 12" "13 14"; do
-    read -r panel device <<<"$pair"
-    rm -f "$lines/com$panel" "$lines/com$device"
-    socat pty,raw,echo=0,link="$lines/com$panel" pty,raw,echo=0,link="$lines/com$device" &
+    relay $pair &
     relays+=($!)
 done
 for port in 11 12 13 14; do

@@ -1,6 +1,8 @@
 #include "tests/windows/com_lines.h"
 
-#include <cstdlib>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -19,13 +21,42 @@ std::chrono::nanoseconds UserAndKernel(const FILETIME& kernel, const FILETIME& u
     return std::chrono::nanoseconds((ticks(kernel) + ticks(user)) * 100);
 }
 
+std::string UnplugFile(const ComPair& pair)
+{
+    const std::string folder = QUILLON_TEST_UNPLUG_DIR;
+    if (folder.empty()) {
+        return {};
+    }
+    std::string name = pair.panel;
+    for (char& letter : name) {
+        letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    }
+    return folder + "/" + name + ".unplugged";
+}
+
 } // namespace
+
+bool CanPullOut(const ComPair& pair)
+{
+    return !UnplugFile(pair).empty();
+}
+
+void PullOut(const ComPair& pair)
+{
+    std::ofstream(UnplugFile(pair)).put('\n');
+    // The relay looks for the file every 50 ms.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+void PlugIn(const ComPair& pair)
+{
+    std::remove(UnplugFile(pair).c_str());
+}
 
 std::vector<ComPair> ComPairs()
 {
     std::vector<ComPair> pairs;
-    const char* text = std::getenv("QUILLON_TEST_COM_PAIRS");
-    std::istringstream list(text != nullptr ? text : "");
+    std::istringstream list(QUILLON_TEST_COM_PAIRS);
     std::string entry;
     while (std::getline(list, entry, ',')) {
         const auto colon = entry.find(':');

@@ -19,9 +19,18 @@ struct ComPair {
     std::string device;
 };
 
-// The joined pairs the tests may use, from QUILLON_TEST_COM_PAIRS
-// ("11:12,13:14"); none when it is not set.
+// The joined pairs the tests may use, as the build was told them
+// (QUILLON_TEST_COM_PAIRS, "11:12,13:14"); none when it was not.
 std::vector<ComPair> ComPairs();
+
+// Pulling a pair's device out and plugging it in again, as a USB adapter
+// is: the check script's relay drops the pair while a file named after its
+// panel port ("com11.unplugged") lies in the folder the build was told
+// (QUILLON_TEST_UNPLUG_DIR), and makes
+// it anew, under the same names, once the file is gone.
+bool CanPullOut(const ComPair& pair);
+void PullOut(const ComPair& pair);
+void PlugIn(const ComPair& pair);
 
 // Everything the port has queued, without waiting.
 Bytes ReadAll(SerialPort& port);

@@ -39,7 +39,7 @@ protected:
     {
         pairs = ComPairs();
         if (pairs.size() < 2) {
-            GTEST_SKIP() << "needs two joined pairs of COM ports (QUILLON_TEST_COM_PAIRS)";
+            GTEST_SKIP() << "needs two joined pairs of COM ports (QUILLON_TEST_COM_PAIRS at configure time)";
         }
         ASSERT_EQ(device.OpenCommPort(pairs[0].device), 0);
         ASSERT_EQ(port.OpenCommPort(pairs[0].panel), 0);
@@ -162,6 +162,38 @@ TEST_F(ComLinkTest, SwitchingPortsUnderTheWaitingReaderLeavesTheLinkOnTheNewPort
     }
     EXPECT_EQ(Exchange(kReadSwitches), kCleanReply);
     EXPECT_TRUE(testing::ReadAll(otherDevice).empty());
+}
+
+TEST_F(ComLinkTest, APulledOutDeviceNeitherSpinsTheReaderNorStopsTheLinkAndReopeningRecovers)
+{
+    if (!testing::CanPullOut(pairs[0])) {
+        GTEST_SKIP() << "no way to pull out the line's device (QUILLON_TEST_UNPLUG_DIR)";
+    }
+    ASSERT_EQ(Exchange(kReadSwitches), kCleanReply);
+    testing::PullOut(pairs[0]);
+
+    // About a second of a dead line, with the supervisor ticking and its
+    // clock passing the silence time-out; the reader must sleep through it.
+    const auto wallStart = std::chrono::steady_clock::now();
+    const auto processStart = testing::ProcessCpuTime();
+    const auto ownStart = testing::ThreadCpuTime();
+    for (int tick = 0; tick < 20; ++tick) {
+        std::this_thread::sleep_for(50ms);
+        clock.Advance(600);
+        engine.Tick();
+    }
+    const auto others = (testing::ProcessCpuTime() - processStart) - (testing::ThreadCpuTime() - ownStart);
+    const auto wall = std::chrono::steady_clock::now() - wallStart;
+    EXPECT_LT(others, wall / 5) << "the reader used "
+                                << std::chrono::duration_cast<std::chrono::milliseconds>(others).count()
+                                << " ms of CPU in "
+                                << std::chrono::duration_cast<std::chrono::milliseconds>(wall).count() << " ms";
+    EXPECT_GT(engine.display().changeCount(), 0u) << "the dead line is shown as a communications error";
+
+    testing::PlugIn(pairs[0]);
+    ASSERT_TRUE(WaitUntil([&] { return port.OpenCommPort(pairs[0].panel) == 0; }));
+    ASSERT_EQ(device.OpenCommPort(pairs[0].device), 0);
+    EXPECT_EQ(Exchange(kReadSwitches), kCleanReply);
 }
 
 TEST_F(ComLinkTest, TheReaderUsesNoProcessorWhileTheLineIsIdle)

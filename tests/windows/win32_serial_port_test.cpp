@@ -61,7 +61,7 @@ TEST(Win32SerialPort, ReopeningThePortAlreadyOpenSucceeds)
 {
     const auto pairs = ComPairs();
     if (pairs.empty()) {
-        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS)";
+        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS at configure time)";
     }
     SerialPort port;
     ASSERT_EQ(port.OpenCommPort(pairs[0].panel), 0);
@@ -73,7 +73,7 @@ TEST(Win32SerialPort, ASecondOpenerIsTurnedAwayUntilTheFirstCloses)
 {
     const auto pairs = ComPairs();
     if (pairs.empty()) {
-        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS)";
+        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS at configure time)";
     }
     if (testing::RunningUnderWine()) {
         GTEST_SKIP() << "Wine lets a device be opened twice whatever the sharing asked for";
@@ -91,7 +91,7 @@ TEST(Win32SerialPort, EveryByteValuePassesUnchangedBothWays)
 {
     const auto pairs = ComPairs();
     if (pairs.empty()) {
-        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS)";
+        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS at configure time)";
     }
     SerialPort panel;
     SerialPort device;
@@ -111,7 +111,7 @@ TEST(Win32SerialPort, CloseLetsAReaderWaitingOnAnIdleLineGo)
 {
     const auto pairs = ComPairs();
     if (pairs.empty()) {
-        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS)";
+        GTEST_SKIP() << "no joined COM ports (QUILLON_TEST_COM_PAIRS at configure time)";
     }
     SerialPort port;
     ASSERT_EQ(port.OpenCommPort(pairs[0].panel), 0);
