@@ -88,7 +88,7 @@ wine regedit /S "$(winepath -w "$mapping")" >/dev/null 2>&1
 rm -f "$mapping"
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w
-wineserver -p
+wineserver -p >/dev/null 2>&1
 wineboot >/dev/null 2>&1
 
 tested_from=$SECONDS
