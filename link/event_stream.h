@@ -17,9 +17,10 @@ namespace quillon {
 // reader does not even build its events.
 class EventStream {
 public:
-    // Half a second of the line's events at 9600 baud, made only when an
-    // observer is first attached.
-    static constexpr std::size_t kReaderCapacity = 512;
+    // About a second of the line's events at 9600 baud (a byte and an error
+    // for each byte of a flood), made only when an observer is first
+    // attached.
+    static constexpr std::size_t kReaderCapacity = 1024;
 
     // Ticking thread.
     void SetObserver(LinkObserver* observer);

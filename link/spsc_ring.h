@@ -3,17 +3,24 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <type_traits>
 
 namespace quillon {
 
 // A bounded queue between exactly one producer thread and one consumer
 // thread. Neither side blocks or allocates: the slots are made once, a push
-// into a full ring fails and a pop from an empty one finds nothing.
-template <typename T, std::size_t Capacity> class SpscRing {
+// into a full ring fails and a pop from an empty one finds nothing. The
+// slots are left untouched until used, so a large ring costs nothing until
+// events flow.
+template <typename T, std::size_t Capacity>
+class SpscRing {
     static_assert(Capacity > 0 && (Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
+                  "values are copied in and out of raw slots");
 
 public:
-    SpscRing() : slots_(std::make_unique<T[]>(Capacity)) {}
+    SpscRing() : slots_(new Slot[Capacity]) {}
 
     // Producer side.
     bool Push(const T& value)
@@ -22,7 +29,7 @@ public:
         if (tail - head_.load(std::memory_order_acquire) == Capacity) {
             return false;
         }
-        slots_[tail & (Capacity - 1)] = value;
+        ::new (static_cast<void*>(slots_[tail & (Capacity - 1)].bytes)) T(value);
         tail_.store(tail + 1, std::memory_order_release);
         return true;
     }
@@ -34,7 +41,7 @@ public:
         if (head == tail_.load(std::memory_order_acquire)) {
             return false;
         }
-        value = slots_[head & (Capacity - 1)];
+        value = *std::launder(reinterpret_cast<const T*>(slots_[head & (Capacity - 1)].bytes));
         head_.store(head + 1, std::memory_order_release);
         return true;
     }
@@ -42,7 +49,10 @@ public:
     bool Empty() const { return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire); }
 
 private:
-    std::unique_ptr<T[]> slots_;
+    struct Slot {
+        alignas(T) std::byte bytes[sizeof(T)];
+    };
+    std::unique_ptr<Slot[]> slots_;
     std::atomic<std::size_t> head_{0};
     std::atomic<std::size_t> tail_{0};
 };

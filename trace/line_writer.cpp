@@ -18,7 +18,9 @@ bool LineWriter::Open(const std::string& path, std::string& error)
         file_ = stdout;
         ownsFile_ = false;
     } else {
-        file_ = std::fopen(path.c_str(), "w");
+        // Binary: lines end in a line feed alone on every system, as the
+        // readers of these files expect.
+        file_ = std::fopen(path.c_str(), "wb");
         if (file_ == nullptr) {
             error = "cannot write " + path + ": " + std::strerror(errno);
             return false;
