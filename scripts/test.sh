@@ -25,6 +25,9 @@ run_tests tsan
 cmake --preset asan
 cmake --build --preset asan
 run_tests asan
+# The engine, the Windows serial port, the demo device and the headless
+# runner cross-built for Windows and tested under Wine.
+scripts/windows-check.sh | tee -a "$results"
 # A short fuzz run per target; FUZZ_SECONDS=3600 scripts/fuzz.sh is the long one.
 FUZZ_SECONDS=${FUZZ_SECONDS:-60} scripts/fuzz.sh
 
