@@ -5,10 +5,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bench/blocks.h"
 
 namespace quillon::bench {
+
+// The value below which the given fraction of the values lie (nearest rank);
+// NaN when there are none. Both line benchmarks report their latencies so.
+double Percentile(std::vector<double> values, double fraction);
 
 // Start bit, eight data bits, stop bit.
 inline constexpr int kBitsPerByte = 10;

@@ -266,16 +266,6 @@ PhaseResult RunPhase(const std::string& name, const Options& options, const std:
     return result;
 }
 
-double Percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty()) {
-        return NAN;
-    }
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
 void Report(const std::vector<PhaseResult>& results)
 {
     std::printf("| Observer | engine CPU (%% of one core) | line busy | blocks (unanswered, error replies) | reply "

@@ -576,16 +576,6 @@ private:
 
 // ---- Report -----------------------------------------------------------------
 
-double Percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty()) {
-        return NAN;
-    }
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
 void ReportTicks(const PhaseResult& result, const std::vector<TickTrace::Tick>& allTicks)
 {
     std::vector<double> workMs;

@@ -260,16 +260,21 @@ ReceiveResult FrameReceiver::ReceivePass()
     return ReceiveResult::ByteHandled;
 }
 
+LinkEvent FrameReceiver::Event(LinkEventKind kind, std::uint8_t byte, std::uint32_t now) const
+{
+    LinkEvent event;
+    event.kind = kind;
+    event.timeMs = now;
+    event.timeUs = clock_.NowMicros();
+    event.block = block_;
+    event.byte = byte;
+    return event;
+}
+
 void FrameReceiver::ReportByte(std::uint8_t byte, std::uint32_t now)
 {
     if (events_.wanted()) {
-        LinkEvent event;
-        event.kind = LinkEventKind::ByteReceived;
-        event.timeMs = now;
-        event.timeUs = clock_.NowMicros();
-        event.block = block_;
-        event.byte = byte;
-        events_.PushFromReader(event);
+        events_.PushFromReader(Event(LinkEventKind::ByteReceived, byte, now));
     }
 }
 
@@ -277,12 +282,7 @@ void FrameReceiver::RaiseErrors(std::uint8_t bits, std::uint8_t byte, std::uint3
 {
     errors_.fetch_or(bits);
     if (events_.wanted()) {
-        LinkEvent event;
-        event.kind = LinkEventKind::ErrorRaised;
-        event.timeMs = now;
-        event.timeUs = clock_.NowMicros();
-        event.block = block_;
-        event.byte = byte;
+        LinkEvent event = Event(LinkEventKind::ErrorRaised, byte, now);
         event.rxErrors = bits;
         events_.PushFromReader(event);
     }
@@ -291,11 +291,7 @@ void FrameReceiver::RaiseErrors(std::uint8_t bits, std::uint8_t byte, std::uint3
 void FrameReceiver::CountFrame(std::size_t start, std::size_t end, bool injected, std::uint32_t now)
 {
     if (events_.wanted()) {
-        LinkEvent event;
-        event.kind = LinkEventKind::FrameCompleted;
-        event.timeMs = now;
-        event.timeUs = clock_.NowMicros();
-        event.block = block_;
+        LinkEvent event = Event(LinkEventKind::FrameCompleted, 0, now);
         event.injected = injected;
         event.length = static_cast<std::uint8_t>(end - start);
         for (std::size_t i = 0; i < event.length; ++i) {

@@ -95,6 +95,7 @@ private:
     void TakeInjected(const Injected& frame);
     void StoreByte(std::size_t index, std::uint8_t byte) { buffer_[index].store(byte, std::memory_order_relaxed); }
     std::uint8_t Stored(std::size_t index) const { return buffer_[index].load(std::memory_order_relaxed); }
+    LinkEvent Event(LinkEventKind kind, std::uint8_t byte, std::uint32_t now) const;
     void ReportByte(std::uint8_t byte, std::uint32_t now);
     void RaiseErrors(std::uint8_t bits, std::uint8_t byte, std::uint32_t now);
     void CountFrame(std::size_t start, std::size_t end, bool injected, std::uint32_t now);
