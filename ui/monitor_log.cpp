@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include <QBrush>
 #include <QColor>
 #include <QFontDatabase>
 
@@ -35,7 +34,9 @@ QString DirectionText(const TraceRow& row)
 } // namespace
 
 MonitorLog::MonitorLog(QDateTime start, std::size_t capacity, QObject* parent)
-    : QAbstractTableModel(parent), start_(std::move(start)), capacity_(std::max<std::size_t>(capacity, 1))
+    : QAbstractTableModel(parent), start_(std::move(start)), capacity_(std::max<std::size_t>(capacity, 1)),
+      oddBlockShade_(kOddBlockShade), errorText_(kErrorText),
+      bytesFont_(QFontDatabase::systemFont(QFontDatabase::FixedFont))
 {
     batch_.setSingleShot(true);
     batch_.setInterval(kBatchMs);
@@ -192,11 +193,11 @@ QVariant MonitorLog::data(const QModelIndex& index, int role) const
             return {};
         }
     case Qt::BackgroundRole:
-        return row.block % 2 != 0 ? QBrush(kOddBlockShade) : QVariant();
+        return row.block % 2 != 0 ? oddBlockShade_ : QVariant();
     case Qt::ForegroundRole:
-        return index.column() == kErrorColumn ? QBrush(kErrorText) : QVariant();
+        return index.column() == kErrorColumn ? errorText_ : QVariant();
     case Qt::FontRole:
-        return index.column() == kBytesColumn ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QVariant();
+        return index.column() == kBytesColumn ? bytesFont_ : QVariant();
     case Qt::TextAlignmentRole:
         return index.column() == kTimeColumn || index.column() == kBlockColumn
                    ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
@@ -236,7 +237,11 @@ QVariant MonitorLog::headerData(int section, Qt::Orientation orientation, int ro
 
 MonitorFilter::MonitorFilter(MonitorLog& log, QObject* parent) : QSortFilterProxyModel(parent), log_(log)
 {
-    setSourceModel(&log_);
+}
+
+void MonitorFilter::SetFollowing(bool following)
+{
+    setSourceModel(following ? &log_ : nullptr);
 }
 
 void MonitorFilter::SetErrorsOnly(bool errorsOnly)

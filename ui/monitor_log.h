@@ -7,7 +7,9 @@
 #include <utility>
 
 #include <QAbstractTableModel>
+#include <QBrush>
 #include <QDateTime>
+#include <QFont>
 #include <QSortFilterProxyModel>
 #include <QTimer>
 
@@ -18,7 +20,8 @@ namespace quillon {
 // The protocol monitor's rows: the last 100,000 trace rows of the link, as a
 // table. Rows come in on the thread that ticks the engine (the UI thread) as
 // they happen and are shown in batches, so a busy line costs the view one
-// update every 100 ms rather than one per frame.
+// update every quarter of a second rather than one per frame: laying out the
+// text of the rows shown is the dearest thing the monitor does.
 class MonitorLog final : public QAbstractTableModel {
     Q_OBJECT
 
@@ -26,7 +29,7 @@ public:
     // About 30 MB of rows when full: at the 9600-baud line's continuous rate
     // the last quarter of an hour or more.
     static constexpr std::size_t kCapacity = 100000;
-    static constexpr int kBatchMs = 100;
+    static constexpr int kBatchMs = 250;
 
     enum Column : int {
         kTimeColumn,
@@ -78,6 +81,10 @@ private:
 
     const QDateTime start_;
     const std::size_t capacity_;
+    // Made once: the view asks for them for every cell it paints.
+    const QBrush oddBlockShade_;
+    const QBrush errorText_;
+    const QFont bytesFont_;
     std::deque<TraceRow> rows_;
     // Engine frame number and table row number of each frame row shown, in
     // order: both grow, so a lookup is a binary search.
@@ -88,12 +95,16 @@ private:
 };
 
 // The rows a monitor view shows: all, errors only, or the frames of one
-// function code.
+// function code. It follows the log only while a view shows it, so a closed
+// monitor costs nothing for each batch of rows.
 class MonitorFilter final : public QSortFilterProxyModel {
     Q_OBJECT
 
 public:
     explicit MonitorFilter(MonitorLog& log, QObject* parent = nullptr);
+
+    // Takes in the log's rows and follows it, or lets go of it (no rows).
+    void SetFollowing(bool following);
 
     void SetErrorsOnly(bool errorsOnly);
     // A function code (1 to 14), or nothing for every row.

@@ -40,6 +40,11 @@ QString CodeEntry(int code)
                         : QStringLiteral("%1 %2").arg(code).arg(QLatin1String(name.data(), name.size()));
 }
 
+QString CountsText(int shown, int held, std::size_t capacity)
+{
+    return QStringLiteral("%L1 of %L2 rows (the last %L3 are kept)").arg(shown).arg(held).arg(capacity);
+}
+
 } // namespace
 
 ProtocolMonitor::ProtocolMonitor(MonitorLog& log, const DisplayMemory& display, QWidget* parent)
@@ -158,6 +163,10 @@ void ProtocolMonitor::BuildControls()
     view_->addAction(copyKey);
 
     counts_ = new QLabel(this);
+    // As wide as its widest text, so a new count never lays the window out
+    // again.
+    const int most = static_cast<int>(log_.capacity());
+    counts_->setFixedWidth(counts_->fontMetrics().horizontalAdvance(CountsText(most, most, log_.capacity())) + 8);
     pixel_ = new QLabel(this);
     pixel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* status = new QHBoxLayout;
@@ -282,16 +291,14 @@ void ProtocolMonitor::EmitHighlight(const std::optional<DisplayRect>& area)
 
 void ProtocolMonitor::UpdateCounts()
 {
-    counts_->setText(QStringLiteral("%L1 of %L2 rows (the last %L3 are kept)")
-                         .arg(filter_.rowCount())
-                         .arg(log_.rowCount())
-                         .arg(log_.capacity()));
+    counts_->setText(CountsText(filter_.rowCount(), log_.rowCount(), log_.capacity()));
 }
 
 void ProtocolMonitor::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     log_.Flush();
+    filter_.SetFollowing(true);
     view_->scrollToBottom();
     UpdateHighlight();
 }
@@ -299,6 +306,7 @@ void ProtocolMonitor::showEvent(QShowEvent* event)
 void ProtocolMonitor::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
+    filter_.SetFollowing(false);
     EmitHighlight(std::nullopt);
     pixel_->clear();
 }
