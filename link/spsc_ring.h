@@ -13,8 +13,7 @@ namespace quillon {
 // into a full ring fails and a pop from an empty one finds nothing. The
 // slots are left untouched until used, so a large ring costs nothing until
 // events flow.
-template <typename T, std::size_t Capacity>
-class SpscRing {
+template <typename T, std::size_t Capacity> class SpscRing {
     static_assert(Capacity > 0 && (Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
     static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
                   "values are copied in and out of raw slots");
