@@ -1,0 +1,343 @@
+// The protocol monitor on an engine driven by hand: its rows against the
+// decoder's texts, its filters, pause and ring, the pixels a selected frame
+// changed, and the frame that last wrote each display pixel.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include "protocol/frame_decoder.h"
+#include "tests/ui/ui_fakes.h"
+#include "ui/link_taps.h"
+#include "ui/panel_widget.h"
+#include "ui/protocol_monitor.h"
+
+namespace quillon::testing {
+namespace {
+
+constexpr std::uint8_t kAllPages = 0 | 7 << 3;
+constexpr std::uint8_t kPages5To6 = 5 | 6 << 3;
+
+// Two blocks whose frames own known parts of the display: frame 1 blanks it
+// all; frames 2 and 3 write overlapping runs on page 2 (columns 10 to 29,
+// then 25 to 34); frame 4 blanks pages 5 and 6; frame 5 writes columns 120
+// to 127 of page 6.
+const std::vector<FrameContent> kFirstBlock{
+    {kBlankArea, {kAllPages}},
+    {kWriteArray, Bytes(22, 0xFF)},
+    {kWriteArray, Bytes(12, 0x81)},
+};
+const std::vector<FrameContent> kSecondBlock{
+    {kBlankArea, {kPages5To6}},
+    {kWriteArray, Bytes(10, 0x3C)},
+};
+
+std::vector<FrameContent> Placed()
+{
+    std::vector<FrameContent> frames = kFirstBlock;
+    frames[1].data[0] = 10;
+    frames[1].data[1] = 2;
+    frames[2].data[0] = 25;
+    frames[2].data[1] = 2;
+    return frames;
+}
+
+std::vector<FrameContent> PlacedSecond()
+{
+    std::vector<FrameContent> frames = kSecondBlock;
+    frames[1].data[0] = 120;
+    frames[1].data[1] = 6;
+    return frames;
+}
+
+// The frame that last wrote a pixel after both blocks, worked out from the
+// frames' parameters alone.
+std::uint32_t ExpectedWriter(int x, int y)
+{
+    const int page = y / 8;
+    if (page == 6 && x >= 120) {
+        return 5;
+    }
+    if (page == 5 || page == 6) {
+        return 4;
+    }
+    if (page == 2 && x >= 25 && x <= 34) {
+        return 3;
+    }
+    if (page == 2 && x >= 10 && x <= 29) {
+        return 2;
+    }
+    return 1;
+}
+
+// An engine driven by hand, its events going to the desktop program's taps
+// and a monitor over them.
+class MonitorTest : public ::testing::Test {
+protected:
+    MonitorTest() { taps.Attach(panel.engine); }
+
+    void Exchange(const Bytes& block)
+    {
+        replies.push_back(panel.Exchange(block));
+        taps.log().Flush();
+    }
+    void SendBothBlocks()
+    {
+        Exchange(EncodeBlock(Placed()));
+        Exchange(EncodeBlock(PlacedSecond()));
+    }
+    QStringList Column(const QAbstractItemModel& model, int column) const
+    {
+        QStringList texts;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            texts << model.index(row, column).data().toString();
+        }
+        return texts;
+    }
+
+    EngineFixture panel;
+    std::vector<Bytes> replies;
+    LinkTaps taps{panel.clock};
+    ProtocolMonitor monitor{taps.log(), panel.engine.display()};
+};
+
+TEST_F(MonitorTest, RowsOfAnExchangeCarryTheDecodersTexts)
+{
+    SendBothBlocks();
+    Bytes corrupt = EncodeFrame(kWriteString, Bytes{0, 4, 1, 'O', 'K'});
+    corrupt.back() ^= 0x01;
+    Exchange(corrupt);
+
+    std::vector<Bytes> sent;
+    for (const auto& block : {Placed(), PlacedSecond()}) {
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            sent.push_back(EncodeFrame(block[i].code, block[i].data, i + 1 == block.size()));
+        }
+    }
+    ASSERT_EQ(replies.size(), 3u);
+    const QString device = QStringLiteral("device → panel");
+    const QString panelSide = QStringLiteral("panel → device");
+    struct Expected {
+        QString direction;
+        int block;
+        Bytes bytes;
+        std::string meaning;
+        std::string error;
+    };
+    const std::vector<Expected> expected{
+        {device, 1, sent[0], DescribeFrame(sent[0]), {}},
+        {device, 1, sent[1], DescribeFrame(sent[1]), {}},
+        {device, 1, sent[2], DescribeFrame(sent[2]), {}},
+        {panelSide, 1, replies[0], DescribeReply(replies[0]), {}},
+        {device, 2, sent[3], DescribeFrame(sent[3]), {}},
+        {device, 2, sent[4], DescribeFrame(sent[4]), {}},
+        {panelSide, 2, replies[1], DescribeReply(replies[1]), {}},
+        {device, 3, corrupt, DescribeFrame(corrupt), DescribeFrameFaults(corrupt)},
+        {panelSide, 3, replies[2], DescribeReply(replies[2]), {}},
+    };
+    const MonitorLog& log = taps.log();
+    ASSERT_EQ(log.rowCount(), static_cast<int>(expected.size()));
+    for (int row = 0; row < log.rowCount(); ++row) {
+        const Expected& e = expected[static_cast<std::size_t>(row)];
+        const auto cell = [&](int column) { return log.index(row, column).data().toString(); };
+        EXPECT_EQ(cell(MonitorLog::kDirectionColumn), e.direction) << row;
+        EXPECT_EQ(cell(MonitorLog::kBlockColumn).toInt(), e.block) << row;
+        EXPECT_EQ(cell(MonitorLog::kBytesColumn).toStdString(), HexBytes(e.bytes)) << row;
+        EXPECT_EQ(cell(MonitorLog::kMeaningColumn).toStdString(), e.meaning) << row;
+        EXPECT_EQ(cell(MonitorLog::kErrorColumn).toStdString(), e.error) << row;
+        EXPECT_EQ(log.headerData(row, Qt::Vertical).toInt(), row + 1);
+    }
+    EXPECT_NE(expected[7].error, "") << "the corrupt frame is told as such";
+    EXPECT_NE(expected[8].meaning.find("checksum error"), std::string::npos) << expected[8].meaning;
+}
+
+TEST_F(MonitorTest, FiltersShowErrorsOnlyOrOneFunctionCodeAndSaveWhatTheyShow)
+{
+    SendBothBlocks();
+    Bytes corrupt = EncodeFrame(kWriteArray, Bytes{0, 0, 1});
+    corrupt.back() ^= 0x01;
+    Exchange(corrupt);
+    monitor.show();
+
+    struct Case {
+        bool errorsOnly;
+        std::optional<int> code;
+        QStringList bytes;
+    };
+    const QString corruptHex = QString::fromStdString(HexBytes(corrupt));
+    const Case cases[] = {
+        {true, std::nullopt, {corruptHex}},
+        {false, kBlankArea, {"04 01 38 3E", "04 01 35 3B"}},
+        {true, kWriteArray, {corruptHex}},
+        {true, kBlankArea, {}},
+        {false, std::nullopt, Column(taps.log(), MonitorLog::kBytesColumn)},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        monitor.SetErrorsOnly(c.errorsOnly);
+        monitor.SetCode(c.code);
+        EXPECT_EQ(Column(monitor.shown(), MonitorLog::kBytesColumn), c.bytes)
+            << c.errorsOnly << " " << c.code.value_or(0);
+
+        const QString path = dir.filePath(QStringLiteral("rows.txt"));
+        QString error;
+        ASSERT_TRUE(monitor.SaveText(path, error)) << error.toStdString();
+        QFile saved(path);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), c.bytes.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            EXPECT_TRUE(lines[i].contains(QStringLiteral("  ") + c.bytes[i] + QStringLiteral("  ")))
+                << lines[i].toStdString();
+        }
+    }
+    QString error;
+    EXPECT_FALSE(monitor.SaveText(dir.filePath(QStringLiteral("missing/rows.txt")), error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(MonitorTest, PauseHoldsTheRowsClearEmptiesAndTheRingKeepsTheLast)
+{
+    Exchange(EncodeBlock(Placed()));
+    monitor.SetPaused(true);
+    Exchange(EncodeBlock(PlacedSecond()));
+    EXPECT_EQ(taps.log().rowCount(), 4) << "the second block waits while paused";
+    monitor.SetPaused(false);
+    EXPECT_EQ(taps.log().rowCount(), 7);
+
+    monitor.Clear();
+    EXPECT_EQ(taps.log().rowCount(), 0);
+    Exchange(EncodeFrame(kBlankArea, Bytes{kAllPages}));
+    ASSERT_EQ(taps.log().rowCount(), 2);
+    EXPECT_EQ(taps.log().headerData(0, Qt::Vertical).toInt(), 8) << "numbering goes on";
+
+    MonitorLog small(QDateTime::currentDateTime(), 10);
+    for (std::uint64_t number = 1; number <= 25; ++number) {
+        TraceRow row;
+        row.number = number;
+        row.kind = TraceKind::Frame;
+        row.frame = static_cast<std::uint32_t>(number);
+        small.Add(row);
+        small.Flush();
+    }
+    EXPECT_EQ(small.rowCount(), 10);
+    EXPECT_EQ(small.headerData(9, Qt::Vertical).toInt(), 25);
+    EXPECT_EQ(small.RowOfFrame(16), std::optional<int>(0));
+    EXPECT_FALSE(small.RowOfFrame(15));
+}
+
+TEST_F(MonitorTest, SelectingAFrameMarksThePixelsItChanged)
+{
+    SendBothBlocks();
+    monitor.show();
+    QSignalSpy marked(&monitor, &ProtocolMonitor::highlightChanged);
+    const auto last = [&marked] { return marked.last().at(0).value<std::optional<DisplayRect>>(); };
+
+    // Rows: frames 1 to 3, the reply, frames 4 and 5, the reply.
+    struct Case {
+        std::uint64_t row;
+        std::optional<DisplayRect> area;
+    };
+    const Case cases[] = {
+        {2, DisplayRect{10, 16, 30, 24}}, {1, DisplayRect{0, 0, 128, 64}},    {4, std::nullopt},
+        {5, DisplayRect{0, 40, 128, 56}}, {6, DisplayRect{120, 48, 128, 56}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(monitor.SelectRow(c.row)) << c.row;
+        ASSERT_FALSE(marked.isEmpty()) << c.row;
+        EXPECT_EQ(last(), c.area) << c.row;
+    }
+    monitor.SetCode(kBlankArea);
+    EXPECT_FALSE(monitor.SelectRow(6)) << "a row filtered out is not shown";
+    EXPECT_FALSE(monitor.SelectRow(8)) << "no such row";
+    monitor.hide();
+    EXPECT_EQ(last(), std::nullopt) << "a closed monitor marks nothing";
+}
+
+TEST_F(MonitorTest, EveryPixelTellsTheFrameThatLastWroteIt)
+{
+    SendBothBlocks();
+    for (int y = 0; y < kDisplayHeight; ++y) {
+        for (int x = 0; x < kDisplayWidth; ++x) {
+            monitor.ShowPixelWriter(x, y);
+            const QString frame = QStringLiteral("(frame %1,").arg(ExpectedWriter(x, y));
+            ASSERT_TRUE(monitor.pixelText().contains(frame))
+                << x << "," << y << " " << monitor.pixelText().toStdString();
+        }
+    }
+
+    // Rows: frames 1 to 3, the reply, frames 4 and 5, the reply.
+    const Bytes third = EncodeFrame(kWriteArray, Placed()[2].data, true);
+    monitor.ShowPixelWriter(30, 20);
+    EXPECT_EQ(
+        monitor.pixelText(),
+        QStringLiteral("Pixel 30, 20: row 3 (frame 3, block 1): %1").arg(QString::fromStdString(DescribeFrame(third))));
+    monitor.ShowPixelWriter(127, 55);
+    EXPECT_TRUE(monitor.pixelText().startsWith(QStringLiteral("Pixel 127, 55: row 6 (frame 5, block 2): WRITE ARRAY")))
+        << monitor.pixelText().toStdString();
+
+    monitor.Clear();
+    monitor.ShowPixelWriter(30, 20);
+    EXPECT_TRUE(monitor.pixelText().contains(QStringLiteral("frame 3, no longer shown")))
+        << monitor.pixelText().toStdString();
+    monitor.ShowPixelWriter(-1, -1);
+    EXPECT_TRUE(monitor.pixelText().isEmpty());
+
+    EngineFixture fresh;
+    LinkTaps freshTaps(fresh.clock);
+    ProtocolMonitor freshMonitor(freshTaps.log(), fresh.engine.display());
+    freshMonitor.ShowPixelWriter(0, 0);
+    EXPECT_TRUE(freshMonitor.pixelText().contains(QStringLiteral("drawn by no frame")));
+}
+
+TEST_F(MonitorTest, CopyPutsTheSelectedRowsOnTheClipboard)
+{
+    SendBothBlocks();
+    monitor.show();
+    monitor.view()->selectRow(1);
+    monitor.view()->selectionModel()->select(monitor.shown().index(4, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    monitor.CopyRows();
+    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(Column(taps.log(), MonitorLog::kBytesColumn)[1]));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("BLANK AREA")));
+}
+
+class MonitorWindowTest : public WindowTest {};
+
+TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPointedAt)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    window->show();
+    rig.queue.Feed(EncodeFrame(kWriteArray, Bytes{3, 1, 0xFF, 0xFF}));
+    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    engine.Tick();
+
+    emit window->panel()->displayPixelHovered(3, 9);
+    EXPECT_TRUE(monitor.pixelText().isEmpty()) << "nothing is told while the monitor is closed";
+    emit window->protocolMonitorRequested();
+    EXPECT_TRUE(monitor.isVisible());
+    EXPECT_GE(monitor.x(), window->frameGeometry().right());
+    emit window->panel()->displayPixelHovered(3, 9);
+    EXPECT_TRUE(monitor.pixelText().contains(QStringLiteral("row 1 (frame 1, block 1): WRITE ARRAY")))
+        << monitor.pixelText().toStdString();
+
+    window->close();
+    EXPECT_FALSE(monitor.isVisible());
+}
+
+} // namespace
+} // namespace quillon::testing
