@@ -54,7 +54,6 @@ public:
     // While paused the rows shown stay as they are; the rows that arrive
     // wait (within the capacity) and show once the pause ends.
     void SetPaused(bool paused);
-    bool paused() const { return paused_; }
 
     const TraceRow& RowAt(int row) const { return rows_[static_cast<std::size_t>(row)]; }
     // The wall-clock time of a row.

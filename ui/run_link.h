@@ -18,7 +18,6 @@ public:
     // line and serial outlive the control; target is how the line is named.
     RunLinkControl(PanelPort& line, PortTarget target, SerialPort& serial);
 
-    const PortTarget& target() const { return target_; }
     PanelPort& Port() override { return port_; }
     int Open(const PortTarget& target) override;
     void Close() override;
