@@ -18,20 +18,6 @@ namespace {
 constexpr std::uint32_t kMixedSeed = 7;
 constexpr std::size_t kMixedCount = 1000;
 
-// The least an observer does: looks at every event and keeps a count, so
-// what it costs is the engine building and delivering the events.
-class CountingObserver final : public LinkObserver {
-public:
-    void OnLinkEvent(const LinkEvent& event) override
-    {
-        ++events;
-        bytes += event.length;
-    }
-
-    std::uint64_t events = 0;
-    std::uint64_t bytes = 0;
-};
-
 // A block that was refused would skip its work and flatter the figure.
 void CheckAnswered(benchmark::State& state, const StreamPort& port, std::uint64_t blocks)
 {

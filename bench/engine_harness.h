@@ -52,4 +52,20 @@ struct BenchEngine {
 // Column runs (and so synchronous repaints in a window) that one block costs.
 std::uint64_t RunsPerBlock(const Bytes& block);
 
+// The least an observer does: looks at every event and keeps counts, so what
+// it costs is the engine building and delivering the events.
+class CountingObserver final : public LinkObserver {
+public:
+    void OnLinkEvent(const LinkEvent& event) override
+    {
+        ++events;
+        bytes += event.length;
+        dropped += event.dropped;
+    }
+
+    std::uint64_t events = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t dropped = 0;
+};
+
 } // namespace quillon::bench

@@ -32,6 +32,7 @@
 
 #include "bench/blocks.h"
 #include "bench/device_line.h"
+#include "bench/engine_harness.h"
 #include "link/engine_interfaces.h"
 #include "link/link_events.h"
 #include "link/panel_engine.h"
@@ -62,18 +63,6 @@ double CpuSeconds(clockid_t clock)
     clock_gettime(clock, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
-
-class CountingObserver final : public LinkObserver {
-public:
-    void OnLinkEvent(const LinkEvent& event) override
-    {
-        ++events;
-        dropped += event.dropped;
-    }
-
-    std::uint64_t events = 0;
-    std::uint64_t dropped = 0;
-};
 
 // What a protocol monitor does with each event short of painting it: a line
 // of text with the time, the kind and the bytes in hex, in a scrollback.
