@@ -221,12 +221,6 @@ void TcpPort::AcceptPending()
     if (fd == kNoSocket) {
         return;
     }
-    if (peer_.load() >= 0) {
-        // One device at a time: a second one is turned away.
-        sockets::Close(fd);
-        Log("a second device was turned away");
-        return;
-    }
     char host[NI_MAXHOST] = "?";
     char service[NI_MAXSERV] = "?";
     getnameinfo(reinterpret_cast<sockaddr*>(&from), size, host, sizeof host, service, sizeof service,
@@ -301,9 +295,13 @@ void TcpPort::WaitForInput(int timeoutMs)
         }
         return;
     }
-    // A socket of none (a listening port with no device yet) is left out of
-    // the wait on either system.
-    PollEntry fds[2] = {{Restore(peer), POLLIN, 0}, {Restore(listener_), POLLIN, 0}};
+    // While a device is connected the next one waits in the listener's queue
+    // and is taken once this one has gone, so a device that hangs up and
+    // connects again at once (its last bytes still unread) is served, not
+    // mistaken for a second device. A socket of none (no device yet, or not
+    // listening) is left out of the wait on either system.
+    const std::intptr_t listening = peer >= 0 ? -1 : listener_;
+    PollEntry fds[2] = {{Restore(peer), POLLIN, 0}, {Restore(listening), POLLIN, 0}};
     if (Poll(fds, 2, timeoutMs) <= 0) {
         return;
     }

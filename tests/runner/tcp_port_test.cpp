@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "protocol/protocol.h"
@@ -108,21 +109,23 @@ TEST(TcpPort, ADeviceThatGoesMidBlockIsAnsweredAgainWhenItComesBack)
     EXPECT_GE(panel.host.stats().errorReplies, 1u);
 }
 
-TEST(TcpPort, ASecondDeviceIsTurnedAwayAndNobodyListeningIsAnError)
+TEST(TcpPort, ASecondDeviceWaitsUntilTheFirstHasGoneAndNobodyListeningIsAnError)
 {
     TcpPort panelPort;
     ASSERT_EQ(panelPort.Listen({"127.0.0.1", 0}), "");
     const TcpAddress address{"127.0.0.1", panelPort.LocalPort()};
     RunningPanel panel(panelPort);
-    TcpPort first;
-    ASSERT_EQ(first.Connect(address), "");
-    ASSERT_TRUE(first.Write(kBlock.data(), kBlock.size()));
-    ASSERT_EQ(ReadReply(first, kCleanReply.size()).size(), kCleanReply.size());
+    auto first = std::make_unique<TcpPort>();
+    ASSERT_EQ(first->Connect(address), "");
+    ASSERT_TRUE(first->Write(kBlock.data(), kBlock.size()));
+    ASSERT_EQ(ReadReply(*first, kCleanReply.size()).size(), kCleanReply.size());
 
     TcpPort second;
     ASSERT_EQ(second.Connect(address), "");
     second.Write(kBlock.data(), kBlock.size());
     EXPECT_TRUE(ReadReply(second, 1, std::chrono::milliseconds(300)).empty());
+    first.reset();
+    EXPECT_EQ(ReadReply(second, kCleanReply.size()), Bytes(kCleanReply.begin(), kCleanReply.end()));
 
     TcpPort nobody;
     EXPECT_NE(nobody.Connect({"127.0.0.1", 1}).find("cannot connect to 127.0.0.1:1"), std::string::npos);
