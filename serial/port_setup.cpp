@@ -75,20 +75,28 @@ std::string SetupStepText(int step)
     }
 }
 
-std::string LastSystemError()
+std::string SystemErrorText(int error)
 {
 #ifdef _WIN32
-    const DWORD error = GetLastError();
     char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
     std::string reason(text, length);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
         reason.pop_back();
     }
     return reason.empty() ? "system error " + std::to_string(error) : reason;
 #else
-    return std::strerror(errno);
+    return std::strerror(error);
+#endif
+}
+
+std::string LastSystemError()
+{
+#ifdef _WIN32
+    return SystemErrorText(static_cast<int>(GetLastError()));
+#else
+    return SystemErrorText(errno);
 #endif
 }
 

@@ -41,6 +41,10 @@ std::optional<int> ComPortNumber(std::string_view name);
 // What a failed set-up step could not do, in words: "it could not be opened".
 std::string SetupStepText(int step);
 
+// The reason the system gives for an error code (an errno value on POSIX, a
+// Win32 error code on Windows), in its own words.
+std::string SystemErrorText(int error);
+
 // The reason the system gave for the last failed call of this thread.
 std::string LastSystemError();
 

@@ -56,11 +56,16 @@ void Print(std::FILE* stream, const QString& text)
 }
 
 // Creating the application object without any display to talk to would
-// abort the program; tell the user instead.
+// abort the program; tell the user instead. A Windows session always has its
+// desktop.
 bool HasDisplay()
 {
+#ifdef Q_OS_WIN
+    return true;
+#else
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#endif
 }
 
 // The toolkit ends the process when the display named in the environment
@@ -218,6 +223,7 @@ public:
                 return Fail(QStringLiteral("cannot make the virtual port for the demo: %1").arg(demo_->ErrorText()));
             }
             target_ = demo_->Target();
+            line_ = demo_->line();
         } else if (commandLine.virtualPort) {
             if (!virtualPort_.Create(QFile::encodeName(commandLine.virtualLink).toStdString())) {
                 return Fail(QStringLiteral("cannot make the virtual port: %1")
@@ -263,12 +269,13 @@ public:
     const VirtualPort* virtualPort() const
     {
         if (demo_) {
-            return &demo_->port();
+            return demo_->virtualPort();
         }
         return target_ && target_->kind == PortTarget::Kind::Virtual && line_ == nullptr ? &virtualPort_ : nullptr;
     }
     const DemoMode* demo() const { return demo_ ? &*demo_ : nullptr; }
-    // The run's line when it is not a serial port: the replay or TCP.
+    // The run's line when it is not a serial port: the replay, TCP or the
+    // demo's in-process line.
     PanelPort* line() const { return line_; }
     const ReplayPort* replay() const { return replay_ ? &*replay_ : nullptr; }
     // How long the replay lasts at its speed.

@@ -211,17 +211,30 @@ CommandLine ParseCommandLine(const QStringList& arguments)
 
 QString HelpText()
 {
+#ifdef Q_OS_WIN
+    const QString portLine = QStringLiteral("the stored COM port (COM7, COM12: any COM port)");
+    const QString settings = QStringLiteral("Settings are kept in the registry under\n"
+                                            "HKEY_CURRENT_USER\\Software\\Ostrel\\Quillon.\n");
+    const QString headless;
+#else
+    const QString portLine = QStringLiteral("the stored COM port (COM n is /dev/ttyS{n-1})");
+    const QString settings = QStringLiteral("Settings are kept in $XDG_CONFIG_HOME/Ostrel/Quillon.conf\n"
+                                            "(~/.config/Ostrel/Quillon.conf when XDG_CONFIG_HOME is not set).\n");
+    const QString headless = QStringLiteral("\n"
+                                            "Without a display, run it under xvfb-run with a screenshot:\n"
+                                            "  xvfb-run -a quillon --demo --screenshot demo.png\n");
+#endif
     return QStringLiteral("Usage: quillon [OPTION]...\n"
                           "Emulates the operator panel on a serial line: the window shows the panel\n"
                           "front with its display, and clicks on its four keys go to the device.\n"
                           "\n"
                           "  --port PATH            use the serial device PATH for this run instead of\n"
-                          "                         the stored COM port (COM n is /dev/ttyS{n-1})\n"
+                          "                         %1\n"
                           "  --virtual-port [LINK]  use a new pseudo-terminal instead of a serial port;\n"
                           "                         print the path the device should open, and make\n"
-                          "                         LINK a symbolic link to it\n"
-                          "  --demo                 run the built-in demo device on a virtual port of\n"
-                          "                         its own and show the panel it drives; no hardware\n"
+                          "                         LINK a symbolic link to it (not on Windows)\n"
+                          "  --demo                 run the built-in demo device on a line of its own\n"
+                          "                         and show the panel it drives; no hardware\n"
                           "                         needed. Up and down move, right opens, left goes\n"
                           "                         back; closing the window ends both\n"
                           "  --send-command ID      run command ID in the running Quillon and exit:\n"
@@ -261,11 +274,8 @@ QString HelpText()
                           "  --help                 show this help and exit\n"
                           "  --version              show the version and exit\n"
                           "\n"
-                          "Settings are kept in $XDG_CONFIG_HOME/Ostrel/Quillon.conf\n"
-                          "(~/.config/Ostrel/Quillon.conf when XDG_CONFIG_HOME is not set).\n"
-                          "\n"
-                          "Without a display, run it under xvfb-run with a screenshot:\n"
-                          "  xvfb-run -a quillon --demo --screenshot demo.png\n");
+                          "%2%3")
+        .arg(portLine, settings, headless);
 }
 
 QString VersionText()

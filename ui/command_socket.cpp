@@ -18,7 +18,12 @@ constexpr int kProbeTimeoutMs = 500;
 
 QString CommandSocketPath()
 {
+#ifdef Q_OS_WIN
+    // A named pipe: pipe names are the machine's, so the user's name is in it.
+    return QStringLiteral("quillon.commands.") + qEnvironmentVariable("USERNAME");
+#else
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/quillon.commands");
+#endif
 }
 
 CommandServer::CommandServer(std::function<bool(int)> isCommand, QObject* parent)

@@ -1,44 +1,14 @@
 #include "ui/comms_port_dialog.h"
 
-#include <algorithm>
-
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 
 #include "ui/dialog_units.h"
 #include "ui/main_window.h"
 
 namespace quillon {
-
-QStringList FindSerialDevices(const QString& directory)
-{
-    static const QRegularExpression kPattern(QStringLiteral("^tty(USB|ACM|S)(\\d+)$"));
-    static const QStringList kKinds{QStringLiteral("USB"), QStringLiteral("ACM"), QStringLiteral("S")};
-    struct Found {
-        qsizetype kind;
-        qulonglong number;
-        QString name;
-    };
-    std::vector<Found> found;
-    const QDir dir(directory);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
-        const QRegularExpressionMatch match = kPattern.match(name);
-        if (match.hasMatch()) {
-            found.push_back({kKinds.indexOf(match.captured(1)), match.captured(2).toULongLong(), name});
-        }
-    }
-    std::sort(found.begin(), found.end(),
-              [](const Found& a, const Found& b) { return a.kind != b.kind ? a.kind < b.kind : a.number < b.number; });
-    QStringList paths;
-    for (const Found& device : found) {
-        paths << dir.filePath(device.name);
-    }
-    return paths;
-}
 
 CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_(window)
 {

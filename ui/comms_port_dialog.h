@@ -19,7 +19,8 @@ class MainWindow;
 
 // The serial devices of the kinds a panel is cabled to (USB adapters, USB
 // modems, built-in ports) found in directory, in natural order within each
-// kind: ttyUSB*, then ttyACM*, then ttyS*.
+// kind: ttyUSB*, then ttyACM*, then ttyS*. On Windows, the COM ports the
+// system has, in their order ("COM3", "COM11"); directory is not used.
 QStringList FindSerialDevices(const QString& directory);
 
 // The Comms Port dialog: switches the link to another port at once. Lists

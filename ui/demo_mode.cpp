@@ -19,6 +19,39 @@ DemoMode::~DemoMode()
     Stop();
 }
 
+#ifdef Q_OS_WIN
+
+bool DemoMode::CreatePort()
+{
+    error_.clear();
+    return true;
+}
+
+const VirtualPort* DemoMode::virtualPort() const
+{
+    return nullptr;
+}
+
+PanelPort* DemoMode::line()
+{
+    return &line_.panelEnd();
+}
+
+PortTarget DemoMode::Target() const
+{
+    return PortTarget::Virtual(QStringLiteral("an in-process line"));
+}
+
+int DemoMode::Start(MainWindow& window)
+{
+    error_.clear();
+    device_.Start(line_.deviceEnd());
+    connect(&window, &MainWindow::closed, this, &DemoMode::Stop, Qt::UniqueConnection);
+    return 0;
+}
+
+#else
+
 bool DemoMode::CreatePort()
 {
     error_.clear();
@@ -27,6 +60,16 @@ bool DemoMode::CreatePort()
         return false;
     }
     return true;
+}
+
+const VirtualPort* DemoMode::virtualPort() const
+{
+    return &port_;
+}
+
+PanelPort* DemoMode::line()
+{
+    return nullptr;
 }
 
 PortTarget DemoMode::Target() const
@@ -53,6 +96,8 @@ int DemoMode::Start(MainWindow& window)
     connect(&window, &MainWindow::closed, this, &DemoMode::Stop, Qt::UniqueConnection);
     return 0;
 }
+
+#endif
 
 void DemoMode::Stop()
 {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include "serial/memory_line.h"
 #include "serial/virtual_port.h"
 #include "tools/demo/demo_device.h"
 #include "ui/port_control.h"
@@ -11,10 +12,12 @@ namespace quillon {
 
 class MainWindow;
 
-// `quillon --demo`: a virtual port for the run with the demo device on its far
-// end, so the panel has a device to follow on a machine without any hardware.
-// The device runs on a thread of its own from Start until the window closes;
-// it is always stopped and joined before the port ends.
+// `quillon --demo`: a line for the run with the demo device on its far end, so
+// the panel has a device to follow on a machine without any hardware: a
+// virtual port (a pseudo-terminal) on Linux, an in-process line on Windows,
+// which has no pseudo-terminals. The device runs on a thread of its own from
+// Start until the window closes; it is always stopped and joined before the
+// line ends.
 class DemoMode final : public QObject {
     Q_OBJECT
 
@@ -26,8 +29,19 @@ public:
 
     // Makes the virtual port; false with the reason in ErrorText().
     bool CreatePort();
-    const VirtualPort& port() const { return port_; }
-    // The port the main window opens for the run.
+#ifndef Q_OS_WIN
+    const VirtualPort& port() const
+    {
+        return port_;
+    }
+#endif
+    // The virtual port the main window opens for the run, or null when the
+    // run's line is an in-process one.
+    const VirtualPort* virtualPort() const;
+    // The panel's end of the in-process line, or null when the panel opens a
+    // virtual port.
+    PanelPort* line();
+    // How the run's line is named.
     PortTarget Target() const;
 
     // Starts the device on the port's far end and ties its end to the
@@ -35,14 +49,27 @@ public:
     // failed on the device's side, with the reason in ErrorText().
     int Start(MainWindow& window);
     void Stop();
-    bool IsRunning() const { return device_.IsRunning(); }
-    demo::DemoStatus Status() const { return device_.Status(); }
+    bool IsRunning() const
+    {
+        return device_.IsRunning();
+    }
+    demo::DemoStatus Status() const
+    {
+        return device_.Status();
+    }
 
-    const QString& ErrorText() const { return error_; }
+    const QString& ErrorText() const
+    {
+        return error_;
+    }
 
 private:
+#ifdef Q_OS_WIN
+    MemoryLine line_;
+#else
     VirtualPort port_;
-    // Declared after the port, so even an unexpected end joins the device's
+#endif
+    // Declared after the line, so even an unexpected end joins the device's
     // thread while its line still exists.
     demo::DemoDeviceThread device_;
     QString error_;

@@ -83,6 +83,17 @@ std::optional<std::int32_t> ReadComNumber(const QSettings& settings)
     return number;
 }
 
+// Whether anything has been stored yet: the file on Linux; on Windows, where
+// the settings are registry values, the key with values in it.
+bool SettingsStored(const QSettings& settings)
+{
+#ifdef Q_OS_WIN
+    return !settings.allKeys().isEmpty();
+#else
+    return QFileInfo::exists(settings.fileName());
+#endif
+}
+
 } // namespace
 
 MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
@@ -156,7 +167,7 @@ bool MainWindow::ReadSettings()
     SettingsFile settings;
     // A file that cannot be opened is a missing key; one that opens but is
     // malformed holds values that cannot be read, reported below.
-    if (!QFileInfo::exists(settings.fileName()) || settings.status() == QSettings::AccessError) {
+    if (!SettingsStored(settings) || settings.status() == QSettings::AccessError) {
         return false;
     }
     std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);

@@ -22,6 +22,9 @@ struct PortTarget {
     // How the port is named in messages: "COM Port7", "/dev/ttyUSB0",
     // "virtual port /dev/pts/3".
     QString Describe() const;
+    // What the serial port opens: the system's path of a COM number, or the
+    // path itself.
+    QString DevicePath() const;
 
     bool operator==(const PortTarget&) const = default;
 
@@ -50,6 +53,10 @@ public:
 // the fix where there is one. deviceDirectory is where the serial devices
 // found are listed from.
 QString PortFailureMessage(const QString& message, int error, const PortTarget& target, const QString& deviceDirectory);
+
+// The reason for that message alone: empty when error is 0. Each system has
+// its own error codes and its own fixes.
+QString PortFailureReason(int error, const PortTarget& target, const QString& deviceDirectory);
 
 class SerialPortControl final : public PortControl {
 public:

@@ -339,9 +339,20 @@ int DemoDeviceThread::Start(const std::string& devicePath)
     if (failedStep != 0) {
         return failedStep;
     }
-    device_ = std::make_unique<DemoDevice>(port_, clock_, options_);
-    thread_ = std::jthread([device = device_.get()](std::stop_token stop) { device->Run(stop); });
+    Run(port_);
     return 0;
+}
+
+void DemoDeviceThread::Start(PanelPort& port)
+{
+    Stop();
+    Run(port);
+}
+
+void DemoDeviceThread::Run(PanelPort& port)
+{
+    device_ = std::make_unique<DemoDevice>(port, clock_, options_);
+    thread_ = std::jthread([device = device_.get()](std::stop_token stop) { device->Run(stop); });
 }
 
 void DemoDeviceThread::Stop()

@@ -148,6 +148,9 @@ public:
     // (1 open, 2 and 3 line settings, 4 and 5 time-outs); nothing runs then.
     // A device already running is stopped first.
     int Start(const std::string& devicePath);
+    // Starts the device on a port that is already open, such as one end of an
+    // in-process line; the port must outlive the device.
+    void Start(PanelPort& port);
     // Stops the device and closes the port; returns once the thread has ended.
     void Stop();
     bool IsRunning() const { return thread_.joinable(); }
@@ -155,6 +158,8 @@ public:
     DemoStatus Status() const;
 
 private:
+    void Run(PanelPort& port);
+
     DemoOptions options_;
     SerialPort port_;
     SteadyClock clock_;
