@@ -7,6 +7,12 @@
 # The serial tests exchange bytes over COM11 to COM14, which Wine maps onto
 # the ends of two pseudo-terminal pairs joined by socat (COM11 with COM12,
 # COM13 with COM14). The Wine prefix lives in the build folder.
+#
+# Then, when Qt for Windows has been built on this machine
+# (scripts/qt-for-windows.sh, once), the desktop program: the windows-desktop
+# preset, its UI tests under Wine and quillon.exe on COM15, whose other end
+# (COM16's pseudo-terminal) the test drives from Linux, under a virtual X
+# server; and the ZIP with quillon.exe in build/windows-desktop/package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -62,11 +68,11 @@ relay() {
 }
 mkdir -p "$lines"
 rm -f "$lines"/com*
-for pair in "11 12" "13 14"; do
+for pair in "11 12" "13 14" "15 16"; do
     relay $pair &
     relays+=($!)
 done
-for port in 11 12 13 14; do
+for port in 11 12 13 14 15 16; do
     for _ in $(seq 50); do
         [ -e "$lines/com$port" ] && break
         sleep 0.1
@@ -80,7 +86,7 @@ done
 mapping=$(mktemp --suffix=.reg)
 {
     printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
-    for port in 11 12 13 14; do
+    for port in 11 12 13 14 15 16; do
         printf '"COM%s"="%s"\n' "$port" "$lines/com$port"
     done
 } >"$mapping"
@@ -97,3 +103,30 @@ tested=$SECONDS
 (cd "$build" && cpack -G ZIP -B package >/dev/null)
 ls "$build"/package/*.zip
 echo "windows check: $((SECONDS - started)) s (build $((built - started)) s, tests $((tested - tested_from)) s)"
+
+if ! qt=$(scripts/qt-for-windows.sh --where); then
+    echo "windows desktop: skipped, Qt for Windows is not built on this machine (scripts/qt-for-windows.sh builds it once into $qt, about an hour)"
+    exit 0
+fi
+export QUILLON_QT_PREFIX=$qt
+desktop_started=$SECONDS
+# The desktop test compares quillon.exe's picture with the Linux program's.
+linux_quillon=$PWD/build/ci/ui/quillon
+if [ ! -x "$linux_quillon" ]; then
+    cmake --preset ci >/dev/null
+    cmake --build --preset ci --target quillon
+fi
+cmake --preset windows-desktop -DQUILLON_TEST_COM_PAIRS=11:12,13:14 "-DQUILLON_TEST_UNPLUG_DIR=Z:$lines" \
+    "-DQUILLON_DESKTOP_TEST_LINE=15:$lines/com16" "-DQUILLON_LINUX_QUILLON=$linux_quillon"
+cmake --build --preset windows-desktop
+desktop_built=$SECONDS
+# Wine takes its display when its server starts, so the server is started
+# afresh on the virtual X server.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    bash -c 'wineserver -p >/dev/null 2>&1 && wineboot >/dev/null 2>&1 && ctest --preset windows-desktop'
+desktop_tested=$SECONDS
+(cd build/windows-desktop && cpack -G ZIP -B package >/dev/null)
+ls build/windows-desktop/package/*.zip
+echo "windows desktop check: $((SECONDS - desktop_started)) s (build $((desktop_built - desktop_started)) s, tests $((desktop_tested - desktop_built)) s)"

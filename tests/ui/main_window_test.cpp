@@ -390,6 +390,9 @@ TEST_F(MainWindowTest, ReadRulesForMissingAndBrokenValues)
 
 TEST_F(MainWindowTest, UnwritableLocationIsReportedAndTheWindowStillCloses)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "the registry key of the user's settings cannot be made unwritable here";
+#endif
     auto window = MakeWindow();
     settings.MakeUnwritable();
     EXPECT_TRUE(window->close());
@@ -411,6 +414,9 @@ QByteArray GeneralSection(const QString& path)
 
 TEST_F(MainWindowTest, ViewSettingsComeBackAndLeaveThePortAndModeKeysByteForByte)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "compares the settings file byte for byte; Windows keeps registry values";
+#endif
     settings.Write({{"Save Settings", 1}, {"COM", 4}, {"Synch Required", 1}});
     const QByteArray general = GeneralSection(settings.FilePath());
     ASSERT_TRUE(general.contains("COM=4"));

@@ -26,6 +26,55 @@ int FakePortControl::Open(const PortTarget& target)
     return failStep;
 }
 
+#ifdef Q_OS_WIN
+
+// Windows keeps the settings in the registry, which has no other place for
+// them: the sandbox is the program's own key, emptied before and after.
+namespace {
+
+QSettings RegistryKey()
+{
+    return QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ostrel\\Quillon"), QSettings::NativeFormat);
+}
+
+} // namespace
+
+SettingsSandbox::SettingsSandbox()
+{
+    RegistryKey().clear();
+}
+
+SettingsSandbox::~SettingsSandbox()
+{
+    RegistryKey().clear();
+}
+
+QString SettingsSandbox::FilePath() const
+{
+    return RegistryKey().fileName();
+}
+
+void SettingsSandbox::Write(const std::vector<std::pair<QString, QVariant>>& values) const
+{
+    QSettings key = RegistryKey();
+    key.clear();
+    for (const auto& [name, value] : values) {
+        key.setValue(name, value);
+    }
+}
+
+QVariant SettingsSandbox::Value(const QString& name) const
+{
+    return RegistryKey().value(name);
+}
+
+bool SettingsSandbox::FileExists() const
+{
+    return !RegistryKey().allKeys().isEmpty();
+}
+
+#else
+
 SettingsSandbox::SettingsSandbox()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
@@ -60,6 +109,8 @@ bool SettingsSandbox::FileExists() const
 {
     return QFile::exists(FilePath());
 }
+
+#endif
 
 void SettingsSandbox::MakeUnwritable()
 {
