@@ -521,6 +521,11 @@ int main(int argc, char** argv)
         std::cerr << "quillon-run: the time-out of " << timeoutMs.value_or(0) << " ms passed\n";
         status = options.timeoutExitCode;
     }
+    if (link.tcp && std::chrono::steady_clock::now() >= deadline) {
+        if (const std::string waited = link.tcp->WaitingFor(); !waited.empty()) {
+            std::cerr << "quillon-run: no device by the time-out: waited for " << waited << "\n";
+        }
+    }
     // The server's thread calls the control service: it goes first.
     server.reset();
     if (options.dumpText) {

@@ -104,6 +104,9 @@ private:
         if (fd == kNoSocket) {
             return;
         }
+        if (socketPath_.empty()) {
+            SetNoDelay(fd);
+        }
         std::lock_guard lock(mutex_);
         clients_[nextId_++].fd = fd;
     }

@@ -219,4 +219,10 @@ void Waker::Drain()
 
 #endif
 
+void SetNoDelay(Socket socket)
+{
+    const int yes = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
+}
+
 } // namespace quillon::sockets

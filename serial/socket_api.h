@@ -59,6 +59,10 @@ Socket Open(int family, int type, int protocol);
 Socket Accept(Socket listener, sockaddr* from, AddressSize* size);
 void Close(Socket socket);
 void SetNonBlocking(Socket socket);
+// Sends what is written at once instead of holding small writes back until
+// the last ones are acknowledged: the panel link and the control socket
+// exchange short messages that the other side waits for.
+void SetNoDelay(Socket socket);
 int Poll(PollEntry* entries, std::size_t count, int timeoutMs);
 // The bytes that can be read without waiting; false when the socket fails.
 bool BytesWaiting(Socket socket, std::size_t& count);

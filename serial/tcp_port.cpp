@@ -11,10 +11,12 @@ namespace {
 
 using namespace sockets;
 
-// How long one attempt to reach a device may take, and the pause between
-// attempts once it has gone.
+// How long one attempt to reach a device may take, and the pauses between
+// attempts while its port is not open: short at first, as an emulator started
+// alongside opens its port within moments, then no more than half a second.
 constexpr int kConnectTimeoutMs = 3000;
-constexpr std::uint32_t kReconnectIntervalMs = 500;
+constexpr std::uint32_t kFirstRetryMs = 20;
+constexpr std::uint32_t kLongestRetryMs = 500;
 
 std::uint32_t NowMs()
 {
@@ -26,9 +28,12 @@ std::string Describe(const TcpAddress& address)
     return address.host + ":" + std::to_string(address.port);
 }
 
-// A connected, non-blocking socket to the address, or none with the reason.
-Socket ConnectSocket(const TcpAddress& address, int timeoutMs, std::string& error)
+// A connected, non-blocking socket to the address, or none with the reason;
+// hostFound is false when the host's name cannot be found, which waiting
+// does not mend.
+Socket ConnectSocket(const TcpAddress& address, int timeoutMs, std::string& error, bool& hostFound)
 {
+    hostFound = true;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -36,6 +41,7 @@ Socket ConnectSocket(const TcpAddress& address, int timeoutMs, std::string& erro
     const int lookup = getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found);
     if (lookup != 0) {
         error = "cannot find " + address.host + ": " + gai_strerror(lookup);
+        hostFound = false;
         return kNoSocket;
     }
     Socket fd = kNoSocket;
@@ -114,14 +120,32 @@ std::string TcpPort::Connect(const TcpAddress& address)
 {
     Close();
     std::string error;
-    const Socket fd = ConnectSocket(address, kConnectTimeoutMs, error);
-    if (fd == kNoSocket) {
+    bool hostFound = true;
+    const Socket fd = ConnectSocket(address, kConnectTimeoutMs, error, hostFound);
+    if (!hostFound) {
         return "cannot connect to " + Describe(address) + ": " + error;
     }
     remote_ = address;
     connecting_ = true;
-    TakePeer(Store(fd), Describe(address));
+    if (fd == kNoSocket) {
+        // An emulator started alongside has often not opened its port yet:
+        // the reader thread keeps trying.
+        StartWaiting(error);
+    } else {
+        TakePeer(Store(fd), Describe(address));
+    }
     return {};
+}
+
+std::string TcpPort::WaitingFor() const
+{
+    if (connected()) {
+        return {};
+    }
+    if (connecting_) {
+        return "the device's port at " + Describe(remote_) + " to open";
+    }
+    return listener_ >= 0 ? "a device to connect on port " + std::to_string(LocalPort()) : std::string{};
 }
 
 std::string TcpPort::Listen(const TcpAddress& address)
@@ -194,13 +218,20 @@ void TcpPort::TakePeer(std::intptr_t fd, const std::string& who)
 {
     SetNonBlocking(Restore(fd));
     // A reply is a few bytes that the device waits for: send it at once.
-    const int yes = 1;
-    setsockopt(Restore(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
+    SetNoDelay(Restore(fd));
     {
         std::lock_guard lock(mutex_);
         peer_.store(fd);
     }
+    retryMs_ = kFirstRetryMs;
     Log("device connected: " + who);
+}
+
+void TcpPort::StartWaiting(const std::string& why)
+{
+    retryMs_ = kFirstRetryMs;
+    nextAttemptMs_ = NowMs() + retryMs_;
+    Log("waiting for the device at " + Describe(remote_) + " (" + why + ")");
 }
 
 void TcpPort::DropPeer(const std::string& why)
@@ -209,8 +240,10 @@ void TcpPort::DropPeer(const std::string& why)
         std::lock_guard lock(mutex_);
         sockets::Close(Restore(peer_.exchange(-1)));
     }
-    nextAttemptMs_ = NowMs() + kReconnectIntervalMs;
     Log("device disconnected: " + why);
+    if (connecting_) {
+        StartWaiting("it hung up");
+    }
 }
 
 void TcpPort::AcceptPending()
@@ -236,8 +269,10 @@ void TcpPort::TryReconnect(int timeoutMs)
         return;
     }
     std::string error;
-    const Socket fd = ConnectSocket(remote_, timeoutMs, error);
-    nextAttemptMs_ = NowMs() + kReconnectIntervalMs;
+    bool hostFound = true;
+    const Socket fd = ConnectSocket(remote_, timeoutMs, error, hostFound);
+    retryMs_ = std::min(retryMs_ * 2, kLongestRetryMs);
+    nextAttemptMs_ = NowMs() + retryMs_;
     if (fd != kNoSocket) {
         TakePeer(Store(fd), Describe(remote_));
     }

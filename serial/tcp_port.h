@@ -24,7 +24,9 @@ bool ParseTcpAddress(const std::string& text, const std::string& defaultHost, Tc
 // (firmware running under an emulator). It either connects to the device or
 // listens for the device to connect; one device at a time. When the device
 // goes, the line is silent until it comes back: a listening port takes the
-// next connection, a connecting port tries again every half second.
+// next connection, a connecting port tries again. A connecting port whose
+// device has not opened its port yet keeps trying in the same way, with
+// pauses from 20 ms growing to half a second, and says once that it waits.
 //
 // The reader thread calls BytesWaiting, ReadByte and WaitForInput and is the
 // only one that takes or drops a connection; Write comes from the ticking
@@ -36,12 +38,17 @@ public:
     TcpPort(const TcpPort&) = delete;
     TcpPort& operator=(const TcpPort&) = delete;
 
-    // Each returns an empty text on success, otherwise why it failed.
+    // Each returns an empty text on success, otherwise why it failed. Connect
+    // fails only for a host whose name cannot be found; a port not open yet
+    // is waited for.
     std::string Connect(const TcpAddress& address);
     std::string Listen(const TcpAddress& address);
     // The port a listening port was bound to (useful after port 0).
     std::uint16_t LocalPort() const;
     bool connected() const { return peer_.load() >= 0; }
+    // While no device is connected, what the port waits for ("the device's
+    // port at HOST:PORT to open"); otherwise empty.
+    std::string WaitingFor() const;
     void Close();
 
     // Told on the reader thread when a device connects or goes.
@@ -58,6 +65,7 @@ private:
     void TakePeer(std::intptr_t socket, const std::string& who);
     void DropPeer(const std::string& why);
     void AcceptPending();
+    void StartWaiting(const std::string& why);
     void TryReconnect(int timeoutMs);
     void Log(const std::string& line) const;
 
@@ -68,6 +76,7 @@ private:
     TcpAddress remote_;
     bool connecting_ = false;
     std::uint32_t nextAttemptMs_ = 0;
+    std::uint32_t retryMs_ = 0;
     std::function<void(const std::string&)> log_;
 };
 

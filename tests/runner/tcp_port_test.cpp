@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "protocol/protocol.h"
@@ -109,7 +111,7 @@ TEST(TcpPort, ADeviceThatGoesMidBlockIsAnsweredAgainWhenItComesBack)
     EXPECT_GE(panel.host.stats().errorReplies, 1u);
 }
 
-TEST(TcpPort, ASecondDeviceWaitsUntilTheFirstHasGoneAndNobodyListeningIsAnError)
+TEST(TcpPort, ASecondDeviceWaitsUntilTheFirstHasGone)
 {
     TcpPort panelPort;
     ASSERT_EQ(panelPort.Listen({"127.0.0.1", 0}), "");
@@ -126,9 +128,61 @@ TEST(TcpPort, ASecondDeviceWaitsUntilTheFirstHasGoneAndNobodyListeningIsAnError)
     EXPECT_TRUE(ReadReply(second, 1, std::chrono::milliseconds(300)).empty());
     first.reset();
     EXPECT_EQ(ReadReply(second, kCleanReply.size()), Bytes(kCleanReply.begin(), kCleanReply.end()));
+}
 
-    TcpPort nobody;
-    EXPECT_NE(nobody.Connect({"127.0.0.1", 1}).find("cannot connect to 127.0.0.1:1"), std::string::npos);
+// The device's side of a connection the panel makes: waits until the panel
+// has connected, sends one block and returns the reply.
+Bytes AnswerOnce(TcpPort& device)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!device.connected() && std::chrono::steady_clock::now() < end) {
+        device.WaitForInput(20);
+    }
+    if (!device.Write(kBlock.data(), kBlock.size())) {
+        return {};
+    }
+    return ReadReply(device, kCleanReply.size());
+}
+
+TEST(TcpPort, AConnectingPanelWaitsForTheDevicesPortToOpenAtStartAndAfterItWent)
+{
+    std::uint16_t port = 0;
+    {
+        TcpPort taken;
+        ASSERT_EQ(taken.Listen({"127.0.0.1", 0}), "");
+        port = taken.LocalPort();
+    }
+    std::mutex mutex;
+    std::vector<std::string> log;
+    TcpPort panelPort;
+    panelPort.SetLog([&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        log.push_back(line);
+    });
+    ASSERT_EQ(panelPort.Connect({"127.0.0.1", port}), "");
+    EXPECT_NE(panelPort.WaitingFor().find("127.0.0.1:" + std::to_string(port)), std::string::npos);
+    RunningPanel panel(panelPort);
+    const Bytes clean(kCleanReply.begin(), kCleanReply.end());
+    // The device's port opens a second after the panel began to connect,
+    // then closes and opens again.
+    std::unique_ptr<TcpPort> device;
+    for (int opening = 0; opening < 2; ++opening) {
+        device.reset();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        device = std::make_unique<TcpPort>();
+        ASSERT_EQ(device->Listen({"127.0.0.1", port}), "");
+        EXPECT_EQ(AnswerOnce(*device), clean) << "opening " << opening;
+    }
+    panel.Stop();
+    std::lock_guard lock(mutex);
+    int waiting = 0;
+    int connected = 0;
+    for (const std::string& line : log) {
+        waiting += line.starts_with("waiting for the device at 127.0.0.1:") ? 1 : 0;
+        connected += line.starts_with("device connected") ? 1 : 0;
+    }
+    EXPECT_EQ(waiting, 2) << "once at the start, once after the device went";
+    EXPECT_EQ(connected, 2);
 }
 
 TEST(MemoryLine, BytesCrossInOrderBothWays)
