@@ -36,6 +36,8 @@ void PanelHost::Start(bool synchRequired)
     engine_.SetLinkEnabled(true);
     engine_.Start();
     nextTick_ = std::chrono::steady_clock::now() + kTickPeriod;
+    // What the panel shows until the device draws, as the desktop program.
+    engine_.ShowStartupScreen();
 }
 
 void PanelHost::Stop()

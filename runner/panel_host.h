@@ -70,6 +70,7 @@ public:
     PanelHost(const PanelHost&) = delete;
     PanelHost& operator=(const PanelHost&) = delete;
 
+    // Starts the link and draws the start-up screen.
     void Start(bool synchRequired);
     void Stop();
 
