@@ -15,6 +15,7 @@ packages=(
     libyaml-cpp-dev zlib1g-dev python3-pytest
     desktop-file-utils appstream help2man dpkg-dev  # the Debian package and its checks (package-check.sh)
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
+    gcc-arm-none-eabi qemu-system-arm  # the example firmware, built and run under QEMU by the tests
 )
 
 missing=()
