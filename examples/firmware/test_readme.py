@@ -1,0 +1,42 @@
+"""Runs the commands of the README's QEMU section as written: each shell
+block in turn, with the debug build's paths replaced by the tested build's
+and port 5555 by a free one, so that the tests may run side by side."""
+import os
+import socket
+import subprocess
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+SECTION = "## Your firmware under QEMU"
+
+
+def shell_blocks():
+    text = (ROOT / "README.md").read_text(encoding="utf-8")
+    start = text.index(SECTION)
+    section = text[start:text.find("\n## ", start + len(SECTION))]
+    return section.split("```sh\n")[1:]
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def test_the_section_has_both_orders():
+    blocks = [block[:block.index("```")] for block in shell_blocks()]
+    assert any("--tcp-connect" in block and "server=on,wait=on,nodelay=on" in block for block in blocks)
+    assert any("--tcp-listen" in block and "nodelay=on" in block for block in blocks)
+
+
+@pytest.mark.parametrize("index", [0, 1])
+def test_readme_commands_pass(index):
+    block = shell_blocks()[index]
+    block = block[:block.index("```")]
+    commands = (block.replace("build/debug/runner/quillon-run", os.environ["QUILLON_RUN"])
+                .replace("build/debug/examples/firmware/firmware.elf", os.environ["FIRMWARE"])
+                .replace("5555", str(free_port())))
+    result = subprocess.run(["bash", "-c", commands], cwd=ROOT, timeout=60)
+    assert result.returncode == 0
