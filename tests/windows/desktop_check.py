@@ -5,7 +5,9 @@ A WRITE STRING block goes in from the Linux end of the line; the reply must
 come back byte for byte, and the program's screenshot must show on its display
 exactly what the Linux program shows after the same block (played from a
 recording). A second run is closed the way Windows closes a window, and its
-settings must then be in the registry as three REG_DWORD values.
+settings must then be in the registry as three REG_DWORD values. A port that
+does not exist and a command with no program to take it are refused as on
+Linux.
 
   desktop_check.py QUILLON_EXE LINUX_QUILLON COM_NUMBER LINE_PATH WORK_DIR
 """
@@ -179,6 +181,16 @@ def main():
     for name in ("COM", "Synch Required", "Save Settings"):
         if name not in values or values[name][0] != "REG_DWORD":
             fail(f"registry value {name} is {values.get(name)}: {query.stdout}")
+
+    # Refused as on Linux: a COM port that does not exist, with Windows's
+    # reason below the message; a command with no program to take it.
+    missing = wine(exe, "--port", "COM99", "--screenshot", os.path.join(work, "missing.png"),
+                   env=environment, timeout=60)
+    if "Error Initialising COM99" not in missing.stderr or "There is no such port" not in missing.stderr:
+        fail(f"a missing port was reported as: {missing.stderr!r}")
+    command = wine(exe, "--send-command", "32806", env=environment, timeout=60)
+    if command.returncode != 1 or "no running Quillon" not in command.stderr:
+        fail(f"--send-command with no program running: exit {command.returncode}, {command.stderr!r}")
     os.close(fd)
     print(f"quillon.exe on COM{com}: reply {answer.hex(' ')}, display identical to Linux, "
           f"settings {', '.join(f'{k}={v[1]}' for k, v in sorted(values.items()))}")
