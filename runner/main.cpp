@@ -351,19 +351,25 @@ void DumpText(PanelHost& host)
 void PrintStats(const PanelHost& host, const Link& link)
 {
     const LinkStats& stats = host.stats();
-    Json json;
-    json.Set("replies", stats.replies).Set("error_replies", stats.errorReplies);
-    json.Set("timeout_replies", stats.timeoutReplies).Set("frames", stats.framesExecuted);
-    json.Set("first_reply_ms", stats.firstReplyMs).Set("ticks", stats.ticks);
-    json.Set("late_ticks", stats.lateTicks).Set("worst_tick_lateness_ms", stats.worstTickLatenessMs);
-    json.Set("worst_tick_work_ms", stats.worstTickWorkMs).Set("events_dropped", stats.eventsDropped);
-    json.Set("cpu_s", static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
+    Json json = {{"replies", stats.replies},
+                 {"error_replies", stats.errorReplies},
+                 {"timeout_replies", stats.timeoutReplies},
+                 {"frames", stats.framesExecuted},
+                 {"first_reply_ms", JsonNumber(stats.firstReplyMs)},
+                 {"ticks", stats.ticks},
+                 {"late_ticks", stats.lateTicks},
+                 {"worst_tick_lateness_ms", JsonNumber(stats.worstTickLatenessMs)},
+                 {"worst_tick_work_ms", JsonNumber(stats.worstTickWorkMs)},
+                 {"events_dropped", stats.eventsDropped},
+                 {"cpu_s", JsonNumber(static_cast<double>(std::clock()) / CLOCKS_PER_SEC)}};
     if (link.demo) {
         const demo::DemoStatus demo = link.demo->Status();
-        json.Set("demo_blocks", demo.blocksSent).Set("demo_replies", demo.replies);
-        json.Set("demo_missed_replies", demo.timeouts).Set("demo_error_replies", demo.errorReplies);
+        json["demo_blocks"] = demo.blocksSent;
+        json["demo_replies"] = demo.replies;
+        json["demo_missed_replies"] = demo.timeouts;
+        json["demo_error_replies"] = demo.errorReplies;
     }
-    std::cerr << json.Dump() << "\n";
+    std::cerr << DumpJson(json) << "\n";
 }
 
 } // namespace
