@@ -12,13 +12,11 @@ set(CMAKE_RC_COMPILER ${QUILLON_MINGW_TRIPLET}-windres)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Libraries and headers come from the mingw sysroot (zlib from
-# libz-mingw-w64-dev) and from the prefixes the build itself fills (yaml-cpp
-# and GoogleTest, built with this file); programs from the build machine.
+# Libraries and headers come from the mingw sysroot and from the prefix the
+# build itself fills (yaml-cpp and GoogleTest, built with this file, and the
+# header-only libraries); programs from the build machine.
 list(APPEND CMAKE_FIND_ROOT_PATH /usr/${QUILLON_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# A static zlib, not the import library of its DLL.
-set(ZLIB_USE_STATIC_LIBS ON)

@@ -13,10 +13,10 @@ packages=(
     linux-perf
     # the headless runner: scenario files, JSON, PNG pictures, command lines (the
     # demo device's too; header-only, so the Windows build takes them as well),
-    # the pytest example
+    # the pytest example; zlib writes the PNG files of the runner's tests
     libyaml-cpp-dev nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev python3-pytest
     desktop-file-utils appstream help2man dpkg-dev  # the Debian package and its checks (package-check.sh)
-    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
+    g++-mingw-w64-x86-64-posix wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
 )
 
 missing=()
