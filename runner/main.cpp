@@ -101,118 +101,85 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     const auto nonEmpty = Needs([](const std::string& text) { return !text.empty(); }, "needs a value");
     const auto duration = Needs([](const std::string& text) { return ParseDuration(text).has_value(); },
                                 "needs a duration such as 30s or 500ms");
-    const auto durationInto = [&](std::optional<std::uint32_t>& into) {
-        return [&into](const std::string& text) { into = ParseDuration(text); };
+    // An option with a value of the type given; the text ones must not be empty.
+    const auto text = [&](const char* name, std::string& into, const char* type, const char* help) {
+        return app.add_option(name, into, help)->type_name(type)->check(nonEmpty);
+    };
+    const auto durationInto = [&](const char* name, std::optional<std::uint32_t>& into, const char* help) {
+        return app
+            .add_option_function<std::string>(
+                name, [&into](const std::string& value) { into = ParseDuration(value); }, help)
+            ->type_name("DURATION")
+            ->check(duration);
+    };
+    const auto number = [&](const char* name, auto& into, const char* type, const char* help, int highest) {
+        return app.add_option(name, into, help)->type_name(type)->check(CLI::Range(0, highest).description(""));
     };
     std::string virtualPort;
     std::string traceFormat = "text";
     int controlTcp = 0;
 
-    const std::string link = "LINK, one of";
-    app.add_option("--port", options.port, "a serial device or pseudo-terminal")
-        ->type_name("PATH")
-        ->check(nonEmpty)
-        ->group(link);
+    app.option_defaults()->group("LINK, one of");
+    text("--port", options.port, "PATH", "a serial device or pseudo-terminal");
     CLI::Option* virtualPortOption =
         app.add_option("--virtual-port", virtualPort,
                        "make a pseudo-terminal for the device, print its path, and make LINK a symbolic link to it")
             ->expected(0, 1)
-            ->type_name("[LINK]")
-            ->group(link);
-    app.add_option("--tcp-connect", options.tcpConnect,
-                   "connect to a device whose serial line is a TCP server (an emulator's -serial tcp:...,server)")
-        ->type_name("HOST:PORT")
-        ->check(nonEmpty)
-        ->group(link);
-    app.add_option("--tcp-listen", options.tcpListen, "wait for the device to connect (HOST 127.0.0.1 unless given)")
-        ->type_name("[HOST:]PORT")
-        ->check(nonEmpty)
-        ->group(link);
-    app.add_flag("--demo", options.demo, "the built-in demo device, in this process")->group(link);
+            ->type_name("[LINK]");
+    text("--tcp-connect", options.tcpConnect, "HOST:PORT",
+         "connect to a device whose serial line is a TCP server (an emulator's -serial tcp:...,server)");
+    text("--tcp-listen", options.tcpListen, "[HOST:]PORT",
+         "wait for the device to connect (HOST 127.0.0.1 unless given)");
+    app.add_flag("--demo", options.demo, "the built-in demo device, in this process");
     app.add_flag("--demo-busy", options.demoBusy,
-                 "with --demo: the device asks for the keys without pause, keeping the line busy (for load tests)")
-        ->group(link);
-    app.add_option("--replay", options.replay,
-                   "play a recording into the panel (replies go nowhere); the run ends when it is played")
-        ->type_name("FILE")
-        ->check(nonEmpty)
-        ->group(link);
+                 "with --demo: the device asks for the keys without pause, keeping the line busy (for load tests)");
+    text("--replay", options.replay, "FILE",
+         "play a recording into the panel (replies go nowhere); the run ends when it is played");
     app.add_option("--speed", options.speed, "play the recording X times as fast, from 0.01 to 1000 (1)")
         ->type_name("X")
         ->check(Needs(
-            [](const std::string& text) {
+            [](const std::string& value) {
                 try {
-                    const double speed = std::stod(text);
+                    const double speed = std::stod(value);
                     return speed >= 0.01 && speed <= 1000;
                 } catch (const std::exception&) {
                     return false;
                 }
             },
-            "needs a factor from 0.01 to 1000"))
-        ->group(link);
+            "needs a factor from 0.01 to 1000"));
 
-    const std::string results = "Scenarios and results";
+    app.option_defaults()->group("Scenarios and results");
     app.add_option("--scenario", options.scenarios, "run a scenario file (YAML); may be repeated")
         ->type_name("FILE")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->check(nonEmpty)
-        ->group(results);
-    app.add_option_function<std::string>("--timeout", durationInto(options.timeoutMs),
-                                         "end the run after DURATION (30s with scenarios, none otherwise), such as "
-                                         "500ms or 2s")
-        ->type_name("DURATION")
-        ->check(duration)
-        ->group(results);
-    app.add_option("--timeout-exit-code", options.timeoutExitCode, "exit status when the time-out passes (42)")
-        ->type_name("N")
-        ->check(CLI::Range(0, 255).description(""))
-        ->group(results);
-    app.add_option("--junit", options.junit, "write a JUnit XML report")
-        ->type_name("FILE")
-        ->check(nonEmpty)
-        ->group(results);
-    app.add_option("--artifacts", options.artifacts,
-                   "where screenshots and diff pictures go (the JUnit file's folder, or the current folder)")
-        ->type_name("DIR")
-        ->check(nonEmpty)
-        ->group(results);
+        ->check(nonEmpty);
+    durationInto("--timeout", options.timeoutMs,
+                 "end the run after DURATION (30s with scenarios, none otherwise), such as 500ms or 2s");
+    number("--timeout-exit-code", options.timeoutExitCode, "N", "exit status when the time-out passes (42)", 255);
+    text("--junit", options.junit, "FILE", "write a JUnit XML report");
+    text("--artifacts", options.artifacts, "DIR",
+         "where screenshots and diff pictures go (the JUnit file's folder, or the current folder)");
     app.add_flag("--update-goldens", options.updateGoldens,
-                 "write the screen into each expect-screen file instead of comparing")
-        ->group(results);
-    app.add_flag("--dump-text", options.dumpText, "print the text on the screen when the run ends")->group(results);
-    app.add_option_function<std::string>("--run-for", durationInto(options.runForMs),
-                                         "end the run after DURATION, successfully")
-        ->type_name("DURATION")
-        ->check(duration)
-        ->group(results);
-    app.add_option("--trace", options.trace, "write every frame and reply as they happen (- for standard output)")
-        ->type_name("FILE")
-        ->check(nonEmpty)
-        ->group(results);
+                 "write the screen into each expect-screen file instead of comparing");
+    app.add_flag("--dump-text", options.dumpText, "print the text on the screen when the run ends");
+    durationInto("--run-for", options.runForMs, "end the run after DURATION, successfully");
+    text("--trace", options.trace, "FILE", "write every frame and reply as they happen (- for standard output)");
     app.add_option("--trace-format", traceFormat, "readable text (the default) or JSON Lines")
         ->type_name("text|jsonl")
-        ->check(CLI::IsMember({"text", "jsonl"}).description(""))
-        ->group(results);
+        ->check(CLI::IsMember({"text", "jsonl"}).description(""));
 
-    const std::string control = "Control socket (JSON Lines)";
-    app.add_option("--control", options.control, "a Unix socket at PATH")
-        ->type_name("PATH")
-        ->check(nonEmpty)
-        ->group(control);
-    CLI::Option* controlTcpOption = app.add_option("--control-tcp", controlTcp, "a TCP port on 127.0.0.1")
-                                        ->type_name("PORT")
-                                        ->check(CLI::Range(0, 65535).description(""))
-                                        ->group(control);
+    app.option_defaults()->group("Control socket (JSON Lines)");
+    text("--control", options.control, "PATH", "a Unix socket at PATH");
+    CLI::Option* controlTcpOption = number("--control-tcp", controlTcp, "PORT", "a TCP port on 127.0.0.1", 65535);
 
-    const std::string other = "Other";
-    app.add_flag("--synch-required", options.synchRequired, "ask the device to synchronise, single-byte replies")
-        ->group(other);
-    app.add_flag("--stats", options.stats, "print the link's figures as JSON on standard error")->group(other);
-    app.add_flag("-q,--quiet", options.quiet, "print only failures and errors")->group(other);
+    app.option_defaults()->group("Other");
+    app.add_flag("--synch-required", options.synchRequired, "ask the device to synchronise, single-byte replies");
+    app.add_flag("--stats", options.stats, "print the link's figures as JSON on standard error");
+    app.add_flag("-q,--quiet", options.quiet, "print only failures and errors");
     // Set again so that they come last in the help text.
-    app.set_help_flag("-h,--help", "show this text")->group(other);
-    app.set_version_flag("--version", std::string("quillon-run ") + QUILLON_VERSION, "print the version")->group(other);
+    app.set_help_flag("-h,--help", "show this text");
+    app.set_version_flag("--version", std::string("quillon-run ") + QUILLON_VERSION, "print the version");
     app.footer("Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
                "scenario file or a link that cannot be used, 42 (or N) the time-out passed.");
 
