@@ -109,6 +109,59 @@ std::optional<std::uint32_t> TimeoutOf(const Json& body, std::string& error)
     return static_cast<std::uint32_t>(number);
 }
 
+// Every command with the fields it takes besides id and cmd, in the order
+// the unknown-command message lists them.
+struct Command {
+    std::string_view name;
+    std::vector<std::string_view> fields;
+};
+
+const std::vector<Command>& Commands()
+{
+    static const std::vector<Command> commands{
+        {"press", {"key"}},
+        {"release", {}},
+        {"click", {"key"}},
+        {"text", {}},
+        {"screenshot", {"scale"}},
+        {"display", {}},
+        {"wait-text", {"text", "timeout_ms", "inverse"}},
+        {"subscribe", {}},
+        {"unsubscribe", {}},
+        {"status", {}},
+        {"quit", {}},
+    };
+    return commands;
+}
+
+// Why a request cannot be handled as it stands: an unknown command or a
+// field its command does not take; empty when it can.
+std::string Unfit(const ControlRequest& request)
+{
+    const auto& commands = Commands();
+    const auto command =
+        std::find_if(commands.begin(), commands.end(), [&](const Command& known) { return known.name == request.cmd; });
+    if (command == commands.end()) {
+        std::string names;
+        for (const Command& known : commands) {
+            names += (names.empty() ? "" : ", ") + std::string(known.name);
+        }
+        return "unknown cmd \"" + request.cmd + "\"; the commands are " + names;
+    }
+    for (const auto& [name, value] : request.body.items()) {
+        if (name == "id" || name == "cmd" ||
+            std::find(command->fields.begin(), command->fields.end(), name) != command->fields.end()) {
+            continue;
+        }
+        std::string fields = "id, cmd";
+        for (const std::string_view field : command->fields) {
+            fields += ", " + std::string(field);
+        }
+        return request.cmd + " has no field \"" + name + "\"; its fields are " + fields;
+    }
+    return {};
+}
+
 const std::string* StringMember(const Json& body, const char* name)
 {
     const auto value = body.find(name);
@@ -286,6 +339,10 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Fail(client, nullptr, error);
         return;
     }
+    if (const std::string unfit = Unfit(*request); !unfit.empty()) {
+        Fail(client, request->id, unfit);
+        return;
+    }
     const Json& body = request->body;
     const std::string& cmd = request->cmd;
     const auto key = [&]() -> std::uint8_t {
@@ -297,7 +354,10 @@ void ControlService::Handle(ClientId client, const std::string& line)
     if (cmd == "press" || cmd == "click") {
         const std::uint8_t bit = key();
         if (bit == 0) {
-            Fail(client, request->id, cmd + " needs \"key\": up, down, left or right");
+            const std::string* written = StringMember(body, "key");
+            Fail(client, request->id,
+                 cmd + " needs \"key\": up, down, left or right" +
+                     (written == nullptr ? std::string() : ", not \"" + *written + "\"" + KeySuggestion(*written)));
             return;
         }
         keys.Press(bit);
@@ -375,11 +435,6 @@ void ControlService::Handle(ClientId client, const std::string& line)
     } else if (cmd == "quit") {
         quit_ = true;
         Reply(client, request->id, nullptr);
-    } else {
-        Fail(client, request->id,
-             "unknown cmd \"" + cmd +
-                 "\"; the commands are press, release, click, text, screenshot, display, wait-text, subscribe, "
-                 "unsubscribe, status, quit");
     }
 }
 

@@ -50,6 +50,12 @@ TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
         {R"({"cmd": "screenshot", "scale": 40})", "scale must be a whole number from 1 to 16"},
         {R"({"cmd": "wait-text", "text": ""})", "wait-text needs \"text\""},
         {R"({"cmd": "wait-text", "text": "A", "timeout_ms": "soon"})", "timeout_ms must be a number"},
+        // What was written is named; a field no command takes is refused.
+        {R"({"cmd": "click", "key": "enter"})", "click needs \"key\": up, down, left or right, not \"enter\""},
+        {R"({"cmd": "press", "key": "dwn"})", "not \"dwn\" (did you mean down?)"},
+        {R"({"cmd": "wait-text", "text": "A", "timeout": "300ms"})",
+         "wait-text has no field \"timeout\"; its fields are id, cmd, text, timeout_ms, inverse"},
+        {R"({"id": 4, "cmd": "status", "verbose": true})", "status has no field \"verbose\"; its fields are id, cmd"},
     };
     for (const auto& c : cases) {
         const Json reply = Ask(c.line);
