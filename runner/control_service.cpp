@@ -407,7 +407,7 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Wait(
             client, *request,
             [this, wanted = *panel, inverse] { return FindText(host_.ScreenText(), wanted, inverse).has_value(); },
-            "\"" + *text + "\" on the screen");
+            "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen");
     } else if (cmd == "subscribe") {
         if (!subscriptions_.contains(client)) {
             subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {

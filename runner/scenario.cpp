@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -318,9 +319,13 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
     }
     if (action->kind == StepKind::ExpectScreen && readGoldens) {
         std::string error;
-        step.golden = LoadGolden(Resolve(folder, step.path), error);
+        const std::string path = Resolve(folder, step.path);
+        step.golden = LoadGolden(path, error);
         if (!step.golden) {
-            Refuse(value, error);
+            std::error_code ignored;
+            Refuse(value, std::filesystem::exists(path, ignored)
+                              ? error
+                              : error + "; --update-goldens writes it from the screen");
         }
     }
     return step;
