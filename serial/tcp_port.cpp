@@ -317,9 +317,23 @@ void TcpPort::WaitForInput(int timeoutMs)
             DropPeer(peeked == 0 ? "the connection was closed" : ErrorText(error));
         }
     }
-    if ((fds[1].revents & POLLIN) != 0) {
+    if ((fds[1].revents & POLLIN) != 0 && !PeerHungUp()) {
         AcceptPending();
     }
+}
+
+bool TcpPort::PeerHungUp() const
+{
+#ifdef POLLRDHUP
+    // A device that went with bytes still unread is let go once they are
+    // read; the one that came back waits for that rather than being turned
+    // away as a second device.
+    const std::intptr_t peer = peer_.load();
+    PollEntry entry{Restore(peer), POLLRDHUP, 0};
+    return peer >= 0 && Poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+#else
+    return false;
+#endif
 }
 
 } // namespace quillon

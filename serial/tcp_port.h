@@ -58,6 +58,8 @@ private:
     void TakePeer(std::intptr_t socket, const std::string& who);
     void DropPeer(const std::string& why);
     void AcceptPending();
+    // Whether the device has hung up, though bytes it sent may be unread.
+    bool PeerHungUp() const;
     void TryReconnect(int timeoutMs);
     void Log(const std::string& line) const;
 
