@@ -2,7 +2,10 @@
 # built at configure time with the same toolchain into the build folder:
 # yaml-cpp (for quillon-run) from Debian's own source package, and GoogleTest
 # (for the tests) from the sources Debian installs in /usr/src/googletest.
-# zlib comes from libz-mingw-w64-dev. Each is built once per build folder.
+# Each is built once per build folder. The header-only libraries are Debian's
+# own headers, copied into the same prefix: the toolchain searches only its
+# sysroot and the prefix, and the rest of the build machine's /usr/include
+# must stay out of a Windows build.
 set(QUILLON_DEPS_DIR ${CMAKE_BINARY_DIR}/deps)
 set(QUILLON_DEPS_PREFIX ${QUILLON_DEPS_DIR}/install)
 
@@ -49,6 +52,13 @@ endif()
 if(QUILLON_BUILD_TESTS)
     quillon_build_dependency(googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON)
 endif()
+
+foreach(headers IN ITEMS nlohmann CLI stb)
+    if(NOT IS_DIRECTORY /usr/include/${headers})
+        message(FATAL_ERROR "/usr/include/${headers} is missing; scripts/install-deps.sh installs it")
+    endif()
+    file(COPY /usr/include/${headers} DESTINATION ${QUILLON_DEPS_PREFIX}/include)
+endforeach()
 
 list(APPEND CMAKE_FIND_ROOT_PATH ${QUILLON_DEPS_PREFIX})
 list(APPEND CMAKE_PREFIX_PATH ${QUILLON_DEPS_PREFIX})

@@ -17,9 +17,9 @@ if(NOT QUILLON_MINGW_SHARED_RUNTIME)
     set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 endif()
 
-# Libraries and headers come from the mingw sysroot (zlib from
-# libz-mingw-w64-dev) and from the prefixes the build itself fills (yaml-cpp
-# and GoogleTest, built with this file); programs from the build machine.
+# Libraries and headers come from the mingw sysroot and from the prefix the
+# build itself fills (yaml-cpp and GoogleTest, built with this file, and the
+# header-only libraries); programs from the build machine.
 list(APPEND CMAKE_FIND_ROOT_PATH /usr/${QUILLON_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
@@ -34,5 +34,3 @@ if(QUILLON_QT_PREFIX)
     set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "Where its CMake files are")
 endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLON_QT_PREFIX)
-# A static zlib, not the import library of its DLL.
-set(ZLIB_USE_STATIC_LIBS ON)

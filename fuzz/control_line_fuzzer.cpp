@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string error;
         const auto json = ParseJson(reply, error);
         Check(json.has_value());
-        Check(json->Dump() == reply);
+        Check(DumpJson(*json) == reply);
     }
     return 0;
 }

@@ -51,35 +51,43 @@ std::optional<Json> EventJson(const LinkEvent& event, double t)
 {
     Json json;
     const auto base = [&](const char* kind) {
-        json.Set("event", kind).Set("t", t).Set("block", event.block).Set("bytes", Hex(event.bytes(), " "));
+        json["event"] = kind;
+        json["t"] = JsonNumber(t);
+        json["block"] = event.block;
+        json["bytes"] = Hex(event.bytes(), " ");
     };
     switch (event.kind) {
     case LinkEventKind::FrameExecuted: {
         base("frame");
         const std::uint8_t code = event.length > 0 ? event.data[0] & kFunctionCodeMask : 0;
-        json.Set("code", code).Set("name", std::string(FunctionName(code)));
-        json.Set("executed", event.executed).Set("errors", event.frameErrors | event.commandErrors);
-        json.Set("injected", event.injected);
+        json["code"] = code;
+        json["name"] = std::string(FunctionName(code));
+        json["executed"] = event.executed;
+        json["errors"] = event.frameErrors | event.commandErrors;
+        json["injected"] = event.injected;
         break;
     }
     case LinkEventKind::ReplySent:
         base("reply");
-        json.Set("status", event.status).Set("key", std::string(KeyName(event.status >> kStatusKeyShift)));
-        json.Set("timeout", TimeoutName(event.timeout));
+        json["status"] = event.status;
+        json["key"] = std::string(KeyName(event.status >> kStatusKeyShift));
+        json["timeout"] = TimeoutName(event.timeout);
         break;
     case LinkEventKind::SynchRequestSent:
         base("sync");
         break;
     case LinkEventKind::TimeoutReply:
         base("timeout");
-        json.Set("timeout", TimeoutName(event.timeout));
+        json["timeout"] = TimeoutName(event.timeout);
         break;
     case LinkEventKind::ErrorRaised:
         base("error");
-        json.Set("rx_errors", event.rxErrors);
+        json["rx_errors"] = event.rxErrors;
         break;
     case LinkEventKind::EventsDropped:
-        json.Set("event", "dropped").Set("t", t).Set("count", event.dropped);
+        json["event"] = "dropped";
+        json["t"] = JsonNumber(t);
+        json["count"] = event.dropped;
         break;
     default:
         return std::nullopt;
@@ -89,22 +97,75 @@ std::optional<Json> EventJson(const LinkEvent& event, double t)
 
 std::optional<std::uint32_t> TimeoutOf(const Json& body, std::string& error)
 {
-    const Json* value = body.Find("timeout_ms");
-    if (value == nullptr) {
+    const auto value = body.find("timeout_ms");
+    if (value == body.end()) {
         return kDefaultWaitTimeoutMs;
     }
-    const double* number = value->number();
-    if (number == nullptr || *number < 0 || *number > 86'400'000) {
+    const double number = value->is_number() ? value->get<double>() : -1;
+    if (number < 0 || number > 86'400'000) {
         error = "timeout_ms must be a number of milliseconds up to a day";
         return std::nullopt;
     }
-    return static_cast<std::uint32_t>(*number);
+    return static_cast<std::uint32_t>(number);
+}
+
+// Every command with the fields it takes besides id and cmd, in the order
+// the unknown-command message lists them.
+struct Command {
+    std::string_view name;
+    std::vector<std::string_view> fields;
+};
+
+const std::vector<Command>& Commands()
+{
+    static const std::vector<Command> commands{
+        {"press", {"key"}},
+        {"release", {}},
+        {"click", {"key"}},
+        {"text", {}},
+        {"screenshot", {"scale"}},
+        {"display", {}},
+        {"wait-text", {"text", "timeout_ms", "inverse"}},
+        {"subscribe", {}},
+        {"unsubscribe", {}},
+        {"status", {}},
+        {"quit", {}},
+    };
+    return commands;
+}
+
+// Why a request cannot be handled as it stands: an unknown command or a
+// field its command does not take; empty when it can.
+std::string Unfit(const ControlRequest& request)
+{
+    const auto& commands = Commands();
+    const auto command =
+        std::find_if(commands.begin(), commands.end(), [&](const Command& known) { return known.name == request.cmd; });
+    if (command == commands.end()) {
+        std::string names;
+        for (const Command& known : commands) {
+            names += (names.empty() ? "" : ", ") + std::string(known.name);
+        }
+        return "unknown cmd \"" + request.cmd + "\"; the commands are " + names;
+    }
+    for (const auto& [name, value] : request.body.items()) {
+        if (name == "id" || name == "cmd" ||
+            std::find(command->fields.begin(), command->fields.end(), name) != command->fields.end()) {
+            continue;
+        }
+        std::string fields = "id, cmd";
+        for (const std::string_view field : command->fields) {
+            fields += ", " + std::string(field);
+        }
+        return request.cmd + " has no field \"" + name + "\"; its fields are " + fields;
+    }
+    return {};
 }
 
 const std::string* StringMember(const Json& body, const char* name)
 {
-    const Json* value = body.Find(name);
-    return value == nullptr ? nullptr : value->string();
+    const auto value = body.find(name);
+    return value == body.end() ? nullptr : value->get_ptr<const std::string*>();
 }
 
 } // namespace
@@ -117,7 +178,7 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
         error = "not JSON: " + why;
         return std::nullopt;
     }
-    if (json->object() == nullptr) {
+    if (!json->is_object()) {
         error = "a request is a JSON object such as {\"cmd\": \"text\"}";
         return std::nullopt;
     }
@@ -127,7 +188,7 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
         return std::nullopt;
     }
     ControlRequest request;
-    if (const Json* id = json->Find("id")) {
+    if (const auto id = json->find("id"); id != json->end()) {
         request.id = *id;
     }
     request.cmd = *cmd;
@@ -200,30 +261,32 @@ void ControlService::Forget(ClientId client)
 void ControlService::Reply(ClientId client, const Json& id, Json body)
 {
     Json reply;
-    reply.Set("id", id).Set("ok", true);
-    if (const Json::Object* members = body.object()) {
-        for (const auto& [name, value] : *members) {
-            reply.Set(name, value);
-        }
+    reply["id"] = id;
+    reply["ok"] = true;
+    for (auto& [name, value] : body.items()) {
+        reply[name] = std::move(value);
     }
-    sink_(client, reply.Dump());
+    sink_(client, DumpJson(reply));
 }
 
 void ControlService::Fail(ClientId client, const Json& id, const std::string& error)
 {
     Json reply;
-    reply.Set("id", id).Set("ok", false).Set("error", error);
-    sink_(client, reply.Dump());
+    reply["id"] = id;
+    reply["ok"] = false;
+    reply["error"] = error;
+    sink_(client, DumpJson(reply));
 }
 
 Json ControlService::ScreenRows()
 {
-    Json::Array rows;
+    Json rows = Json::array();
     for (const TextRun& run : host_.ScreenText()) {
-        Json row;
-        row.Set("page", run.page).Set("column", run.column).Set("size", run.size);
-        row.Set("inverse", run.AllInverse()).Set("text", PanelTextToUtf8(run.text));
-        rows.push_back(std::move(row));
+        rows.push_back({{"page", run.page},
+                        {"column", run.column},
+                        {"size", run.size},
+                        {"inverse", run.AllInverse()},
+                        {"text", PanelTextToUtf8(run.text)}});
     }
     return rows;
 }
@@ -258,11 +321,9 @@ void ControlService::CheckWaits()
     for (const Waiting& wait : finished) {
         host_.RemoveListener(wait.listener);
         if (wait.done()) {
-            Json body;
             const double waited = static_cast<double>(wait.timeoutMs) -
                                   std::chrono::duration<double, std::milli>(wait.deadline - now).count();
-            body.Set("waited_ms", Rounded(waited));
-            Reply(wait.client, wait.id, std::move(body));
+            Reply(wait.client, wait.id, {{"waited_ms", JsonNumber(Rounded(waited))}});
         } else {
             Fail(wait.client, wait.id,
                  "timed out after " + std::to_string(wait.timeoutMs) + " ms waiting for " + wait.what);
@@ -278,6 +339,10 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Fail(client, nullptr, error);
         return;
     }
+    if (const std::string unfit = Unfit(*request); !unfit.empty()) {
+        Fail(client, request->id, unfit);
+        return;
+    }
     const Json& body = request->body;
     const std::string& cmd = request->cmd;
     const auto key = [&]() -> std::uint8_t {
@@ -289,7 +354,10 @@ void ControlService::Handle(ClientId client, const std::string& line)
     if (cmd == "press" || cmd == "click") {
         const std::uint8_t bit = key();
         if (bit == 0) {
-            Fail(client, request->id, cmd + " needs \"key\": up, down, left or right");
+            const std::string* written = StringMember(body, "key");
+            Fail(client, request->id,
+                 cmd + " needs \"key\": up, down, left or right" +
+                     (written == nullptr ? std::string() : ", not \"" + *written + "\"" + KeySuggestion(*written)));
             return;
         }
         keys.Press(bit);
@@ -308,31 +376,26 @@ void ControlService::Handle(ClientId client, const std::string& line)
         keys.Release();
         Reply(client, request->id, nullptr);
     } else if (cmd == "text") {
-        Json reply;
-        reply.Set("rows", ScreenRows());
-        Reply(client, request->id, std::move(reply));
+        Reply(client, request->id, {{"rows", ScreenRows()}});
     } else if (cmd == "screenshot") {
         int scale = 1;
-        if (const Json* value = body.Find("scale")) {
-            const double* number = value->number();
-            if (number == nullptr || *number < 1 || *number > kLargestScale || *number != static_cast<int>(*number)) {
+        if (const auto value = body.find("scale"); value != body.end()) {
+            const double number = value->is_number() ? value->get<double>() : 0;
+            if (number < 1 || number > kLargestScale || number != static_cast<int>(number)) {
                 Fail(client, request->id, "scale must be a whole number from 1 to 16");
                 return;
             }
-            scale = static_cast<int>(*number);
+            scale = static_cast<int>(number);
         }
         const IndexedImage image = Screenshot(Bitmap(host_.engine().display()), scale);
-        Json reply;
-        reply.Set("width", image.width).Set("height", image.height).Set("png", Base64(EncodePng(image)));
-        Reply(client, request->id, std::move(reply));
+        Reply(client, request->id,
+              {{"width", image.width}, {"height", image.height}, {"png", Base64(EncodePng(image))}});
     } else if (cmd == "display") {
-        Json::Array pages;
+        Json pages = Json::array();
         for (int page = 0; page < kDisplayPages; ++page) {
-            pages.emplace_back(Hex(host_.engine().display().PageBytes(page), ""));
+            pages.push_back(Hex(host_.engine().display().PageBytes(page), ""));
         }
-        Json reply;
-        reply.Set("pages", std::move(pages)).Set("changes", host_.engine().display().changeCount());
-        Reply(client, request->id, std::move(reply));
+        Reply(client, request->id, {{"pages", std::move(pages)}, {"changes", host_.engine().display().changeCount()}});
     } else if (cmd == "wait-text") {
         const std::string* text = StringMember(body, "text");
         const auto panel = text == nullptr ? std::nullopt : Utf8ToPanelText(*text);
@@ -340,17 +403,16 @@ void ControlService::Handle(ClientId client, const std::string& line)
             Fail(client, request->id, "wait-text needs \"text\", a non-empty string the panel's font can show");
             return;
         }
-        const Json* inverseValue = body.Find("inverse");
-        const bool inverse = inverseValue != nullptr && inverseValue->boolean() != nullptr && *inverseValue->boolean();
+        const bool inverse = body.value("inverse", Json(false)) == true;
         Wait(
             client, *request,
             [this, wanted = *panel, inverse] { return FindText(host_.ScreenText(), wanted, inverse).has_value(); },
-            "\"" + *text + "\" on the screen");
+            "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen");
     } else if (cmd == "subscribe") {
         if (!subscriptions_.contains(client)) {
             subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
                 if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
-                    sink_(client, json->Dump());
+                    sink_(client, DumpJson(*json));
                 }
             });
         }
@@ -363,19 +425,16 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Reply(client, request->id, nullptr);
     } else if (cmd == "status") {
         const LinkStats& stats = host_.stats();
-        Json reply;
-        reply.Set("replies", stats.replies).Set("error_replies", stats.errorReplies);
-        reply.Set("timeout_replies", stats.timeoutReplies).Set("frames", stats.framesExecuted);
-        reply.Set("synch_requests", stats.synchRequests).Set("keys", host_.engine().keys().bits());
-        Reply(client, request->id, std::move(reply));
+        Reply(client, request->id,
+              {{"replies", stats.replies},
+               {"error_replies", stats.errorReplies},
+               {"timeout_replies", stats.timeoutReplies},
+               {"frames", stats.framesExecuted},
+               {"synch_requests", stats.synchRequests},
+               {"keys", host_.engine().keys().bits()}});
     } else if (cmd == "quit") {
         quit_ = true;
         Reply(client, request->id, nullptr);
-    } else {
-        Fail(client, request->id,
-             "unknown cmd \"" + cmd +
-                 "\"; the commands are press, release, click, text, screenshot, display, wait-text, subscribe, "
-                 "unsubscribe, status, quit");
     }
 }
 

@@ -1,416 +1,122 @@
 #include "runner/json.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 
 namespace quillon::runner {
 
 namespace {
 
-// Nesting deeper than this is refused, so a hostile line cannot exhaust the
-// stack.
+// Nesting deeper than this is refused: copying and writing a value recurse,
+// so a hostile line must not nest without end.
 constexpr int kMaxDepth = 64;
+// Whole numbers up to this size are kept exactly as integers.
+constexpr double kLargestWhole = 1e15;
 
-void AppendUtf8(std::string& out, unsigned codePoint)
+// The library's reasons, told in the words the socket has always used.
+std::string Reason(const std::string& what)
 {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    static constexpr struct {
+        const char* marker;
+        const char* reason;
+    } kReasons[] = {
+        {"control character", "a control character inside a string"},
+        {"surrogate", "a lone surrogate in a \\u escape"},
+        {"4 hex digits", "a \\u escape has a character that is not hex"},
+        {"after backslash", "an unknown escape in a string"},
+        {"missing closing quote", "a string is not closed"},
+        {"UTF-8", "a string is not UTF-8"},
+        {"after '.'", "a number lacks digits after its point"},
+        {"exponent", "a number lacks its exponent"},
+        {"number overflow", "a number is out of range"},
+        {"; expected end of input", "unexpected text after the value"},
+        {"parsing object key", "an object member lacks its name"},
+        {"parsing object separator", "an object member lacks ':'"},
+        {"parsing object", "an object lacks ',' or '}'"},
+        {"parsing array", "an array lacks ',' or ']'"},
+        {"end of input", "a value is missing"},
+    };
+    for (const auto& [marker, reason] : kReasons) {
+        if (what.find(marker) != std::string::npos) {
+            return reason;
+        }
     }
+    return "not a JSON value";
 }
 
-class Parser {
+// The library's reader into a value, with a depth limit, whole numbers as
+// integers, and the reason of a failure kept.
+class Reader : public nlohmann::detail::json_sax_dom_parser<Json> {
 public:
-    explicit Parser(std::string_view text) : text_(text) {}
+    explicit Reader(Json& root) : json_sax_dom_parser(root, false) {}
 
-    std::optional<Json> Document(std::string& error)
+    bool start_object(std::size_t size) { return Deeper() && json_sax_dom_parser::start_object(size); }
+    bool start_array(std::size_t size) { return Deeper() && json_sax_dom_parser::start_array(size); }
+    bool end_object()
     {
-        std::optional<Json> value = Value(0);
-        SkipSpace();
-        if (value && at_ != text_.size()) {
-            Fail("unexpected text after the value");
-            value.reset();
-        }
-        if (!value) {
-            error = error_ + " at byte " + std::to_string(at_);
-        }
-        return value;
+        --depth_;
+        return json_sax_dom_parser::end_object();
     }
+    bool end_array()
+    {
+        --depth_;
+        return json_sax_dom_parser::end_array();
+    }
+    bool number_float(double value, const std::string& text)
+    {
+        if (std::nearbyint(value) == value && std::fabs(value) < kLargestWhole) {
+            return number_integer(static_cast<std::int64_t>(value));
+        }
+        return json_sax_dom_parser::number_float(value, text);
+    }
+    bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception& error)
+    {
+        const std::size_t start = position >= token.size() ? position - token.size() : 0;
+        error_ = Reason(error.what()) + " at byte " + std::to_string(start);
+        return json_sax_dom_parser::parse_error(position, token, error);
+    }
+
+    const std::string& error() const { return error_; }
 
 private:
-    void SkipSpace()
+    bool Deeper()
     {
-        while (at_ < text_.size() &&
-               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) {
-            ++at_;
-        }
-    }
-
-    std::nullopt_t Fail(const std::string& why)
-    {
-        if (error_.empty()) {
-            error_ = why;
-        }
-        return std::nullopt;
-    }
-
-    bool Literal(std::string_view word)
-    {
-        if (text_.substr(at_, word.size()) != word) {
+        if (++depth_ > kMaxDepth) {
+            error_ = "nested too deeply";
             return false;
         }
-        at_ += word.size();
         return true;
     }
 
-    std::optional<Json> Value(int depth)
-    {
-        if (depth > kMaxDepth) {
-            return Fail("nested too deeply");
-        }
-        SkipSpace();
-        if (at_ == text_.size()) {
-            return Fail("a value is missing");
-        }
-        switch (text_[at_]) {
-        case '{':
-            return ObjectValue(depth);
-        case '[':
-            return ArrayValue(depth);
-        case '"': {
-            auto text = StringValue();
-            return text ? std::optional<Json>(std::move(*text)) : std::nullopt;
-        }
-        case 't':
-            return Literal("true") ? std::optional<Json>(true) : Fail("not a JSON value");
-        case 'f':
-            return Literal("false") ? std::optional<Json>(false) : Fail("not a JSON value");
-        case 'n':
-            return Literal("null") ? std::optional<Json>(nullptr) : Fail("not a JSON value");
-        default:
-            return NumberValue();
-        }
-    }
-
-    std::optional<Json> NumberValue()
-    {
-        const std::size_t start = at_;
-        const auto digits = [&] {
-            const std::size_t first = at_;
-            while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') {
-                ++at_;
-            }
-            return at_ > first;
-        };
-        if (at_ < text_.size() && text_[at_] == '-') {
-            ++at_;
-        }
-        if (at_ < text_.size() && text_[at_] == '0') {
-            ++at_;
-        } else if (!digits()) {
-            return Fail("not a JSON value");
-        }
-        if (at_ < text_.size() && text_[at_] == '.') {
-            ++at_;
-            if (!digits()) {
-                return Fail("a number lacks digits after its point");
-            }
-        }
-        if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
-            ++at_;
-            if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) {
-                ++at_;
-            }
-            if (!digits()) {
-                return Fail("a number lacks its exponent");
-            }
-        }
-        const std::string number(text_.substr(start, at_ - start));
-        const double value = std::strtod(number.c_str(), nullptr);
-        if (!std::isfinite(value)) {
-            return Fail("a number is out of range");
-        }
-        return Json(value);
-    }
-
-    std::optional<unsigned> Hex4()
-    {
-        if (text_.size() - at_ < 4) {
-            return Fail("a \\u escape is cut short");
-        }
-        unsigned value = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = text_[at_++];
-            value <<= 4;
-            if (c >= '0' && c <= '9') {
-                value |= static_cast<unsigned>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                value |= static_cast<unsigned>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                value |= static_cast<unsigned>(c - 'A' + 10);
-            } else {
-                return Fail("a \\u escape has a character that is not hex");
-            }
-        }
-        return value;
-    }
-
-    std::optional<std::string> StringValue()
-    {
-        ++at_;
-        std::string out;
-        while (at_ < text_.size()) {
-            const char c = text_[at_++];
-            if (c == '"') {
-                return out;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return Fail("a control character inside a string");
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (at_ == text_.size()) {
-                break;
-            }
-            const char escape = text_[at_++];
-            switch (escape) {
-            case '"':
-            case '\\':
-            case '/':
-                out += escape;
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'u': {
-                auto unit = Hex4();
-                if (!unit) {
-                    return std::nullopt;
-                }
-                unsigned codePoint = *unit;
-                if (codePoint >= 0xD800 && codePoint < 0xDC00) {
-                    if (!Literal("\\u")) {
-                        return Fail("a lone surrogate in a \\u escape");
-                    }
-                    auto low = Hex4();
-                    if (!low || *low < 0xDC00 || *low > 0xDFFF) {
-                        return Fail("a lone surrogate in a \\u escape");
-                    }
-                    codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (*low - 0xDC00);
-                } else if (codePoint >= 0xDC00 && codePoint < 0xE000) {
-                    return Fail("a lone surrogate in a \\u escape");
-                }
-                AppendUtf8(out, codePoint);
-                break;
-            }
-            default:
-                return Fail("an unknown escape in a string");
-            }
-        }
-        return Fail("a string is not closed");
-    }
-
-    std::optional<Json> ArrayValue(int depth)
-    {
-        ++at_;
-        Json::Array items;
-        SkipSpace();
-        if (at_ < text_.size() && text_[at_] == ']') {
-            ++at_;
-            return Json(std::move(items));
-        }
-        for (;;) {
-            auto item = Value(depth + 1);
-            if (!item) {
-                return std::nullopt;
-            }
-            items.push_back(std::move(*item));
-            SkipSpace();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == ']') {
-                ++at_;
-                return Json(std::move(items));
-            }
-            return Fail("an array lacks ',' or ']'");
-        }
-    }
-
-    std::optional<Json> ObjectValue(int depth)
-    {
-        ++at_;
-        Json::Object members;
-        SkipSpace();
-        if (at_ < text_.size() && text_[at_] == '}') {
-            ++at_;
-            return Json(std::move(members));
-        }
-        for (;;) {
-            SkipSpace();
-            if (at_ == text_.size() || text_[at_] != '"') {
-                return Fail("an object member lacks its name");
-            }
-            auto key = StringValue();
-            if (!key) {
-                return std::nullopt;
-            }
-            SkipSpace();
-            if (at_ == text_.size() || text_[at_] != ':') {
-                return Fail("an object member lacks ':'");
-            }
-            ++at_;
-            auto value = Value(depth + 1);
-            if (!value) {
-                return std::nullopt;
-            }
-            members.emplace_back(std::move(*key), std::move(*value));
-            SkipSpace();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == '}') {
-                ++at_;
-                return Json(std::move(members));
-            }
-            return Fail("an object lacks ',' or '}'");
-        }
-    }
-
-    std::string_view text_;
-    std::size_t at_ = 0;
+    int depth_ = 0;
     std::string error_;
 };
 
-void DumpString(const std::string& text, std::string& out)
-{
-    out += '"';
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-}
-
-void DumpValue(const Json& value, std::string& out)
-{
-    if (value.isNull()) {
-        out += "null";
-    } else if (const bool* flag = value.boolean()) {
-        out += *flag ? "true" : "false";
-    } else if (const double* number = value.number()) {
-        char text[32];
-        if (std::nearbyint(*number) == *number && std::fabs(*number) < 1e15) {
-            std::snprintf(text, sizeof text, "%.0f", *number);
-        } else {
-            std::snprintf(text, sizeof text, "%.12g", *number);
-        }
-        out += text;
-    } else if (const std::string* text = value.string()) {
-        DumpString(*text, out);
-    } else if (const Json::Array* items = value.array()) {
-        out += '[';
-        for (std::size_t i = 0; i < items->size(); ++i) {
-            out += i == 0 ? "" : ",";
-            DumpValue((*items)[i], out);
-        }
-        out += ']';
-    } else if (const Json::Object* members = value.object()) {
-        out += '{';
-        for (std::size_t i = 0; i < members->size(); ++i) {
-            out += i == 0 ? "" : ",";
-            DumpString((*members)[i].first, out);
-            out += ':';
-            DumpValue((*members)[i].second, out);
-        }
-        out += '}';
-    }
-}
-
 } // namespace
-
-const Json* Json::Find(std::string_view key) const
-{
-    if (const Object* members = object()) {
-        for (const auto& [name, value] : *members) {
-            if (name == key) {
-                return &value;
-            }
-        }
-    }
-    return nullptr;
-}
-
-Json& Json::Set(std::string key, Json value)
-{
-    if (isNull()) {
-        value_ = Object{};
-    }
-    std::get<Object>(value_).emplace_back(std::move(key), std::move(value));
-    return *this;
-}
-
-std::string Json::Dump() const
-{
-    std::string out;
-    DumpValue(*this, out);
-    return out;
-}
 
 std::optional<Json> ParseJson(std::string_view text, std::string& error)
 {
-    return Parser(text).Document(error);
+    Json value;
+    Reader reader(value);
+    if (!Json::sax_parse(text, &reader) || reader.is_errored()) {
+        error = reader.error().empty() ? "not a JSON value" : reader.error();
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string DumpJson(const Json& value)
+{
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json JsonNumber(double value)
+{
+    if (std::nearbyint(value) == value && std::fabs(value) < kLargestWhole) {
+        return static_cast<std::int64_t>(value);
+    }
+    return value;
 }
 
 std::string Base64(std::string_view bytes)

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "runner/control_service.h"
 #include "runner/junit.h"
 #include "runner/panel_host.h"
@@ -41,55 +43,6 @@ constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
 constexpr std::chrono::milliseconds kSettleTime{500};
 // A replay ends this long after its last byte, so the last block is answered.
 constexpr std::chrono::milliseconds kReplayTail{200};
-
-constexpr std::string_view kUsage = "Usage: quillon-run LINK [--scenario FILE]... [OPTIONS]\n"
-                                    "\n"
-                                    "Runs the emulated panel with no window: a device drives it over LINK while\n"
-                                    "scenario files or a test framework press its keys and check its screen.\n"
-                                    "\n"
-                                    "LINK, one of:\n"
-                                    "  --port PATH                 a serial device or pseudo-terminal\n"
-                                    "  --virtual-port [LINK]       make a pseudo-terminal for the device, print its\n"
-                                    "                              path, and make LINK a symbolic link to it\n"
-                                    "  --tcp-connect HOST:PORT     connect to a device whose serial line is a TCP\n"
-                                    "                              server (an emulator's -serial tcp:...,server)\n"
-                                    "  --tcp-listen [HOST:]PORT    wait for the device to connect (HOST 127.0.0.1\n"
-                                    "                              unless given)\n"
-                                    "  --demo                      the built-in demo device, in this process\n"
-                                    "  --demo-busy                 with --demo: the device asks for the keys without\n"
-                                    "                              pause, keeping the line busy (for load tests)\n"
-                                    "  --replay FILE               play a recording into the panel (replies go\n"
-                                    "                              nowhere); the run ends when it is played\n"
-                                    "  --speed X                   play the recording X times as fast (1)\n"
-                                    "\n"
-                                    "Scenarios and results:\n"
-                                    "  --scenario FILE             run a scenario file (YAML); may be repeated\n"
-                                    "  --timeout DURATION          end the run after DURATION (30s with scenarios,\n"
-                                    "                              none otherwise), such as 500ms or 2s\n"
-                                    "  --timeout-exit-code N       exit status when the time-out passes (42)\n"
-                                    "  --junit FILE                write a JUnit XML report\n"
-                                    "  --artifacts DIR             where screenshots and diff pictures go (the\n"
-                                    "                              JUnit file's folder, or the current folder)\n"
-                                    "  --update-goldens            write the screen into each expect-screen file\n"
-                                    "                              instead of comparing\n"
-                                    "  --dump-text                 print the text on the screen when the run ends\n"
-                                    "  --run-for DURATION          end the run after DURATION, successfully\n"
-                                    "  --trace FILE                write every frame and reply as they happen\n"
-                                    "                              (- for standard output)\n"
-                                    "  --trace-format text|jsonl   readable text (the default) or JSON Lines\n"
-                                    "\n"
-                                    "Control socket (JSON Lines):\n"
-                                    "  --control PATH              a Unix socket at PATH\n"
-                                    "  --control-tcp PORT          a TCP port on 127.0.0.1\n"
-                                    "\n"
-                                    "Other:\n"
-                                    "  --synch-required            ask the device to synchronise, single-byte replies\n"
-                                    "  --stats                     print the link's figures as JSON on standard error\n"
-                                    "  -q, --quiet                 print only failures and errors\n"
-                                    "  --help, --version\n"
-                                    "\n"
-                                    "Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
-                                    "scenario file or a link that cannot be used, 42 (or N) the time-out passed.\n";
 
 volatile std::sig_atomic_t stopSignal = 0;
 
@@ -130,117 +83,121 @@ struct Options {
     bool quiet = false;
 };
 
+// A value of an option: refused, with the reason, unless it holds.
+CLI::Validator Needs(std::function<bool(const std::string&)> holds, std::string reason)
+{
+    return CLI::Validator([holds = std::move(holds), reason = std::move(reason)](
+                              std::string& text) { return holds(text) ? std::string() : reason; },
+                          "");
+}
+
 // Fills options from the command line; an exit status when the run ends here.
 std::optional<int> ParseOptions(int argc, char** argv, Options& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        const auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 == argc) {
-                return std::nullopt;
-            }
-            return std::string(argv[++i]);
-        };
-        const auto duration = [&](std::optional<std::uint32_t>& into) -> bool {
-            const auto text = value();
-            into = text ? ParseDuration(*text) : std::nullopt;
-            return into.has_value();
-        };
-        if (argument == "--help" || argument == "-h") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (argument == "--version") {
-            std::cout << "quillon-run " << QUILLON_VERSION << "\n";
-            return 0;
-        }
-        if (argument == "--port" || argument == "--tcp-connect" || argument == "--tcp-listen" ||
-            argument == "--scenario" || argument == "--junit" || argument == "--artifacts" || argument == "--control" ||
-            argument == "--replay" || argument == "--trace") {
-            const auto text = value();
-            if (!text || text->empty()) {
-                return UsageError(std::string(argument) + " needs a value");
-            }
-            if (argument == "--port") {
-                options.port = *text;
-            } else if (argument == "--tcp-connect") {
-                options.tcpConnect = *text;
-            } else if (argument == "--tcp-listen") {
-                options.tcpListen = *text;
-            } else if (argument == "--scenario") {
-                options.scenarios.push_back(*text);
-            } else if (argument == "--junit") {
-                options.junit = *text;
-            } else if (argument == "--artifacts") {
-                options.artifacts = *text;
-            } else if (argument == "--replay") {
-                options.replay = *text;
-            } else if (argument == "--trace") {
-                options.trace = *text;
-            } else {
-                options.control = *text;
-            }
-        } else if (argument == "--virtual-port") {
-            options.virtualPort = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("-") ? argv[++i] : "";
-        } else if (argument == "--demo") {
-            options.demo = true;
-        } else if (argument == "--demo-busy") {
-            options.demoBusy = true;
-        } else if (argument == "--trace-format") {
-            const auto text = value();
-            if (!text || (*text != "text" && *text != "jsonl")) {
-                return UsageError("--trace-format is text or jsonl");
-            }
-            options.traceJson = *text == "jsonl";
-        } else if (argument == "--speed") {
-            const auto text = value();
-            try {
-                options.speed = text ? std::stod(*text) : 0;
-            } catch (const std::exception&) {
-                options.speed = 0;
-            }
-            if (!(options.speed >= 0.01 && options.speed <= 1000)) {
-                return UsageError("--speed needs a factor from 0.01 to 1000");
-            }
-        } else if (argument == "--timeout") {
-            if (!duration(options.timeoutMs)) {
-                return UsageError("--timeout needs a duration such as 30s or 500ms");
-            }
-        } else if (argument == "--run-for") {
-            if (!duration(options.runForMs)) {
-                return UsageError("--run-for needs a duration such as 30s or 500ms");
-            }
-        } else if (argument == "--timeout-exit-code" || argument == "--control-tcp") {
-            const auto text = value();
-            int number = -1;
-            try {
-                number = text ? std::stoi(*text) : -1;
-            } catch (const std::exception&) {
-                number = -1;
-            }
-            const int highest = argument == "--control-tcp" ? 65535 : 255;
-            if (number < 0 || number > highest) {
-                return UsageError(std::string(argument) + " needs a number from 0 to " + std::to_string(highest));
-            }
-            if (argument == "--control-tcp") {
-                options.controlTcp = static_cast<std::uint16_t>(number);
-            } else {
-                options.timeoutExitCode = number;
-            }
-        } else if (argument == "--update-goldens") {
-            options.updateGoldens = true;
-        } else if (argument == "--dump-text") {
-            options.dumpText = true;
-        } else if (argument == "--synch-required") {
-            options.synchRequired = true;
-        } else if (argument == "--stats") {
-            options.stats = true;
-        } else if (argument == "-q" || argument == "--quiet") {
-            options.quiet = true;
-        } else {
-            return UsageError("unknown option " + std::string(argument));
-        }
+    CLI::App app("Runs the emulated panel with no window: a device drives it over LINK while\n"
+                 "scenario files or a test framework press its keys and check its screen.",
+                 "quillon-run");
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    const auto nonEmpty = Needs([](const std::string& text) { return !text.empty(); }, "needs a value");
+    const auto duration = Needs([](const std::string& text) { return ParseDuration(text).has_value(); },
+                                "needs a duration such as 30s or 500ms");
+    // An option with a value of the type given; the text ones must not be empty.
+    const auto text = [&](const char* name, std::string& into, const char* type, const char* help) {
+        return app.add_option(name, into, help)->type_name(type)->check(nonEmpty);
+    };
+    const auto durationInto = [&](const char* name, std::optional<std::uint32_t>& into, const char* help) {
+        return app
+            .add_option_function<std::string>(
+                name, [&into](const std::string& value) { into = ParseDuration(value); }, help)
+            ->type_name("DURATION")
+            ->check(duration);
+    };
+    const auto number = [&](const char* name, auto& into, const char* type, const char* help, int highest) {
+        return app.add_option(name, into, help)->type_name(type)->check(CLI::Range(0, highest).description(""));
+    };
+    std::string virtualPort;
+    std::string traceFormat = "text";
+    int controlTcp = 0;
+
+    app.option_defaults()->group("LINK, one of");
+    text("--port", options.port, "PATH", "a serial device or pseudo-terminal");
+    CLI::Option* virtualPortOption =
+        app.add_option("--virtual-port", virtualPort,
+                       "make a pseudo-terminal for the device, print its path, and make LINK a symbolic link to it")
+            ->expected(0, 1)
+            ->type_name("[LINK]");
+    text("--tcp-connect", options.tcpConnect, "HOST:PORT",
+         "connect to a device whose serial line is a TCP server (an emulator's -serial tcp:...,server)");
+    text("--tcp-listen", options.tcpListen, "[HOST:]PORT",
+         "wait for the device to connect (HOST 127.0.0.1 unless given)");
+    app.add_flag("--demo", options.demo, "the built-in demo device, in this process");
+    app.add_flag("--demo-busy", options.demoBusy,
+                 "with --demo: the device asks for the keys without pause, keeping the line busy (for load tests)");
+    text("--replay", options.replay, "FILE",
+         "play a recording into the panel (replies go nowhere); the run ends when it is played");
+    app.add_option("--speed", options.speed, "play the recording X times as fast, from 0.01 to 1000 (1)")
+        ->type_name("X")
+        ->check(Needs(
+            [](const std::string& value) {
+                try {
+                    const double speed = std::stod(value);
+                    return speed >= 0.01 && speed <= 1000;
+                } catch (const std::exception&) {
+                    return false;
+                }
+            },
+            "needs a factor from 0.01 to 1000"));
+
+    app.option_defaults()->group("Scenarios and results");
+    app.add_option("--scenario", options.scenarios, "run a scenario file (YAML); may be repeated")
+        ->type_name("FILE")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(nonEmpty);
+    durationInto("--timeout", options.timeoutMs,
+                 "end the run after DURATION (30s with scenarios, none otherwise), such as 500ms or 2s");
+    number("--timeout-exit-code", options.timeoutExitCode, "N", "exit status when the time-out passes (42)", 255);
+    text("--junit", options.junit, "FILE", "write a JUnit XML report");
+    text("--artifacts", options.artifacts, "DIR",
+         "where screenshots and diff pictures go (the JUnit file's folder, or the current folder)");
+    app.add_flag("--update-goldens", options.updateGoldens,
+                 "write the screen into each expect-screen file instead of comparing");
+    app.add_flag("--dump-text", options.dumpText, "print the text on the screen when the run ends");
+    durationInto("--run-for", options.runForMs, "end the run after DURATION, successfully");
+    text("--trace", options.trace, "FILE", "write every frame and reply as they happen (- for standard output)");
+    app.add_option("--trace-format", traceFormat, "readable text (the default) or JSON Lines")
+        ->type_name("text|jsonl")
+        ->check(CLI::IsMember({"text", "jsonl"}).description(""));
+
+    app.option_defaults()->group("Control socket (JSON Lines)");
+    text("--control", options.control, "PATH", "a Unix socket at PATH");
+    CLI::Option* controlTcpOption = number("--control-tcp", controlTcp, "PORT", "a TCP port on 127.0.0.1", 65535);
+
+    app.option_defaults()->group("Other");
+    app.add_flag("--synch-required", options.synchRequired, "ask the device to synchronise, single-byte replies");
+    app.add_flag("--stats", options.stats, "print the link's figures as JSON on standard error");
+    app.add_flag("-q,--quiet", options.quiet, "print only failures and errors");
+    // Set again so that they come last in the help text.
+    app.set_help_flag("-h,--help", "show this text");
+    app.set_version_flag("--version", std::string("quillon-run ") + QUILLON_VERSION, "print the version");
+    app.footer("Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
+               "scenario file or a link that cannot be used, 42 (or N) the time-out passed.");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& done) {
+        return app.exit(done);
+    } catch (const CLI::ParseError& error) {
+        return UsageError(error.what());
     }
+    if (virtualPortOption->count() > 0) {
+        options.virtualPort = virtualPort;
+    }
+    if (controlTcpOption->count() > 0) {
+        options.controlTcp = static_cast<std::uint16_t>(controlTcp);
+    }
+    options.traceJson = traceFormat == "jsonl";
+
     const int links = !options.port.empty() + options.virtualPort.has_value() + !options.tcpConnect.empty() +
                       !options.tcpListen.empty() + options.demo + !options.replay.empty();
     if (links != 1) {
@@ -351,19 +308,25 @@ void DumpText(PanelHost& host)
 void PrintStats(const PanelHost& host, const Link& link)
 {
     const LinkStats& stats = host.stats();
-    Json json;
-    json.Set("replies", stats.replies).Set("error_replies", stats.errorReplies);
-    json.Set("timeout_replies", stats.timeoutReplies).Set("frames", stats.framesExecuted);
-    json.Set("first_reply_ms", stats.firstReplyMs).Set("ticks", stats.ticks);
-    json.Set("late_ticks", stats.lateTicks).Set("worst_tick_lateness_ms", stats.worstTickLatenessMs);
-    json.Set("worst_tick_work_ms", stats.worstTickWorkMs).Set("events_dropped", stats.eventsDropped);
-    json.Set("cpu_s", static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
+    Json json = {{"replies", stats.replies},
+                 {"error_replies", stats.errorReplies},
+                 {"timeout_replies", stats.timeoutReplies},
+                 {"frames", stats.framesExecuted},
+                 {"first_reply_ms", JsonNumber(stats.firstReplyMs)},
+                 {"ticks", stats.ticks},
+                 {"late_ticks", stats.lateTicks},
+                 {"worst_tick_lateness_ms", JsonNumber(stats.worstTickLatenessMs)},
+                 {"worst_tick_work_ms", JsonNumber(stats.worstTickWorkMs)},
+                 {"events_dropped", stats.eventsDropped},
+                 {"cpu_s", JsonNumber(static_cast<double>(std::clock()) / CLOCKS_PER_SEC)}};
     if (link.demo) {
         const demo::DemoStatus demo = link.demo->Status();
-        json.Set("demo_blocks", demo.blocksSent).Set("demo_replies", demo.replies);
-        json.Set("demo_missed_replies", demo.timeouts).Set("demo_error_replies", demo.errorReplies);
+        json["demo_blocks"] = demo.blocksSent;
+        json["demo_replies"] = demo.replies;
+        json["demo_missed_replies"] = demo.timeouts;
+        json["demo_error_replies"] = demo.errorReplies;
     }
-    std::cerr << json.Dump() << "\n";
+    std::cerr << DumpJson(json) << "\n";
 }
 
 } // namespace

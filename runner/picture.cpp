@@ -1,5 +1,6 @@
 #include "runner/picture.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -157,6 +158,13 @@ IndexedImage Screenshot(const Bitmap& picture, int scale)
 
 bool WriteFile(const std::string& path, const std::string& bytes, std::string& error)
 {
+    // The folder is made when it is missing (--artifacts or a golden in a new
+    // folder); a failure shows as the file that cannot be written.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ignored;
+    if (!folder.empty()) {
+        std::filesystem::create_directories(folder, ignored);
+    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();

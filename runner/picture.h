@@ -49,6 +49,7 @@ std::string ToTextArt(const Bitmap& picture);
 
 // The display in its own colours, each pixel scale x scale.
 IndexedImage Screenshot(const Bitmap& picture, int scale);
+// Writes a file, making its folder first when it is missing.
 bool WriteFile(const std::string& path, const std::string& bytes, std::string& error);
 
 struct Comparison {

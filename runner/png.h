@@ -31,12 +31,12 @@ struct RgbaImage {
     std::vector<std::uint8_t> rgba;
 };
 
-// The PNG file of an indexed picture (8-bit palette, non-interlaced).
+// The PNG file of an indexed picture (8-bit RGB).
 std::string EncodePng(const IndexedImage& image);
 
-// Reads a non-interlaced PNG of any colour type (grey, RGB, palette, grey
-// with alpha, RGBA) and bit depth. Nothing, with the reason, for a file that
-// is not a PNG, is damaged, is interlaced or is larger than 4096 x 4096.
+// Reads a PNG of any colour type (grey, RGB, palette, grey with alpha, RGBA),
+// bit depth and interlacing. Nothing, with the reason, for a file that is not
+// a PNG, is damaged or is larger than 4096 x 4096.
 std::optional<RgbaImage> DecodePng(std::string_view file, std::string& error);
 
 } // namespace quillon::runner

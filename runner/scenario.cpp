@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -79,7 +80,8 @@ std::uint8_t Key(const YAML::Node& node, const std::string& action)
 {
     const std::uint8_t bit = KeyBit(Scalar(node, action));
     if (bit == 0) {
-        Refuse(node, action + " \"" + node.Scalar() + "\" is not a key: up, down, left or right");
+        Refuse(node, action + " \"" + node.Scalar() + "\" is not a key: up, down, left or right" +
+                         KeySuggestion(node.Scalar()));
     }
     return bit;
 }
@@ -191,6 +193,15 @@ std::string ActionNames()
     return names;
 }
 
+std::string ActionSuggestion(std::string_view written)
+{
+    std::vector<std::string_view> names;
+    for (const Action& action : Actions()) {
+        names.push_back(action.name);
+    }
+    return Suggestion(written, names);
+}
+
 const Action* FindAction(std::string_view name)
 {
     const auto& actions = Actions();
@@ -210,7 +221,8 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
     if (node.IsScalar()) {
         action = FindAction(node.Scalar());
         if (action == nullptr) {
-            Refuse(node, "\"" + node.Scalar() + "\" is not a step; steps are " + ActionNames());
+            Refuse(node, "\"" + node.Scalar() + "\" is not a step; steps are " + ActionNames() +
+                             ActionSuggestion(node.Scalar()));
         }
         if (action->takesValue) {
             Refuse(node, std::string(action->name) + " needs a value");
@@ -227,7 +239,11 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
             }
         }
         if (action == nullptr) {
-            Refuse(node, "a step needs one of " + ActionNames());
+            // Name what was written: the first key, which is most likely the
+            // misspelt step.
+            const std::string written = node.size() > 0 ? node.begin()->first.Scalar() : std::string();
+            Refuse(node, "a step needs one of " + ActionNames() + "; \"" + written + "\" is none of them" +
+                             ActionSuggestion(written));
         }
     } else {
         Refuse(node, "a step is a name or a mapping, such as wait-text: \"MAIN MENU\"");
@@ -285,7 +301,8 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
                 continue;
             }
             if (std::find(action->modifiers.begin(), action->modifiers.end(), key) == action->modifiers.end()) {
-                Refuse(entry.first, "\"" + key + "\" is not something " + name + " takes");
+                Refuse(entry.first,
+                       "\"" + key + "\" is not something " + name + " takes" + Suggestion(key, action->modifiers));
             }
             if (key == "hold") {
                 step.durationMs = Duration(entry.second, key);
@@ -302,9 +319,13 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
     }
     if (action->kind == StepKind::ExpectScreen && readGoldens) {
         std::string error;
-        step.golden = LoadGolden(Resolve(folder, step.path), error);
+        const std::string path = Resolve(folder, step.path);
+        step.golden = LoadGolden(path, error);
         if (!step.golden) {
-            Refuse(value, error);
+            std::error_code ignored;
+            Refuse(value, std::filesystem::exists(path, ignored)
+                              ? error
+                              : error + "; --update-goldens writes it from the screen");
         }
     }
     return step;
@@ -379,6 +400,43 @@ std::string_view KeyName(std::uint8_t bit)
     default:
         return "?";
     }
+}
+
+std::string Suggestion(std::string_view written, const std::vector<std::string_view>& names)
+{
+    // The edit distance (letters inserted, removed or changed), row by row.
+    const auto distance = [&](std::string_view name) {
+        std::vector<std::size_t> row(name.size() + 1);
+        for (std::size_t j = 0; j < row.size(); ++j) {
+            row[j] = j;
+        }
+        for (std::size_t i = 1; i <= written.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= name.size(); ++j) {
+                const std::size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (written[i - 1] == name[j - 1] ? 0 : 1)});
+                diagonal = above;
+            }
+        }
+        return row.back();
+    };
+    constexpr std::size_t kMostLettersOff = 2;
+    std::string_view best;
+    std::size_t bestDistance = kMostLettersOff + 1;
+    for (const std::string_view name : names) {
+        const std::size_t d = distance(name);
+        if (d < bestDistance && d < name.size()) {
+            best = name;
+            bestDistance = d;
+        }
+    }
+    return best.empty() ? std::string() : " (did you mean " + std::string(best) + "?)";
+}
+
+std::string KeySuggestion(std::string_view written)
+{
+    return Suggestion(written, {"up", "down", "left", "right"});
 }
 
 std::optional<Scenario> ParseScenario(std::string_view text, const std::string& fileName, const std::string& folder,

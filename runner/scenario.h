@@ -70,5 +70,10 @@ std::optional<std::uint32_t> ParseDuration(std::string_view text);
 // "up", "down", "left", "right": the key's status bit, or 0.
 std::uint8_t KeyBit(std::string_view name);
 std::string_view KeyName(std::uint8_t bit);
+// " (did you mean NAME?)" for the name closest to a misspelt word (at most
+// two letters off), or nothing.
+std::string Suggestion(std::string_view written, const std::vector<std::string_view>& names);
+// The same among the key names.
+std::string KeySuggestion(std::string_view written);
 
 } // namespace quillon::runner

@@ -28,6 +28,16 @@ std::string Quoted(const std::string& text)
     return quoted;
 }
 
+// What the screen reads, run by run, for a failure's message.
+std::string Reads(const std::vector<TextRun>& runs)
+{
+    std::string screen;
+    for (const TextRun& run : runs) {
+        screen += (screen.empty() ? "" : " | ") + PanelTextToUtf8(run.text);
+    }
+    return screen.empty() ? "(no text)" : screen;
+}
+
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -156,22 +166,28 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
         host_.RemoveListener(listener);
         return failure;
     }
-    case StepKind::WaitText:
-        return WaitFailure(
-            WaitFor([&] { return FindText(host_.ScreenText(), step.text, step.inverse).has_value(); }, step.timeoutMs),
-            step.timeoutMs, Quoted(PanelTextToUtf8(step.text)) + " on the screen");
+    case StepKind::WaitText: {
+        const auto shown = [&](bool inverse) { return FindText(host_.ScreenText(), step.text, inverse).has_value(); };
+        const Wait wait = WaitFor([&] { return shown(step.inverse); }, step.timeoutMs);
+        std::string failure =
+            WaitFailure(wait, step.timeoutMs,
+                        Quoted(PanelTextToUtf8(step.text)) + (step.inverse ? " drawn inverse" : "") + " on the screen");
+        if (!failure.empty()) {
+            if (step.inverse && shown(false)) {
+                failure += "; it is there, but not inverse";
+            }
+            failure += "; it reads: " + Reads(host_.ScreenText());
+        }
+        return failure;
+    }
     case StepKind::ExpectText:
     case StepKind::ExpectNoText: {
         const bool shown = FindText(host_.ScreenText(), step.text, step.inverse).has_value();
         if (shown == (step.kind == StepKind::ExpectText)) {
             return {};
         }
-        std::string screen;
-        for (const TextRun& run : host_.ScreenText()) {
-            screen += (screen.empty() ? "" : " | ") + PanelTextToUtf8(run.text);
-        }
         return std::string(shown ? "the screen shows \"" : "the screen does not show \"") + PanelTextToUtf8(step.text) +
-               "\"; it reads: " + (screen.empty() ? "(no text)" : screen);
+               "\"; it reads: " + Reads(host_.ScreenText());
     }
     case StepKind::WaitFrame: {
         const Wait wait =

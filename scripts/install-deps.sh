@@ -11,10 +11,12 @@ packages=(
     clang-14 libclang-rt-14-dev llvm-14
     # scripts/bench.sh times the program's ticks with perf's uprobes
     linux-perf
-    # the headless runner: scenario files, PNG pictures, the pytest example
-    libyaml-cpp-dev zlib1g-dev python3-pytest
+    # the headless runner: scenario files, JSON, PNG pictures, command lines (the
+    # demo device's too; header-only, so the Windows build takes them as well),
+    # the pytest example; zlib writes the PNG files of the runner's tests
+    libyaml-cpp-dev nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev python3-pytest
     desktop-file-utils appstream help2man dpkg-dev  # the Debian package and its checks (package-check.sh)
-    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
+    g++-mingw-w64-x86-64-posix wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
     gcc-arm-none-eabi qemu-system-arm  # the example firmware, built and run under QEMU by the tests
 )
 

@@ -1,5 +1,6 @@
 #include "serial/line_server.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -26,6 +27,8 @@ using namespace sockets;
 // runner's memory grow without bound.
 constexpr std::size_t kOutboxLimit = 16 * 1024 * 1024;
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::chrono::seconds kFlushLimit{1};
+constexpr int kFlushPollMs = 100;
 
 class SocketLineServer final : public LineServer {
 public:
@@ -40,6 +43,7 @@ public:
         thread_.request_stop();
         wake_.Wake();
         thread_.join();
+        Flush();
         for (auto& [id, client] : clients_) {
             Close(client.fd);
         }
@@ -94,6 +98,29 @@ private:
             }
             for (std::size_t i = 0; i < ids.size(); ++i) {
                 Serve(ids[i], fds[i + 2].revents);
+            }
+        }
+    }
+
+    // Lines still queued, such as the reply to a request that ends the
+    // program, are written before the connections close; a client that
+    // reads nothing holds this up a second at most.
+    void Flush()
+    {
+        const auto until = std::chrono::steady_clock::now() + kFlushLimit;
+        for (auto& [id, client] : clients_) {
+            while (!client.outbox.empty() && std::chrono::steady_clock::now() < until) {
+                PollEntry entry{client.fd, POLLOUT, 0};
+                if (Poll(&entry, 1, kFlushPollMs) <= 0) {
+                    continue;
+                }
+                const auto sent =
+                    send(client.fd, client.outbox.data(), static_cast<int>(client.outbox.size()), kNoSignal);
+                if (sent > 0) {
+                    client.outbox.erase(0, static_cast<std::size_t>(sent));
+                } else if (!WouldWait(LastError())) {
+                    break;
+                }
             }
         }
     }

@@ -340,9 +340,6 @@ void TcpPort::WaitForInput(int timeoutMs)
     if (Poll(fds, 2, timeoutMs) <= 0) {
         return;
     }
-    if ((fds[1].revents & POLLIN) != 0) {
-        AcceptPending();
-    }
     if (peer >= 0 && fds[0].revents != 0) {
         char next = 0;
         const auto peeked = recv(Restore(peer), &next, 1, MSG_PEEK);
@@ -350,6 +347,9 @@ void TcpPort::WaitForInput(int timeoutMs)
         if (peeked == 0 || (peeked < 0 && !WouldWait(error))) {
             DropPeer(peeked == 0 ? "the connection was closed" : ErrorText(error));
         }
+    }
+    if ((fds[1].revents & POLLIN) != 0) {
+        AcceptPending();
     }
 }
 

@@ -55,6 +55,13 @@ void Print(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
+// Where the run's messages go: standard output, unless the trace is written
+// there, which then carries the trace alone.
+std::FILE* MessageStream(const CommandLine& commandLine)
+{
+    return commandLine.tracePath == QStringLiteral("-") ? stderr : stdout;
+}
+
 // Creating the application object without any display to talk to would
 // abort the program; tell the user instead. A Windows session always has its
 // desktop.
@@ -122,9 +129,9 @@ public:
     // it waits for, and waitLimitMs how long after the delay it waits; row
     // is the monitor's row to select first, or 0.
     Screenshot(MainWindow& window, ProtocolMonitor& monitor, QString path, int delayMs, std::function<bool()> ready,
-               QString waitingFor, qint64 waitLimitMs, qulonglong row)
+               QString waitingFor, qint64 waitLimitMs, qulonglong row, std::FILE* messages)
         : window_(window), monitor_(monitor), path_(std::move(path)), ready_(std::move(ready)),
-          waitingFor_(std::move(waitingFor)), waitLimitMs_(waitLimitMs), row_(row)
+          waitingFor_(std::move(waitingFor)), waitLimitMs_(waitLimitMs), row_(row), messages_(messages)
     {
         QObject::connect(&check_, &QTimer::timeout, &window_, [this] { Check(); });
         QTimer::singleShot(delayMs, &window_, [this] {
@@ -150,8 +157,8 @@ private:
         }
         const bool saved = Picture().save(path_);
         if (saved) {
-            Print(stdout, QStringLiteral("quillon: screenshot saved to %1\n")
-                              .arg(QDir::toNativeSeparators(QFileInfo(path_).absoluteFilePath())));
+            Print(messages_, QStringLiteral("quillon: screenshot saved to %1\n")
+                                 .arg(QDir::toNativeSeparators(QFileInfo(path_).absoluteFilePath())));
         } else {
             Print(stderr, QStringLiteral("quillon: cannot save %1\n").arg(path_));
         }
@@ -182,6 +189,7 @@ private:
     const QString waitingFor_;
     const qint64 waitLimitMs_;
     const qulonglong row_;
+    std::FILE* const messages_;
     QTimer check_;
     QElapsedTimer wait_;
 };
@@ -212,11 +220,12 @@ public:
     // reason printed when it cannot be made.
     int Make(const CommandLine& commandLine, Clock& clock)
     {
+        messages_ = MessageStream(commandLine);
         if (commandLine.demo) {
             demo::DemoOptions options;
             // The device reports from its own thread, as it goes.
-            options.log = [](const std::string& line) {
-                Print(stdout, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
+            options.log = [messages = messages_](const std::string& line) {
+                Print(messages, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
             };
             demo_.emplace(std::move(options));
             if (!demo_->CreatePort()) {
@@ -253,8 +262,9 @@ public:
             Fail(demo_->ErrorText());
             return false;
         }
-        Print(stdout, QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end both\n")
-                          .arg(demo_->Target().path));
+        Print(messages_,
+              QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end both\n")
+                  .arg(demo_->Target().path));
         return true;
     }
 
@@ -310,8 +320,8 @@ private:
     int MakeTcp(const TcpAddress& address, bool listen)
     {
         // Told on the reader thread as devices come and go.
-        tcp_.SetLog([](const std::string& line) {
-            Print(stdout, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
+        tcp_.SetLog([messages = messages_](const std::string& line) {
+            Print(messages, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
         });
         const std::string error = listen ? tcp_.Listen(address) : tcp_.Connect(address);
         if (!error.empty()) {
@@ -321,7 +331,7 @@ private:
                                   .arg(QString::fromStdString(address.host))
                                   .arg(listen ? tcp_.LocalPort() : address.port);
         if (listen) {
-            Print(stdout, QStringLiteral("quillon: waiting for the device on %1\n").arg(where));
+            Print(messages_, QStringLiteral("quillon: waiting for the device on %1\n").arg(where));
         }
         line_ = &tcp_;
         target_ = PortTarget::Virtual(QStringLiteral("TCP %1").arg(where));
@@ -335,12 +345,14 @@ private:
     TcpPort tcp_;
     PanelPort* line_ = nullptr;
     std::optional<PortTarget> target_;
+    std::FILE* messages_ = stdout;
 };
 
 // Tells once when a replay has been played to its end and answered.
 class ReplayEnd : public QObject {
 public:
-    ReplayEnd(const ReplayPort& replay, QString path) : replay_(replay), path_(std::move(path))
+    ReplayEnd(const ReplayPort& replay, QString path, std::FILE* messages)
+        : replay_(replay), path_(std::move(path)), messages_(messages)
     {
         connect(&check_, &QTimer::timeout, this, [this] {
             if (!replay_.finished()) {
@@ -351,7 +363,7 @@ public:
             } else if (finishedAt_.hasExpired(kReplayTailMs)) {
                 check_.stop();
                 played_ = true;
-                Print(stdout, QStringLiteral("quillon: %1 has been played to its end\n").arg(path_));
+                Print(messages_, QStringLiteral("quillon: %1 has been played to its end\n").arg(path_));
             }
         });
         check_.start(kDemoScreenCheckMs);
@@ -362,6 +374,7 @@ public:
 private:
     const ReplayPort& replay_;
     const QString path_;
+    std::FILE* const messages_;
     QTimer check_;
     QElapsedTimer finishedAt_;
     bool played_ = false;
@@ -439,7 +452,7 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     }
     std::optional<ReplayEnd> replayEnd;
     if (runPort.replay() != nullptr) {
-        replayEnd.emplace(*runPort.replay(), commandLine.replayPath);
+        replayEnd.emplace(*runPort.replay(), commandLine.replayPath, MessageStream(commandLine));
     }
     std::optional<Screenshot> screenshot;
     if (!commandLine.screenshotPath.isEmpty()) {
@@ -455,7 +468,8 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
             waitLimitMs += runPort.replayLengthMs();
         }
         screenshot.emplace(*window, monitor, commandLine.screenshotPath, commandLine.screenshotDelayMs,
-                           std::move(ready), waitingFor, waitLimitMs, commandLine.screenshotRow);
+                           std::move(ready), waitingFor, waitLimitMs, commandLine.screenshotRow,
+                           MessageStream(commandLine));
     }
     const int status = application.exec();
     runPort.StopDemo();

@@ -1,5 +1,5 @@
 """Runs the commands of the README's QEMU section as written: each shell
-block in turn, with the debug build's paths replaced by the tested build's
+block in turn, with the release build's paths replaced by the tested build's
 and port 5555 by a free one, so that the tests may run side by side."""
 import os
 import socket
@@ -35,8 +35,8 @@ def test_the_section_has_both_orders():
 def test_readme_commands_pass(index):
     block = shell_blocks()[index]
     block = block[:block.index("```")]
-    commands = (block.replace("build/debug/runner/quillon-run", os.environ["QUILLON_RUN"])
-                .replace("build/debug/examples/firmware/firmware.elf", os.environ["FIRMWARE"])
+    commands = (block.replace("build/release/runner/quillon-run", os.environ["QUILLON_RUN"])
+                .replace("build/release/examples/firmware/firmware.elf", os.environ["FIRMWARE"])
                 .replace("5555", str(free_port())))
     result = subprocess.run(["bash", "-c", commands], cwd=ROOT, timeout=60)
     assert result.returncode == 0

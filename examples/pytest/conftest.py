@@ -25,7 +25,16 @@ class Panel:
     def __init__(self, path):
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.settimeout(20)
-        self.sock.connect(str(path))
+        # The socket file appears when it is bound, a moment before it listens.
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                self.sock.connect(str(path))
+                break
+            except ConnectionRefusedError:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.02)
         self.reader = self.sock.makefile("r", encoding="utf-8")
         self.next_id = 1
         self.events = []

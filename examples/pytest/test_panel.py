@@ -68,3 +68,7 @@ def test_bad_lines_get_an_error_and_the_panel_keeps_working(panel):
     assert "unknown cmd" in panel.request("fly")["error"]
     assert "key" in panel.request("press", key="sideways")["error"]
     menu_shown(panel)
+
+
+def test_quit_is_answered_before_the_runner_ends(panel):
+    assert panel.request("quit")["ok"]

@@ -1,5 +1,6 @@
 """Runs the README's scenario and control-socket exchange as written."""
 import json
+import re
 import subprocess
 
 from conftest import ROOT, quillon_run
@@ -50,3 +51,15 @@ def test_readme_control_exchange(panel):
     for event in shown:
         seen = [e for e in panel.events if e["event"] == event["event"]]
         assert seen and set(event) <= set(seen[-1]), event["event"]
+
+
+def test_readme_option_table_has_every_option_of_the_help():
+    shown = subprocess.run([quillon_run(), "--help"], capture_output=True, text=True, timeout=60, check=True).stdout
+    options = set(re.findall(r"^ +(?:-[a-z],)?(--[a-z-]+)", shown, re.MULTILINE))
+    assert {"--port", "--scenario", "--control"} <= options
+    table = "\n".join(line for line in readme_section().splitlines() if line.startswith("| `-"))
+    assert sorted(option for option in options if "`" + option not in table) == []
+
+
+def test_readme_commands_use_the_build_the_two_commands_make():
+    assert "build/debug/" not in (ROOT / "README.md").read_text(encoding="utf-8")

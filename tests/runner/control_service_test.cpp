@@ -27,11 +27,7 @@ protected:
         }
         return reply;
     }
-    static std::string Error(const Json& reply)
-    {
-        const Json* error = reply.Find("error");
-        return error != nullptr && error->string() != nullptr ? *error->string() : "";
-    }
+    static std::string Error(const Json& reply) { return reply.value("error", std::string()); }
 
     testing::QueuePort port_;
     testing::ManualClock clock_;
@@ -54,11 +50,17 @@ TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
         {R"({"cmd": "screenshot", "scale": 40})", "scale must be a whole number from 1 to 16"},
         {R"({"cmd": "wait-text", "text": ""})", "wait-text needs \"text\""},
         {R"({"cmd": "wait-text", "text": "A", "timeout_ms": "soon"})", "timeout_ms must be a number"},
+        // What was written is named; a field no command takes is refused.
+        {R"({"cmd": "click", "key": "enter"})", "click needs \"key\": up, down, left or right, not \"enter\""},
+        {R"({"cmd": "press", "key": "dwn"})", "not \"dwn\" (did you mean down?)"},
+        {R"({"cmd": "wait-text", "text": "A", "timeout": "300ms"})",
+         "wait-text has no field \"timeout\"; its fields are id, cmd, text, timeout_ms, inverse"},
+        {R"({"id": 4, "cmd": "status", "verbose": true})", "status has no field \"verbose\"; its fields are id, cmd"},
     };
     for (const auto& c : cases) {
         const Json reply = Ask(c.line);
-        ASSERT_NE(reply.Find("ok"), nullptr) << c.line;
-        EXPECT_FALSE(*reply.Find("ok")->boolean()) << c.line;
+        ASSERT_TRUE(reply.contains("ok")) << c.line;
+        EXPECT_FALSE(reply["ok"].get<bool>()) << c.line;
         EXPECT_NE(Error(reply).find(c.error), std::string::npos) << c.line << " gave " << Error(reply);
     }
     // A line too long is reported through the host's loop.
@@ -72,31 +74,31 @@ TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
 
 TEST_F(ControlServiceTest, KeysTextDisplayAndScreenshotThroughTheProtocol)
 {
-    EXPECT_EQ(Ask(R"({"id": "a", "cmd": "press", "key": "down"})").Dump(), R"({"id":"a","ok":true})");
+    EXPECT_EQ(DumpJson(Ask(R"({"id": "a", "cmd": "press", "key": "down"})")), R"({"id":"a","ok":true})");
     EXPECT_EQ(host_.engine().keys().bits(), kKeyDown);
     Ask(R"({"cmd": "release"})");
     EXPECT_TRUE(host_.engine().keys().released());
 
     host_.engine().controller().PutString("MAIN MENU", 0x00, 37, true);
-    EXPECT_EQ(Ask(R"({"id": 2, "cmd": "text"})").Dump(),
+    EXPECT_EQ(DumpJson(Ask(R"({"id": 2, "cmd": "text"})")),
               R"({"id":2,"ok":true,"rows":[{"page":0,"column":37,"size":0,"inverse":false,"text":"MAIN MENU"}]})");
 
     const Json display = Ask(R"({"cmd": "display"})");
-    const Json::Array& pages = *display.Find("pages")->array();
+    const Json& pages = display["pages"];
     ASSERT_EQ(pages.size(), 8u);
-    EXPECT_EQ(pages[0].string()->substr(74, 10), "7f02"
-                                                 "0c027f");
+    EXPECT_EQ(pages[0].get<std::string>().substr(74, 10), "7f02"
+                                                          "0c027f");
 
     const Json shot = Ask(R"({"cmd": "screenshot", "scale": 2})");
-    EXPECT_EQ(*shot.Find("width")->number(), 256);
-    EXPECT_EQ(shot.Find("png")->string()->substr(0, 8), "iVBORw0K");
+    EXPECT_EQ(shot["width"], 256);
+    EXPECT_EQ(shot["png"].get<std::string>().substr(0, 8), "iVBORw0K");
 }
 
 TEST_F(ControlServiceTest, WaitForTextAnswersAtOnceOrAtItsTimeOut)
 {
     host_.engine().controller().PutString("READY", 0x03, 0, true);
     const Json found = Ask(R"({"id": 1, "cmd": "wait-text", "text": "READY"})");
-    EXPECT_TRUE(*found.Find("ok")->boolean());
+    EXPECT_EQ(found["ok"], true);
     const Json missing = Ask(R"({"id": 2, "cmd": "wait-text", "text": "GONE", "timeout_ms": 0})");
     EXPECT_EQ(Error(missing), "timed out after 0 ms waiting for \"GONE\" on the screen");
 }

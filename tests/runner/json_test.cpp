@@ -16,13 +16,26 @@ TEST(Json, ValidTextsParseAndDumpCompactly)
         {R"("a\"b\\c\n\u00b0\ud83d\ude00")", "\"a\\\"b\\\\c\\n\u00b0\U0001F600\""},
         {R"({"nested": {"list": [[], {}]}})", R"({"nested":{"list":[[],{}]}})"},
         {"\"\\u0001\"", "\"\\u0001\""},
+        // Corners of the library: DEL is written as itself, and a name given
+        // twice keeps the last value.
+        {"\"\\u007f\"", "\"\x7f\""},
+        {R"({"cmd": "text", "cmd": "status"})", R"({"cmd":"status"})"},
+        {"-0.0", "0"},
     };
     for (const auto& c : cases) {
         std::string error;
         const auto json = ParseJson(c.text, error);
         ASSERT_TRUE(json) << c.text << ": " << error;
-        EXPECT_EQ(json->Dump(), c.dumped);
+        EXPECT_EQ(DumpJson(*json), c.dumped);
     }
+}
+
+TEST(Json, NumbersAreWrittenWholeOrAsShortAsTheyReadBack)
+{
+    EXPECT_EQ(DumpJson({JsonNumber(212.0), JsonNumber(731.4), JsonNumber(0.125), JsonNumber(-3.0), JsonNumber(1e20)}),
+              "[212,731.4,0.125,-3,1e+20]");
+    // Bytes that are not UTF-8 never make a reply that is not JSON.
+    EXPECT_EQ(DumpJson(std::string("a\xff")), "\"a\xEF\xBF\xBD\"");
 }
 
 TEST(Json, InvalidTextsAreRefusedWithTheReasonAndOffset)
@@ -43,6 +56,9 @@ TEST(Json, InvalidTextsAreRefusedWithTheReasonAndOffset)
         {"1e999", "out of range"},
         {std::string(100, '[') + std::string(100, ']'), "nested too deeply"},
         {"", "a value is missing"},
+        {"\"\xff\"", "a string is not UTF-8"},
+        {R"("\u12x4")", "not hex"},
+        {R"("\q")", "an unknown escape"},
     };
     for (const auto& c : cases) {
         std::string error;

@@ -91,12 +91,26 @@ TEST(Scenario, BadFilesAreRefusedWithTheLineAndTheReason)
          "s.yaml:3: region must lie within the 128 x 64 display"},
         {"steps:\n  - screenshot: a.png\n    scale: 0\n", "s.yaml:3: scale \"0\" is not a whole number from 1 to 16"},
         {"steps:\n  - release: now\n", "s.yaml:2: release takes no value"},
+        // What was written is named, with the nearest name when it is close.
+        {"steps:\n  - wait-txt: \"A\"\n",
+         "s.yaml:2: a step needs one of delay, press, release, click, wait-text, expect-text, expect-no-text, "
+         "wait-frame, expect-screen, screenshot, expect-no-errors; \"wait-txt\" is none of them (did you mean "
+         "wait-text?)"},
+        {"steps:\n  - relase\n", "\"relase\" is not a step; steps are delay, press"},
+        {"steps:\n  - relase\n", "expect-no-errors (did you mean release?)"},
+        {"steps:\n  - click: rigth\n", "click \"rigth\" is not a key: up, down, left or right (did you mean right?)"},
+        {"steps:\n  - wait-text: A\n    timeot: 1s\n",
+         "\"timeot\" is not something wait-text takes (did you mean timeout?)"},
     };
     for (const auto& c : cases) {
         std::string error;
         EXPECT_FALSE(Parse(c.text, error)) << c.text;
         EXPECT_NE(error.find(c.error), std::string::npos) << c.text << "\ngave: " << error;
     }
+    // Nothing is suggested for a word close to no name.
+    std::string error;
+    EXPECT_FALSE(Parse("steps:\n  - click: enter\n", error));
+    EXPECT_EQ(error, "s.yaml:2: click \"enter\" is not a key: up, down, left or right");
 }
 
 TEST(Scenario, DurationsNeedTheirUnit)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 
 #include "protocol/protocol.h"
 #include "runner/panel_host.h"
+#include "serial/line_server.h"
 #include "serial/memory_line.h"
 
 namespace quillon {
@@ -183,6 +185,40 @@ TEST(TcpPort, AConnectingPanelWaitsForTheDevicesPortToOpenAtStartAndAfterItWent)
     }
     EXPECT_EQ(waiting, 2) << "once at the start, once after the device went";
     EXPECT_EQ(connected, 2);
+}
+
+// Remembers the client that sent a line.
+class FirstClient final : public LineServer::Handler {
+public:
+    void OnLine(LineServer::ClientId client, std::string) override { client_ = client; }
+    void OnLineTooLong(LineServer::ClientId) override {}
+    void OnClosed(LineServer::ClientId) override {}
+    LineServer::ClientId client() const { return client_; }
+
+private:
+    std::atomic<LineServer::ClientId> client_{0};
+};
+
+TEST(LineServer, ALineSentJustBeforeTheServerClosesIsStillWritten)
+{
+    FirstClient handler;
+    std::uint16_t port = 0;
+    std::string error;
+    auto server = ListenOnLocalTcp(0, handler, port, error);
+    ASSERT_NE(server, nullptr) << error;
+    TcpPort client;
+    ASSERT_EQ(client.Connect({"127.0.0.1", port}), "");
+    const std::string hello = "hello\n";
+    ASSERT_TRUE(client.Write(reinterpret_cast<const std::uint8_t*>(hello.data()), hello.size()));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (handler.client() == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(handler.client(), 0u);
+    // The reply to a request that ends the program, such as quit.
+    server->Send(handler.client(), "bye");
+    server.reset();
+    EXPECT_EQ(ReadReply(client, 4), (Bytes{'b', 'y', 'e', '\n'}));
 }
 
 TEST(MemoryLine, BytesCrossInOrderBothWays)

@@ -231,6 +231,18 @@ TEST_F(ProgramRunTest, TheReadmesTraceExamplesAreWhatTheReplayWrites)
     }
 }
 
+TEST_F(ProgramRunTest, ATraceOnStandardOutputHasItAloneAndTheMessagesGoToStandardError)
+{
+    const ProgramRun run = Run({"--replay", kExample, "--speed", "4", "--trace", "-", "--trace-format", "jsonl",
+                                "--screenshot", Path("shot.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    for (const QString& line : run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        EXPECT_TRUE(line.startsWith(QStringLiteral("{\"t\":"))) << line.toStdString();
+    }
+    EXPECT_TRUE(run.err.contains(QStringLiteral("main-menu.rec has been played to its end"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("screenshot saved to"))) << run.err.toStdString();
+}
+
 TEST_F(ProgramRunTest, ADeviceOnATcpSocketIsAnsweredAndTraced)
 {
     QTcpServer device;

@@ -2,7 +2,8 @@
 // emulator (or a real panel) can be tried without one.
 #include <iostream>
 #include <string>
-#include <string_view>
+
+#include <CLI/CLI.hpp>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,26 +17,9 @@
 
 namespace {
 
-constexpr std::string_view kUsage = "Usage: quillon-demo-device --port PATH [--no-pacing] [--quiet]\n"
-                                    "\n"
-                                    "Plays the controlling device of the panel on a serial line: it draws a small\n"
-                                    "panel application (a menu, a set point with a slider bar, the contrast, a\n"
-                                    "status screen with icons, test patterns) and follows the panel's keys.\n"
-                                    "\n"
-                                    "  --port PATH   the line to use: a serial device (/dev/ttyUSB0, COM3 on\n"
-                                    "                Windows), a pseudo-terminal (/dev/pts/3, the path\n"
-                                    "                `quillon --virtual-port` prints) or a symbolic link to one\n"
-                                    "                (a socat pair)\n"
-                                    "  --no-pacing   send each block at once instead of at 9600 baud's pace\n"
-                                    "  --quiet       print nothing but errors\n"
-                                    "  --help        show this text\n"
-                                    "\n"
-                                    "Keys on the panel: up and down move and change, right opens, left goes back.\n"
-                                    "Stop with Ctrl+C.\n";
-
 int UsageError(const std::string& message)
 {
-    std::cerr << "quillon-demo-device: " << message << "\n\n" << kUsage;
+    std::cerr << "quillon-demo-device: " << message << "\nTry quillon-demo-device --help.\n";
     return 2;
 }
 
@@ -87,25 +71,31 @@ int main(int argc, char** argv)
     std::string port;
     quillon::demo::DemoOptions options;
     bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (argument == "--port") {
-            if (i + 1 == argc) {
-                return UsageError("--port needs a path");
-            }
-            port = argv[++i];
-        } else if (argument == "--no-pacing") {
-            options.paceWrites = false;
-        } else if (argument == "--quiet") {
-            quiet = true;
-        } else {
-            return UsageError("unknown option " + std::string(argument));
-        }
+    CLI::App app("Plays the controlling device of the panel on a serial line: it draws a small\n"
+                 "panel application (a menu, a set point with a slider bar, the contrast, a\n"
+                 "status screen with icons, test patterns) and follows the panel's keys.",
+                 "quillon-demo-device");
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("--port", port,
+                   "the line to use: a serial device (/dev/ttyUSB0, COM3 on Windows), a pseudo-terminal "
+                   "(/dev/pts/3, the path `quillon --virtual-port` prints) or a symbolic link to one (a socat pair)")
+        ->type_name("PATH");
+    bool noPacing = false;
+    app.add_flag("--no-pacing", noPacing, "send each block at once instead of at 9600 baud's pace");
+    app.add_flag("--quiet", quiet, "print nothing but errors");
+    // Set again so that they come last in the help text.
+    app.set_help_flag("-h,--help", "show this text");
+    app.set_version_flag("--version", std::string("quillon-demo-device ") + QUILLON_VERSION, "print the version");
+    app.footer("Keys on the panel: up and down move and change, right opens, left goes back.\n"
+               "Stop with Ctrl+C.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& done) {
+        return app.exit(done);
+    } catch (const CLI::ParseError& error) {
+        return UsageError(error.what());
     }
+    options.paceWrites = !noPacing;
     if (port.empty()) {
         return UsageError("which port? Give --port PATH");
     }
