@@ -72,17 +72,6 @@ std::optional<std::int32_t> ReadInt32(const QSettings& settings, const QString& 
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
 }
 
-// A stored COM number names /dev/ttyS{n-1}; one below 1 names no port and,
-// at the bottom of the range, would overflow on the way.
-std::optional<std::int32_t> ReadComNumber(const QSettings& settings)
-{
-    const std::optional<std::int32_t> number = ReadInt32(settings, kComKey);
-    if (!number || *number < 1) {
-        return std::nullopt;
-    }
-    return number;
-}
-
 } // namespace
 
 MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
@@ -162,7 +151,9 @@ bool MainWindow::ReadSettings()
     std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);
     saveSettings_ = lastRead.value_or(0);
     if (saveSettings_ != 0) {
-        if (const auto com = ReadComNumber(settings)) {
+        // Any number is used as it is: one that names no port fails to open
+        // with the message that names it.
+        if (const auto com = ReadInt32(settings, kComKey)) {
             comPort_ = *com;
         }
         devicePath_ = settings.value(kDeviceKey).toString();
