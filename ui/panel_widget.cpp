@@ -61,6 +61,11 @@ std::uint8_t KeyBitsOf(const QKeyEvent& event)
     return 0;
 }
 
+DisplayRect Intersection(const DisplayRect& a, const DisplayRect& b)
+{
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+}
+
 // The highlight: a translucent wash over the marked pixels and a line round
 // them, in a colour that no display theme uses.
 const QColor kHighlightFill(255, 0, 160, 96);
@@ -130,9 +135,37 @@ void PanelWidget::PaintDisplay(const DisplayRect& area)
 void PanelWidget::RunWritten(const DisplayRect& area)
 {
     PaintDisplay(area);
+    // Marked pixels drawn over show something else now: a mark left on them
+    // would look like display content.
+    if (highlight_ && !Intersection(*highlight_, area).empty()) {
+        SetHighlight(std::nullopt);
+        emit highlightDropped();
+    }
+    if (runningEngine_) {
+        displayDirty_ = true;
+    } else {
+        RepaintDisplay();
+    }
+}
+
+void PanelWidget::RepaintDisplay()
+{
+    displayDirty_ = false;
     // A run changes nothing outside the display window, so only that part of
     // the picture goes to the screen.
-    repaint(WidgetRect(kDisplayRect));
+    repaint(WidgetRect(kDisplayRect) | HighlightArea());
+}
+
+void PanelWidget::RunEngine(void (PanelEngine::*step)())
+{
+    // The runs of a block are shown once its reply has gone out, so the
+    // device never waits for the screen; the repaint follows at once.
+    runningEngine_ = true;
+    (engine_.*step)();
+    runningEngine_ = false;
+    if (displayDirty_) {
+        RepaintDisplay();
+    }
 }
 
 void PanelWidget::SetZoom(int zoom)
@@ -313,14 +346,14 @@ void PanelWidget::focusOutEvent(QFocusEvent* event)
 
 void PanelWidget::timerEvent(QTimerEvent* event)
 {
-    engine_.Tick();
+    RunEngine(&PanelEngine::Tick);
     QWidget::timerEvent(event);
 }
 
 void PanelWidget::customEvent(QEvent* event)
 {
     if (event->type() == kBlockCompleteEvent) {
-        engine_.AnswerCompleteBlock();
+        RunEngine(&PanelEngine::AnswerCompleteBlock);
     }
 }
 

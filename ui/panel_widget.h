@@ -38,8 +38,9 @@ inline constexpr std::array<DisplayTheme, 5> kDisplayThemes{{
 // arrow keys of the keyboard) reported to the engine's key latch, and the
 // engine ticked from a 10 ms timer.
 //
-// The picture is repainted synchronously after every column run, so the
-// window shows at every moment what the panel's own display would. It is
+// The picture is repainted synchronously after the column runs of each
+// engine step, right after the step's reply has been written, so the window
+// shows at every moment what the panel's own display would. It is
 // shown magnified by a whole number, each picture pixel a sharp square.
 class PanelWidget final : public QWidget, public RunListener {
     Q_OBJECT
@@ -81,7 +82,8 @@ public:
     QImage DisplayImage(int scale) const;
 
     // Marks those display pixels over the picture (nothing when empty); the
-    // display memory and the panel picture stay as they are.
+    // display memory and the panel picture stay as they are. A run drawn
+    // over marked pixels takes the mark away.
     void SetHighlight(const std::optional<DisplayRect>& area);
 
     PanelEngine& engine() const { return engine_; }
@@ -93,6 +95,8 @@ signals:
     // The display pixel under the pointer, each time it changes: x 0..127,
     // y 0..63, or (-1, -1) once the pointer has left the display.
     void displayPixelHovered(int x, int y);
+    // A run has been drawn over the marked pixels and the mark is gone.
+    void highlightDropped();
 
 protected:
     bool event(QEvent* event) override;
@@ -112,6 +116,9 @@ private:
     void LoadPanelImage();
     // Paints that part of the display memory into the panel picture.
     void PaintDisplay(const DisplayRect& area);
+    void RepaintDisplay();
+    // Ticks or answers with the engine, the display repainted after it.
+    void RunEngine(void (PanelEngine::*step)());
     // The picture pixel under a point of the widget.
     QPoint PicturePoint(QPointF position) const;
     // A rectangle of picture pixels in widget coordinates.
@@ -130,6 +137,9 @@ private:
     // The keyboard key whose press is latched, so that letting go of a key
     // that another has replaced releases nothing.
     int heldKeyboardKey_ = 0;
+    // Inside an engine step, and runs painted in it wait for its end.
+    bool runningEngine_ = false;
+    bool displayDirty_ = false;
 };
 
 } // namespace quillon

@@ -82,6 +82,9 @@ void ProtocolMonitor::Attach(MainWindow& window)
     connect(&window, &MainWindow::protocolMonitorRequested, this, &ProtocolMonitor::Open);
     connect(&window, &MainWindow::closed, this, &QWidget::close);
     connect(this, &ProtocolMonitor::highlightChanged, panel, &PanelWidget::SetHighlight);
+    // The mark went when its pixels were drawn over; the selected row stays,
+    // and choosing a row marks again.
+    connect(panel, &PanelWidget::highlightDropped, this, [this] { highlight_.reset(); });
     connect(panel, &PanelWidget::displayPixelHovered, this, [this, panel](int x, int y) {
         if (!isVisible()) {
             return;
