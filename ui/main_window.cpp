@@ -15,6 +15,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -276,6 +277,8 @@ void MainWindow::CreateViewMenu()
         action->setData(factor);
         zoomGroup_->addAction(action);
     }
+    // The screen may have changed since: only the zooms that fit it now.
+    connect(zoom, &QMenu::aboutToShow, this, &MainWindow::UpdateViewChecks);
     QMenu* colours = view->addMenu(QStringLiteral("Display &Colours"));
     themeGroup_ = new QActionGroup(this);
     for (const DisplayTheme& theme : kDisplayThemes) {
@@ -299,8 +302,10 @@ void MainWindow::CreateViewMenu()
 
 void MainWindow::UpdateViewChecks()
 {
+    const int largest = LargestZoomThatFits();
     for (QAction* action : zoomGroup_->actions()) {
         action->setChecked(action->data().toInt() == panel_->zoom());
+        action->setEnabled(action->data().toInt() <= largest);
     }
     const QString theme = QString::fromLatin1(panel_->theme().key);
     for (QAction* action : themeGroup_->actions()) {
@@ -308,9 +313,30 @@ void MainWindow::UpdateViewChecks()
     }
 }
 
+int MainWindow::LargestZoomThatFits() const
+{
+    const QScreen* where = screen();
+    if (where == nullptr) {
+        return PanelWidget::kMaxZoom;
+    }
+    // What the window adds round the panel: the menu bar and, once the
+    // window manager has framed it, the frame.
+    const QSize chrome = frameGeometry().size() - geometry().size() + QSize(0, menuBar()->sizeHint().height());
+    const QSize room = where->availableGeometry().size();
+    int zoom = PanelWidget::kMaxZoom;
+    while (zoom > PanelWidget::kMinZoom) {
+        const QSize needed = PanelWidget::kPanelSize * zoom + chrome;
+        if (needed.width() <= room.width() && needed.height() <= room.height()) {
+            break;
+        }
+        --zoom;
+    }
+    return zoom;
+}
+
 void MainWindow::SetZoom(int zoom)
 {
-    panel_->SetZoom(zoom);
+    panel_->SetZoom(std::min(zoom, LargestZoomThatFits()));
     UpdateViewChecks();
 }
 
@@ -385,6 +411,9 @@ void MainWindow::showEvent(QShowEvent* event)
     if (storedPosition_ && QGuiApplication::screenAt(*storedPosition_) != nullptr) {
         move(*storedPosition_);
     }
+    // Now framed and on its screen: a stored zoom taller than that screen
+    // comes down to one that fits.
+    SetZoom(panel_->zoom());
 }
 
 void MainWindow::UpdateMenuChecks()

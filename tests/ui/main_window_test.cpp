@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -113,7 +114,7 @@ TEST_F(MainWindowTest, MenuBarHoldsOptionsViewAndAbout)
     EXPECT_EQ(monitor.count(), 1);
 }
 
-TEST_F(MainWindowTest, ZoomShortcutsStepThroughOneToFourAndTheWindowFollows)
+TEST_F(MainWindowTest, ZoomShortcutsStepThroughTheZoomsThatFitTheScreenAndTheWindowFollows)
 {
     auto window = MakeWindow();
     window->show();
@@ -127,14 +128,20 @@ TEST_F(MainWindowTest, ZoomShortcutsStepThroughOneToFourAndTheWindowFollows)
     };
     const QKeySequence in(Qt::CTRL | Qt::Key_Plus);
     const QKeySequence out(Qt::CTRL | Qt::Key_Minus);
+    // The tests' screen is 1280 x 1024: at 4x the window would be 1220
+    // pixels tall.
+    EXPECT_EQ(window->LargestZoomThatFits(), 3);
     EXPECT_EQ(zoomAfter(in), 2);
     EXPECT_EQ(zoomAfter(QKeySequence(Qt::CTRL | Qt::Key_Equal)), 3);
-    EXPECT_EQ(zoomAfter(in), 4);
-    EXPECT_EQ(zoomAfter(in), 4);
+    EXPECT_EQ(zoomAfter(in), 3);
     window->layout()->activate();
-    EXPECT_EQ(window->size(), frameAtOne + PanelWidget::kPanelSize * 3);
-    EXPECT_TRUE(ViewAction(*window, "&4x")->isChecked());
-    EXPECT_EQ(zoomAfter(out), 3);
+    EXPECT_EQ(window->size(), frameAtOne + PanelWidget::kPanelSize * 2);
+    EXPECT_LE(window->frameGeometry().bottom(), window->screen()->availableGeometry().bottom());
+    EXPECT_TRUE(ViewAction(*window, "&3x")->isChecked());
+    EXPECT_FALSE(ViewAction(*window, "&4x")->isEnabled());
+    window->SetZoom(4);
+    EXPECT_EQ(window->panel()->zoom(), 3);
+    EXPECT_EQ(zoomAfter(out), 2);
     EXPECT_EQ(zoomAfter(QKeySequence(Qt::CTRL | Qt::Key_0)), 1);
     EXPECT_EQ(zoomAfter(out), 1);
     window->layout()->activate();
