@@ -23,8 +23,8 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
-#include "protocol/frame_decoder.h"
 #include "protocol/protocol.h"
+#include "trace/frame_decoder.h"
 #include "ui/main_window.h"
 #include "ui/panel_widget.h"
 

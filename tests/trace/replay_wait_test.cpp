@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "link/panel_engine.h"
-#include "protocol/frame_decoder.h"
 #include "tests/support/fakes.h"
+#include "trace/frame_decoder.h"
 #include "trace/recording.h"
 #include "trace/replay_port.h"
 #include "trace/trace_rows.h"

@@ -16,8 +16,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include "protocol/frame_decoder.h"
 #include "tests/ui/ui_fakes.h"
+#include "trace/frame_decoder.h"
 #include "ui/link_taps.h"
 #include "ui/panel_widget.h"
 #include "ui/protocol_monitor.h"
