@@ -95,6 +95,11 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
     panel_ = new PanelWidget(context_.engine, this);
     setCentralWidget(panel_);
+    // The screen stays as the recording left it; the title says why nothing
+    // moves any more.
+    connect(panel_, &PanelWidget::lineEndedChanged, this, [this](bool ended) {
+        setWindowTitle(ended ? kApplication + QStringLiteral(" - replay ended") : kApplication);
+    });
     CreateMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ReadViewSettings(SettingsFile());

@@ -166,6 +166,10 @@ void PanelWidget::RunEngine(void (PanelEngine::*step)())
     if (displayDirty_) {
         RepaintDisplay();
     }
+    if (engine_.lineEnded() != lineEnded_) {
+        lineEnded_ = !lineEnded_;
+        emit lineEndedChanged(lineEnded_);
+    }
 }
 
 void PanelWidget::SetZoom(int zoom)

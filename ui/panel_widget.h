@@ -97,6 +97,9 @@ signals:
     void displayPixelHovered(int x, int y);
     // A run has been drawn over the marked pixels and the mark is gone.
     void highlightDropped();
+    // The engine's line has ended (a recording played to its end), or a
+    // line that goes on has taken its place.
+    void lineEndedChanged(bool ended);
 
 protected:
     bool event(QEvent* event) override;
@@ -140,6 +143,7 @@ private:
     // Inside an engine step, and runs painted in it wait for its end.
     bool runningEngine_ = false;
     bool displayDirty_ = false;
+    bool lineEnded_ = false;
 };
 
 } // namespace quillon

@@ -456,6 +456,21 @@ TEST_F(MainWindowTest, ViewSettingsComeBackAndLeaveThePortAndModeKeysByteForByte
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(MainWindowTest, TheTitleSaysWhenTheLineHasEnded)
+{
+    auto window = MakeWindow();
+    const auto tick = [&] {
+        QTimerEvent event(1);
+        QCoreApplication::sendEvent(window->panel(), &event);
+        return window->windowTitle();
+    };
+    EXPECT_EQ(tick(), QStringLiteral("Quillon"));
+    rig.queue.ended = true;
+    EXPECT_EQ(tick(), QStringLiteral("Quillon - replay ended"));
+    rig.queue.ended = false;
+    EXPECT_EQ(tick(), QStringLiteral("Quillon")) << "a line that goes on took its place";
+}
+
 TEST_F(MainWindowTest, ShowMainWindowPlacesTheWindowAtTheTopLeftAndStartsTheLink)
 {
     auto* application = static_cast<Application*>(QCoreApplication::instance());
