@@ -117,6 +117,19 @@ void PanelWidget::LoadPanelImage()
     }
 }
 
+void PanelWidget::LoadZoomedFront()
+{
+    if (zoom_ == kMinZoom) {
+        zoomedFront_ = QImage();
+        return;
+    }
+    zoomedFront_ = QImage(QStringLiteral(":/panel-%1x.png").arg(zoom_)).convertToFormat(QImage::Format_RGB32);
+    if (zoomedFront_.size() != kPanelSize * zoom_) {
+        // Without its own picture the zoom shows the 1x one magnified.
+        zoomedFront_ = panelImage_.scaled(kPanelSize * zoom_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
+}
+
 void PanelWidget::PaintDisplay(const DisplayRect& area)
 {
     // A pixel row at a time through the scan line: runs are written on every
@@ -179,6 +192,7 @@ void PanelWidget::SetZoom(int zoom)
         return;
     }
     zoom_ = clamped;
+    LoadZoomedFront();
     setFixedSize(kPanelSize * zoom_);
     update();
 }
@@ -236,7 +250,17 @@ void PanelWidget::paintEvent(QPaintEvent* event)
     const QRect area = event->rect() & rect();
     const QRect source =
         QRect(PicturePoint(area.topLeft()), PicturePoint(area.bottomRight())) & QRect(QPoint(0, 0), kPanelSize);
-    painter.drawImage(WidgetRect(source), panelImage_, source);
+    if (zoomedFront_.isNull()) {
+        painter.drawImage(WidgetRect(source), panelImage_, source);
+    } else {
+        // The front drawn at this zoom, and the display window over it from
+        // the 1x picture, each display pixel a square.
+        painter.drawImage(area, zoomedFront_, area);
+        const QRect display = source & kDisplayRect;
+        if (!display.isEmpty()) {
+            painter.drawImage(WidgetRect(display), panelImage_, display);
+        }
+    }
     if (const QRect edge = HighlightArea(); !edge.isEmpty()) {
         painter.fillRect(edge.adjusted(1, 1, -1, -1), kHighlightFill);
         painter.setPen(kHighlightEdge);

@@ -41,7 +41,8 @@ inline constexpr std::array<DisplayTheme, 5> kDisplayThemes{{
 // The picture is repainted synchronously after the column runs of each
 // engine step, right after the step's reply has been written, so the window
 // shows at every moment what the panel's own display would. It is
-// shown magnified by a whole number, each picture pixel a sharp square.
+// shown magnified by a whole number: the front as drawn at that size, each
+// display pixel a sharp square.
 class PanelWidget final : public QWidget, public RunListener {
     Q_OBJECT
 
@@ -117,6 +118,8 @@ protected:
 
 private:
     void LoadPanelImage();
+    // The panel front drawn at the zoom, without the display; none at 1x.
+    void LoadZoomedFront();
     // Paints that part of the display memory into the panel picture.
     void PaintDisplay(const DisplayRect& area);
     void RepaintDisplay();
@@ -132,6 +135,7 @@ private:
 
     PanelEngine& engine_;
     QImage panelImage_;
+    QImage zoomedFront_;
     int timerId_ = 0;
     int zoom_ = kMinZoom;
     DisplayTheme theme_ = kDisplayThemes[0];

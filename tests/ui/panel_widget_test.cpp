@@ -452,14 +452,32 @@ TEST_F(PanelWidgetTest, StartLinkDrawsTheStartUpScreenAndTheWindowShowsThePanel)
     EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), widget.panelImage());
 }
 
-TEST_F(PanelWidgetTest, ZoomedWindowShowsEachPicturePixelAsASharpSquare)
+TEST_F(PanelWidgetTest, ZoomedWindowShowsTheFrontDrawnAtItsSizeAndEachDisplayPixelAsASharpSquare)
 {
     Exchange(EncodeFrame(kWriteString, Bytes{0, 0, 'Z', 'o', 'o', 'm'}));
-    for (int zoom = PanelWidget::kMinZoom; zoom <= PanelWidget::kMaxZoom; ++zoom) {
+    EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), widget.panelImage());
+    for (int zoom = PanelWidget::kMinZoom + 1; zoom <= PanelWidget::kMaxZoom; ++zoom) {
         widget.SetZoom(zoom);
-        const QImage expected =
+        const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shown.size(), PanelWidget::kPanelSize * zoom);
+        const QImage blownUp =
             widget.panelImage().scaled(PanelWidget::kPanelSize * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), expected) << "zoom " << zoom;
+        const QRect display(PanelWidget::kDisplayRect.topLeft() * zoom, PanelWidget::kDisplayRect.size() * zoom);
+        EXPECT_EQ(shown.copy(display), blownUp.copy(display)) << "zoom " << zoom;
+        // Beside the display the front is drawn anew at the zoom, so its
+        // edges are finer than the 1x pixels: where a blown-up picture has
+        // squares of one colour, many of its squares are not.
+        int finer = 0;
+        for (int y = 0; y + zoom <= shown.height(); y += zoom) {
+            for (int x = 0; x + zoom <= shown.width(); x += zoom) {
+                bool oneColour = true;
+                for (int i = 0; i < zoom * zoom; ++i) {
+                    oneColour = oneColour && shown.pixel(x + i % zoom, y + i / zoom) == shown.pixel(x, y);
+                }
+                finer += oneColour ? 0 : 1;
+            }
+        }
+        EXPECT_GT(finer, 1000) << "zoom " << zoom;
     }
     widget.SetZoom(PanelWidget::kMaxZoom + 1);
     EXPECT_EQ(widget.zoom(), PanelWidget::kMaxZoom);
