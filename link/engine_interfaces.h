@@ -24,6 +24,10 @@ public:
     // return at once over and over while nothing can be read (a closed port,
     // a hung-up line), so the reader never spins.
     virtual void WaitForInput(int timeoutMs) = 0;
+    // The line can bring no byte more: a recording played to its end. The
+    // device is not silent then, it is over, so the panel keeps its screen
+    // instead of timing the device out.
+    virtual bool LineEnded() const { return false; }
 };
 
 // The millisecond up-time clock. Time-outs compare unsigned 32-bit

@@ -149,7 +149,7 @@ void LinkSupervisor::CheckTimeouts()
         return;
     }
 
-    if (clock_.NowMs() - LastRxTick() <= kSilenceMs) {
+    if (clock_.NowMs() - LastRxTick() <= kSilenceMs || port_.LineEnded()) {
         return;
     }
     display_.PutString(kCommunicationsError, kCommunicationsErrorAttribute, kCommunicationsErrorColumn, true);

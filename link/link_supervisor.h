@@ -33,6 +33,8 @@ public:
     std::uint16_t replyMode() const { return replyMode_; }
     // Replies sent since the start.
     std::uint32_t repliesSent() const { return repliesSent_; }
+    // The port's line has ended: the silence time-out is off.
+    bool lineEnded() const { return port_.LineEnded(); }
 
 private:
     void MergeKeyBits();

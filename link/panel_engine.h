@@ -59,6 +59,7 @@ public:
     void SetSynchRequired(bool required) { supervisor_.SetSynchRequired(required); }
     bool synchRequired() const { return supervisor_.synchRequired(); }
     std::uint16_t replyMode() const { return supervisor_.replyMode(); }
+    bool lineEnded() const { return supervisor_.lineEnded(); }
 
     void ShowStartupScreen() { display_.ShowStartupScreen(); }
     const DisplayMemory& display() const { return display_.memory(); }

@@ -37,7 +37,9 @@ std::string ComPortPath(int portNumber)
 #ifdef _WIN32
     return "\\\\.\\COM" + std::to_string(portNumber);
 #else
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
+    // Widened first: COM numbers below 1 name no device, and the lowest would
+    // overflow on the way.
+    return "/dev/ttyS" + std::to_string(static_cast<long long>(portNumber) - 1);
 #endif
 }
 

@@ -1,6 +1,8 @@
-// Draws the program's pictures: the panel front (302 x 305), the About
-// picture (85 x 32), the window icon (64 x 64) and the same icon in the other
-// sizes desktops ask for (icons/quillon-SIZE.png). Everything is drawn from
+// Draws the program's pictures: the panel front (302 x 305) and the same
+// front at 2x, 3x and 4x (panel-Nx.png), each drawn from the same shapes at
+// its own size so every zoom is crisp, the About picture (85 x 32), the
+// window icon (64 x 64) and the same icon in the other sizes desktops ask
+// for (icons/quillon-SIZE.png). Everything is drawn from
 // fixed shapes and colours, with no fonts and no randomness, so the same
 // toolkit version always writes the same pixels.
 //
@@ -71,12 +73,19 @@ void DrawScrew(QPainter& painter, QPointF centre)
     painter.drawLine(centre + QPointF(-3, 0), centre + QPointF(3, 0));
 }
 
-QImage PanelPicture()
+// The zooms of the desktop program besides 1x.
+constexpr int kPanelZooms[] = {2, 3, 4};
+
+// The panel front drawn scale times as large: the shapes are given in the
+// pixels of the 1x picture, and the display window covers whole pixels at
+// every scale.
+QImage PanelPicture(int scale)
 {
-    QImage image(302, 305, QImage::Format_RGB32);
+    QImage image(302 * scale, 305 * scale, QImage::Format_RGB32);
     image.fill(kWindowFace);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
 
     // The circular front with a bright rim.
     const QPointF centre(151, 152.5);
@@ -212,10 +221,13 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir directory(QString::fromLocal8Bit(argv[1]));
-    bool saved = Save(PanelPicture(), directory, QStringLiteral("panel.png")) &&
+    bool saved = Save(PanelPicture(1), directory, QStringLiteral("panel.png")) &&
                  Save(AboutPicture(), directory, QStringLiteral("about.png")) &&
                  Save(Icon(kIconGrid), directory, QStringLiteral("quillon.png")) &&
                  directory.mkpath(QStringLiteral("icons"));
+    for (const int zoom : kPanelZooms) {
+        saved = saved && Save(PanelPicture(zoom), directory, QStringLiteral("panel-%1x.png").arg(zoom));
+    }
     for (const int size : kIconSizes) {
         saved = saved && Save(Icon(size), directory, QStringLiteral("icons/quillon-%1.png").arg(size));
     }

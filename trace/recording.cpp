@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "protocol/frame_decoder.h"
+#include "trace/frame_decoder.h"
 
 namespace quillon {
 

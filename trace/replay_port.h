@@ -29,6 +29,7 @@ public:
     bool ReadByte(std::uint8_t& byte) override;
     bool Write(const std::uint8_t* data, std::size_t length) override;
     void WaitForInput(int timeoutMs) override;
+    bool LineEnded() const override { return finished(); }
 
     // Every recorded byte has been read.
     bool finished() const { return next_.load() == bytes_.size(); }

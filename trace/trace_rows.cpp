@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "protocol/frame_decoder.h"
 #include "protocol/protocol.h"
+#include "trace/frame_decoder.h"
 
 namespace quillon {
 

@@ -12,10 +12,12 @@ namespace quillon {
 
 CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_(window)
 {
-    const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("Select Comms Port"), 132, 49);
+    const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("Select Comms Port"), kWidthUnits, 49);
 
     portList_ = new QComboBox(this);
     portList_->setEditable(false);
+    // Its size hint then follows the entries, which are added below.
+    portList_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     const QRect listArea = units.Rect(7, 7, 59, 0);
     portList_->setGeometry(listArea.x(), listArea.y(), listArea.width(), portList_->sizeHint().height());
 
@@ -39,6 +41,7 @@ CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_
     connect(pathField_, &QLineEdit::textEdited, this, [this] { portList_->setCurrentIndex(-1); });
 
     OnInitDialog();
+    WidenForTheEntries(units);
 
     const auto updateOk = [this] { okButton_->setEnabled(SelectedPort().has_value()); };
     connect(portList_, &QComboBox::currentIndexChanged, this, updateOk);
@@ -60,8 +63,6 @@ void CommsPortDialog::OnInitDialog()
         portList_->addItem(QStringLiteral("Virtual port %1").arg(virtualPort->path));
         entries_.push_back(*virtualPort);
     }
-    // Device paths are wider than the closed list.
-    portList_->view()->setMinimumWidth(portList_->view()->sizeHintForColumn(0) + portList_->height());
 
     const PortTarget current = window_.CurrentPort();
     const auto found = std::find(entries_.begin(), entries_.end(), current);
@@ -74,6 +75,24 @@ void CommsPortDialog::OnInitDialog()
         }
     }
     portList_->setFocus();
+}
+
+void CommsPortDialog::WidenForTheEntries(const DialogUnits& units)
+{
+    // COM1: to COM256: fit the list's own width; a device path or the
+    // virtual port may not. The list then grows to show its widest entry
+    // whole, the field below with it, and the buttons and the dialog move
+    // out by as much.
+    const int extra = std::max(portList_->sizeHint().width() - portList_->width(), 0);
+    if (extra == 0) {
+        return;
+    }
+    portList_->resize(portList_->width() + extra, portList_->height());
+    pathField_->resize(pathField_->width() + extra, pathField_->height());
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->move(button->x() + extra, button->y());
+    }
+    setFixedSize(units.X(kWidthUnits) + extra, height());
 }
 
 std::optional<PortTarget> CommsPortDialog::SelectedPort() const

@@ -15,6 +15,7 @@ class QPushButton;
 
 namespace quillon {
 
+class DialogUnits;
 class MainWindow;
 
 // The serial devices of the kinds a panel is cabled to (USB adapters, USB
@@ -50,7 +51,10 @@ public:
     void accept() override;
 
 private:
+    static constexpr int kWidthUnits = 132;
+
     void OnInitDialog();
+    void WidenForTheEntries(const DialogUnits& units);
 
     MainWindow& window_;
     QComboBox* portList_ = nullptr;

@@ -15,6 +15,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -72,17 +73,6 @@ std::optional<std::int32_t> ReadInt32(const QSettings& settings, const QString& 
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
 }
 
-// A stored COM number names /dev/ttyS{n-1}; one below 1 names no port and,
-// at the bottom of the range, would overflow on the way.
-std::optional<std::int32_t> ReadComNumber(const QSettings& settings)
-{
-    const std::optional<std::int32_t> number = ReadInt32(settings, kComKey);
-    if (!number || *number < 1) {
-        return std::nullopt;
-    }
-    return number;
-}
-
 // Whether anything has been stored yet: the file on Linux; on Windows, where
 // the settings are registry values, the key with values in it.
 bool SettingsStored(const QSettings& settings)
@@ -116,6 +106,11 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
     panel_ = new PanelWidget(context_.engine, this);
     setCentralWidget(panel_);
+    // The screen stays as the recording left it; the title says why nothing
+    // moves any more.
+    connect(panel_, &PanelWidget::lineEndedChanged, this, [this](bool ended) {
+        setWindowTitle(ended ? kApplication + QStringLiteral(" - replay ended") : kApplication);
+    });
     CreateMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ReadViewSettings(SettingsFile());
@@ -173,7 +168,9 @@ bool MainWindow::ReadSettings()
     std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);
     saveSettings_ = lastRead.value_or(0);
     if (saveSettings_ != 0) {
-        if (const auto com = ReadComNumber(settings)) {
+        // Any number is used as it is: one that names no port fails to open
+        // with the message that names it.
+        if (const auto com = ReadInt32(settings, kComKey)) {
             comPort_ = *com;
         }
         devicePath_ = settings.value(kDeviceKey).toString();
@@ -296,6 +293,8 @@ void MainWindow::CreateViewMenu()
         action->setData(factor);
         zoomGroup_->addAction(action);
     }
+    // The screen may have changed since: only the zooms that fit it now.
+    connect(zoom, &QMenu::aboutToShow, this, &MainWindow::UpdateViewChecks);
     QMenu* colours = view->addMenu(QStringLiteral("Display &Colours"));
     themeGroup_ = new QActionGroup(this);
     for (const DisplayTheme& theme : kDisplayThemes) {
@@ -319,8 +318,10 @@ void MainWindow::CreateViewMenu()
 
 void MainWindow::UpdateViewChecks()
 {
+    const int largest = LargestZoomThatFits();
     for (QAction* action : zoomGroup_->actions()) {
         action->setChecked(action->data().toInt() == panel_->zoom());
+        action->setEnabled(action->data().toInt() <= largest);
     }
     const QString theme = QString::fromLatin1(panel_->theme().key);
     for (QAction* action : themeGroup_->actions()) {
@@ -328,9 +329,30 @@ void MainWindow::UpdateViewChecks()
     }
 }
 
+int MainWindow::LargestZoomThatFits() const
+{
+    const QScreen* where = screen();
+    if (where == nullptr) {
+        return PanelWidget::kMaxZoom;
+    }
+    // What the window adds round the panel: the menu bar and, once the
+    // window manager has framed it, the frame.
+    const QSize chrome = frameGeometry().size() - geometry().size() + QSize(0, menuBar()->sizeHint().height());
+    const QSize room = where->availableGeometry().size();
+    int zoom = PanelWidget::kMaxZoom;
+    while (zoom > PanelWidget::kMinZoom) {
+        const QSize needed = PanelWidget::kPanelSize * zoom + chrome;
+        if (needed.width() <= room.width() && needed.height() <= room.height()) {
+            break;
+        }
+        --zoom;
+    }
+    return zoom;
+}
+
 void MainWindow::SetZoom(int zoom)
 {
-    panel_->SetZoom(zoom);
+    panel_->SetZoom(std::min(zoom, LargestZoomThatFits()));
     UpdateViewChecks();
 }
 
@@ -405,6 +427,9 @@ void MainWindow::showEvent(QShowEvent* event)
     if (storedPosition_ && QGuiApplication::screenAt(*storedPosition_) != nullptr) {
         move(*storedPosition_);
     }
+    // Now framed and on its screen: a stored zoom taller than that screen
+    // comes down to one that fits.
+    SetZoom(panel_->zoom());
 }
 
 void MainWindow::UpdateMenuChecks()

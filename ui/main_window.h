@@ -68,9 +68,11 @@ public:
     bool ReadSettings();
     bool WriteSettings();
 
-    // The View menu's actions. Zoom is kept within 1 to 4; a theme is named
-    // by its settings key, and an unknown one is the LCD.
+    // The View menu's actions. Zoom is kept within 1 to 4 and to the zooms
+    // at which the window fits the screen's available area; a theme is
+    // named by its settings key, and an unknown one is the LCD.
     void SetZoom(int zoom);
+    int LargestZoomThatFits() const;
     void SetTheme(const QString& key);
     // The display alone to the clipboard, each pixel scale x scale.
     void CopyDisplay(int scale);

@@ -6,7 +6,7 @@
 #include <QColor>
 #include <QFontDatabase>
 
-#include "protocol/frame_decoder.h"
+#include "trace/frame_decoder.h"
 
 namespace quillon {
 

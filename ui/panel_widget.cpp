@@ -61,6 +61,11 @@ std::uint8_t KeyBitsOf(const QKeyEvent& event)
     return 0;
 }
 
+DisplayRect Intersection(const DisplayRect& a, const DisplayRect& b)
+{
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+}
+
 // The highlight: a translucent wash over the marked pixels and a line round
 // them, in a colour that no display theme uses.
 const QColor kHighlightFill(255, 0, 160, 96);
@@ -112,6 +117,19 @@ void PanelWidget::LoadPanelImage()
     }
 }
 
+void PanelWidget::LoadZoomedFront()
+{
+    if (zoom_ == kMinZoom) {
+        zoomedFront_ = QImage();
+        return;
+    }
+    zoomedFront_ = QImage(QStringLiteral(":/panel-%1x.png").arg(zoom_)).convertToFormat(QImage::Format_RGB32);
+    if (zoomedFront_.size() != kPanelSize * zoom_) {
+        // Without its own picture the zoom shows the 1x one magnified.
+        zoomedFront_ = panelImage_.scaled(kPanelSize * zoom_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
+}
+
 void PanelWidget::PaintDisplay(const DisplayRect& area)
 {
     // A pixel row at a time through the scan line: runs are written on every
@@ -130,9 +148,41 @@ void PanelWidget::PaintDisplay(const DisplayRect& area)
 void PanelWidget::RunWritten(const DisplayRect& area)
 {
     PaintDisplay(area);
+    // Marked pixels drawn over show something else now: a mark left on them
+    // would look like display content.
+    if (highlight_ && !Intersection(*highlight_, area).empty()) {
+        SetHighlight(std::nullopt);
+        emit highlightDropped();
+    }
+    if (runningEngine_) {
+        displayDirty_ = true;
+    } else {
+        RepaintDisplay();
+    }
+}
+
+void PanelWidget::RepaintDisplay()
+{
+    displayDirty_ = false;
     // A run changes nothing outside the display window, so only that part of
     // the picture goes to the screen.
-    repaint(WidgetRect(kDisplayRect));
+    repaint(WidgetRect(kDisplayRect) | HighlightArea());
+}
+
+void PanelWidget::RunEngine(void (PanelEngine::*step)())
+{
+    // The runs of a block are shown once its reply has gone out, so the
+    // device never waits for the screen; the repaint follows at once.
+    runningEngine_ = true;
+    (engine_.*step)();
+    runningEngine_ = false;
+    if (displayDirty_) {
+        RepaintDisplay();
+    }
+    if (engine_.lineEnded() != lineEnded_) {
+        lineEnded_ = !lineEnded_;
+        emit lineEndedChanged(lineEnded_);
+    }
 }
 
 void PanelWidget::SetZoom(int zoom)
@@ -142,6 +192,7 @@ void PanelWidget::SetZoom(int zoom)
         return;
     }
     zoom_ = clamped;
+    LoadZoomedFront();
     setFixedSize(kPanelSize * zoom_);
     update();
 }
@@ -199,7 +250,17 @@ void PanelWidget::paintEvent(QPaintEvent* event)
     const QRect area = event->rect() & rect();
     const QRect source =
         QRect(PicturePoint(area.topLeft()), PicturePoint(area.bottomRight())) & QRect(QPoint(0, 0), kPanelSize);
-    painter.drawImage(WidgetRect(source), panelImage_, source);
+    if (zoomedFront_.isNull()) {
+        painter.drawImage(WidgetRect(source), panelImage_, source);
+    } else {
+        // The front drawn at this zoom, and the display window over it from
+        // the 1x picture, each display pixel a square.
+        painter.drawImage(area, zoomedFront_, area);
+        const QRect display = source & kDisplayRect;
+        if (!display.isEmpty()) {
+            painter.drawImage(WidgetRect(display), panelImage_, display);
+        }
+    }
     if (const QRect edge = HighlightArea(); !edge.isEmpty()) {
         painter.fillRect(edge.adjusted(1, 1, -1, -1), kHighlightFill);
         painter.setPen(kHighlightEdge);
@@ -313,14 +374,14 @@ void PanelWidget::focusOutEvent(QFocusEvent* event)
 
 void PanelWidget::timerEvent(QTimerEvent* event)
 {
-    engine_.Tick();
+    RunEngine(&PanelEngine::Tick);
     QWidget::timerEvent(event);
 }
 
 void PanelWidget::customEvent(QEvent* event)
 {
     if (event->type() == kBlockCompleteEvent) {
-        engine_.AnswerCompleteBlock();
+        RunEngine(&PanelEngine::AnswerCompleteBlock);
     }
 }
 

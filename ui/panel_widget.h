@@ -38,9 +38,11 @@ inline constexpr std::array<DisplayTheme, 5> kDisplayThemes{{
 // arrow keys of the keyboard) reported to the engine's key latch, and the
 // engine ticked from a 10 ms timer.
 //
-// The picture is repainted synchronously after every column run, so the
-// window shows at every moment what the panel's own display would. It is
-// shown magnified by a whole number, each picture pixel a sharp square.
+// The picture is repainted synchronously after the column runs of each
+// engine step, right after the step's reply has been written, so the window
+// shows at every moment what the panel's own display would. It is
+// shown magnified by a whole number: the front as drawn at that size, each
+// display pixel a sharp square.
 class PanelWidget final : public QWidget, public RunListener {
     Q_OBJECT
 
@@ -81,7 +83,8 @@ public:
     QImage DisplayImage(int scale) const;
 
     // Marks those display pixels over the picture (nothing when empty); the
-    // display memory and the panel picture stay as they are.
+    // display memory and the panel picture stay as they are. A run drawn
+    // over marked pixels takes the mark away.
     void SetHighlight(const std::optional<DisplayRect>& area);
 
     PanelEngine& engine() const { return engine_; }
@@ -93,6 +96,11 @@ signals:
     // The display pixel under the pointer, each time it changes: x 0..127,
     // y 0..63, or (-1, -1) once the pointer has left the display.
     void displayPixelHovered(int x, int y);
+    // A run has been drawn over the marked pixels and the mark is gone.
+    void highlightDropped();
+    // The engine's line has ended (a recording played to its end), or a
+    // line that goes on has taken its place.
+    void lineEndedChanged(bool ended);
 
 protected:
     bool event(QEvent* event) override;
@@ -110,8 +118,13 @@ protected:
 
 private:
     void LoadPanelImage();
+    // The panel front drawn at the zoom, without the display; none at 1x.
+    void LoadZoomedFront();
     // Paints that part of the display memory into the panel picture.
     void PaintDisplay(const DisplayRect& area);
+    void RepaintDisplay();
+    // Ticks or answers with the engine, the display repainted after it.
+    void RunEngine(void (PanelEngine::*step)());
     // The picture pixel under a point of the widget.
     QPoint PicturePoint(QPointF position) const;
     // A rectangle of picture pixels in widget coordinates.
@@ -122,6 +135,7 @@ private:
 
     PanelEngine& engine_;
     QImage panelImage_;
+    QImage zoomedFront_;
     int timerId_ = 0;
     int zoom_ = kMinZoom;
     DisplayTheme theme_ = kDisplayThemes[0];
@@ -130,6 +144,10 @@ private:
     // The keyboard key whose press is latched, so that letting go of a key
     // that another has replaced releases nothing.
     int heldKeyboardKey_ = 0;
+    // Inside an engine step, and runs painted in it wait for its end.
+    bool runningEngine_ = false;
+    bool displayDirty_ = false;
+    bool lineEnded_ = false;
 };
 
 } // namespace quillon

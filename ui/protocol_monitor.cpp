@@ -9,18 +9,22 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QToolTip>
 #include <QVBoxLayout>
 
 #include "protocol/protocol.h"
+#include "trace/frame_decoder.h"
 #include "ui/main_window.h"
 #include "ui/panel_widget.h"
 
@@ -28,10 +32,22 @@ namespace quillon {
 
 namespace {
 
-constexpr QSize kDefaultSize{1100, 420};
+constexpr int kDefaultHeight = 420;
+// Where the window is narrower than the typical columns (beside the panel
+// on a 1280-wide screen), the bytes column gives up room down to this many
+// bytes, a frame's code, length and first data byte: the meaning tells the
+// frame, and the cell's tooltip has every byte.
+constexpr std::size_t kLeastBytesShown = 3;
 
-// Initial widths of the columns; the error column takes what is left.
-constexpr std::array<int, MonitorLog::kErrorColumn> kColumnWidths{75, 90, 105, 45, 200, 330};
+// A text frame as a device typically sends it, a menu line: what the
+// columns are sized to hold when the window opens.
+std::vector<std::uint8_t> TypicalFrame()
+{
+    static constexpr std::string_view kText = "Panel info";
+    std::vector<std::uint8_t> data{4, 0x0B};
+    data.insert(data.end(), kText.begin(), kText.end());
+    return EncodeFrame(kWriteString, data);
+}
 
 QString CodeEntry(int code)
 {
@@ -52,7 +68,7 @@ ProtocolMonitor::ProtocolMonitor(MonitorLog& log, const DisplayMemory& display, 
 {
     setWindowTitle(QStringLiteral("Protocol Monitor - Quillon"));
     BuildControls();
-    resize(kDefaultSize);
+    resize(DefaultSize());
 
     connect(&filter_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
         const QScrollBar* bar = view_->verticalScrollBar();
@@ -64,6 +80,11 @@ ProtocolMonitor::ProtocolMonitor(MonitorLog& log, const DisplayMemory& display, 
         }
         UpdateCounts();
     });
+    // The total counts every row, also while a filter shows none of those
+    // that arrive.
+    connect(&log_, &QAbstractItemModel::rowsInserted, this, &ProtocolMonitor::UpdateCounts);
+    connect(&log_, &QAbstractItemModel::rowsRemoved, this, &ProtocolMonitor::UpdateCounts);
+    connect(&log_, &QAbstractItemModel::modelReset, this, &ProtocolMonitor::UpdateCounts);
     const auto resettle = [this] {
         UpdateCounts();
         UpdateHighlight();
@@ -82,6 +103,9 @@ void ProtocolMonitor::Attach(MainWindow& window)
     connect(&window, &MainWindow::protocolMonitorRequested, this, &ProtocolMonitor::Open);
     connect(&window, &MainWindow::closed, this, &QWidget::close);
     connect(this, &ProtocolMonitor::highlightChanged, panel, &PanelWidget::SetHighlight);
+    // The mark went when its pixels were drawn over; the selected row stays,
+    // and choosing a row marks again.
+    connect(panel, &PanelWidget::highlightDropped, this, [this] { highlight_.reset(); });
     connect(panel, &PanelWidget::displayPixelHovered, this, [this, panel](int x, int y) {
         if (!isVisible()) {
             return;
@@ -95,16 +119,116 @@ void ProtocolMonitor::Attach(MainWindow& window)
     });
 }
 
+QRect MonitorPlacement(const QRect& window, QSize wanted, int least, const QRect& available)
+{
+    QSize size = wanted.boundedTo(available.size());
+    int left = window.right() + 1;
+    const int room = available.right() + 1 - left;
+    if (room >= std::min(least, size.width())) {
+        size.setWidth(std::min(size.width(), room));
+    } else {
+        left = available.right() + 1 - size.width();
+    }
+    const int top = std::clamp(window.top(), available.top(), available.bottom() + 1 - size.height());
+    return {QPoint(left, top), size};
+}
+
 void ProtocolMonitor::Open()
 {
-    if (!isVisible() && window_ != nullptr) {
-        // Beside the window and as tall as it, however far it is zoomed.
-        move(window_->frameGeometry().topRight() + QPoint(1, 0));
-        resize(width(), std::max(kDefaultSize.height(), window_->height()));
+    const bool place = !isVisible() && window_ != nullptr;
+    if (place) {
+        Place();
     }
     show();
+    if (place) {
+        // The window manager has framed it now, and the frame counts too.
+        Place();
+    }
     raise();
     activateWindow();
+}
+
+void ProtocolMonitor::Place()
+{
+    // Beside the window and as tall as it, however far it is zoomed, as far
+    // as the screen has room.
+    const QSize frame = frameGeometry().size() - size();
+    const std::array<int, MonitorLog::kErrorColumn> typical = TypicalColumnWidths();
+    const QSize wanted = QSize(DefaultSize().width(), std::max(kDefaultHeight, window_->height())) + frame;
+    const int bytesGiven = typical[MonitorLog::kBytesColumn] - LeastBytesWidth();
+    const QRect placed = MonitorPlacement(window_->frameGeometry(), wanted, wanted.width() - bytesGiven,
+                                          window_->screen()->availableGeometry());
+    move(placed.topLeft());
+    resize(placed.size() - frame);
+    if (!shownBefore_) {
+        const int shortfall = std::clamp(wanted.width() - placed.width(), 0, bytesGiven);
+        columnWidths_[MonitorLog::kBytesColumn] = typical[MonitorLog::kBytesColumn] - shortfall;
+        ApplyColumnWidths();
+    }
+}
+
+int ProtocolMonitor::LeastBytesWidth() const
+{
+    const std::vector<std::uint8_t> least(kLeastBytesShown);
+    return QFontMetrics(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+               .horizontalAdvance(QString::fromStdString(HexBytes(least))) +
+           CellMargin();
+}
+
+int ProtocolMonitor::CellMargin() const
+{
+    // The item views' own room round a cell's text.
+    return 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1) + 4;
+}
+
+std::array<int, MonitorLog::kErrorColumn> ProtocolMonitor::TypicalColumnWidths() const
+{
+    const std::vector<std::uint8_t> frame = TypicalFrame();
+    const std::array<QString, MonitorLog::kErrorColumn> texts{
+        QStringLiteral("99999.999"),
+        QStringLiteral("00:00:00.000"),
+        QStringLiteral("device → panel"),
+        QStringLiteral("99999"),
+        QString::fromStdString(HexBytes(frame)),
+        QString::fromStdString(DescribeFrame(frame)),
+    };
+    const int margin = CellMargin();
+    const QFontMetrics plain = view_->fontMetrics();
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const QHeaderView* header = view_->horizontalHeader();
+    std::array<int, MonitorLog::kErrorColumn> widths{};
+    for (int column = 0; column < MonitorLog::kErrorColumn; ++column) {
+        const QFontMetrics& metrics = column == MonitorLog::kBytesColumn ? fixed : plain;
+        const int text = metrics.horizontalAdvance(texts[static_cast<std::size_t>(column)]);
+        const int title =
+            header->fontMetrics().horizontalAdvance(log_.headerData(column, Qt::Horizontal).toString()) + 2 * margin;
+        widths[static_cast<std::size_t>(column)] = std::max(text + margin, title);
+    }
+    // What a frame means is what the monitor is read for.
+    int& meaning = widths[MonitorLog::kMeaningColumn];
+    meaning = std::max(meaning, *std::max_element(widths.begin(), widths.end()));
+    return widths;
+}
+
+QSize ProtocolMonitor::DefaultSize() const
+{
+    int width = view_->verticalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("9999999")) +
+                view_->verticalScrollBar()->sizeHint().width() + 2 * view_->frameWidth();
+    for (const int column : TypicalColumnWidths()) {
+        width += column;
+    }
+    const int error = view_->horizontalHeader()->fontMetrics().horizontalAdvance(
+                          log_.headerData(MonitorLog::kErrorColumn, Qt::Horizontal).toString()) +
+                      2 * CellMargin();
+    const QMargins margins = layout()->contentsMargins();
+    return {width + error + margins.left() + margins.right(), kDefaultHeight};
+}
+
+void ProtocolMonitor::ApplyColumnWidths()
+{
+    for (int column = 0; column < MonitorLog::kErrorColumn; ++column) {
+        view_->setColumnWidth(column, columnWidths_[static_cast<std::size_t>(column)]);
+    }
 }
 
 void ProtocolMonitor::BuildControls()
@@ -152,9 +276,6 @@ void ProtocolMonitor::BuildControls()
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     rows->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (int column = 0; column < MonitorLog::kErrorColumn; ++column) {
-        view_->setColumnWidth(column, kColumnWidths[static_cast<std::size_t>(column)]);
-    }
     view_->horizontalHeader()->setStretchLastSection(true);
     auto* copyKey = new QAction(this);
     copyKey->setShortcut(QKeySequence::Copy);
@@ -177,6 +298,7 @@ void ProtocolMonitor::BuildControls()
     layout->addLayout(controls);
     layout->addWidget(view_, 1);
     layout->addLayout(status);
+    columnWidths_ = TypicalColumnWidths();
 }
 
 void ProtocolMonitor::SetErrorsOnly(bool errorsOnly)
@@ -267,6 +389,11 @@ QString ProtocolMonitor::pixelText() const
     return pixel_->text();
 }
 
+QString ProtocolMonitor::countsText() const
+{
+    return counts_->text();
+}
+
 void ProtocolMonitor::UpdateHighlight()
 {
     const QModelIndex current = view_->currentIndex();
@@ -298,7 +425,10 @@ void ProtocolMonitor::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     log_.Flush();
+    // Taking in the log gives the view its columns afresh, at the toolkit's
+    // default width: they get the widths they had, or the typical ones.
     filter_.SetFollowing(true);
+    ApplyColumnWidths();
     view_->scrollToBottom();
     UpdateHighlight();
 }
@@ -306,6 +436,10 @@ void ProtocolMonitor::showEvent(QShowEvent* event)
 void ProtocolMonitor::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
+    for (int column = 0; column < MonitorLog::kErrorColumn; ++column) {
+        columnWidths_[static_cast<std::size_t>(column)] = view_->columnWidth(column);
+    }
+    shownBefore_ = true;
     filter_.SetFollowing(false);
     EmitHighlight(std::nullopt);
     pixel_->clear();

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <optional>
 
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -17,6 +20,12 @@ class QTableView;
 namespace quillon {
 
 class MainWindow;
+
+// Where the monitor opens, frames included: to the right of the main
+// window's frame when there is room there for its least width, else against
+// the available area's right edge; within that area either way, as wide and
+// tall as wanted where it has room.
+QRect MonitorPlacement(const QRect& window, QSize wanted, int least, const QRect& available);
 
 // The protocol monitor window: one row per frame in either direction,
 // grouped by block, with filters, pause, clear, copy and save. Selecting a
@@ -35,7 +44,8 @@ public:
     // pixel under the pointer is told while the monitor is open, and it
     // closes with the window.
     void Attach(MainWindow& window);
-    // Shows the window to the right of the main window, or raises it.
+    // Shows the window beside the main window within the screen, or raises
+    // it.
     void Open();
 
     // The window's controls, for the program and the tests alike.
@@ -59,6 +69,8 @@ public:
     QTableView* view() const { return view_; }
     const MonitorFilter& shown() const { return filter_; }
     QString pixelText() const;
+    // The status line's row counts.
+    QString countsText() const;
 
 signals:
     // The display pixels the selected frame changed, or nothing.
@@ -70,6 +82,17 @@ protected:
 
 private:
     void BuildControls();
+    // Each column but the last as wide as a typical row's text in it (the
+    // meaning of a text frame the widest), or its title.
+    std::array<int, MonitorLog::kErrorColumn> TypicalColumnWidths() const;
+    // Wide enough for those columns and the error column's title.
+    QSize DefaultSize() const;
+    void ApplyColumnWidths();
+    // Places and sizes the window beside the main window; the first time,
+    // the bytes column gives up what the screen cannot hold.
+    void Place();
+    int LeastBytesWidth() const;
+    int CellMargin() const;
     void UpdateHighlight();
     void EmitHighlight(const std::optional<DisplayRect>& area);
     void UpdateCounts();
@@ -85,6 +108,10 @@ private:
     QLabel* counts_ = nullptr;
     QLabel* pixel_ = nullptr;
     std::optional<DisplayRect> highlight_;
+    // The column widths to give the view when it is shown again.
+    std::array<int, MonitorLog::kErrorColumn> columnWidths_{};
+    // Closed since it was shown: the widths are the user's from then on.
+    bool shownBefore_ = false;
     MainWindow* window_ = nullptr;
     // The view was scrolled to its last row when rows came: it follows them.
     bool following_ = true;

@@ -55,4 +55,10 @@ void RunLinkControl::SwitchedPort::WaitForInput(int timeoutMs)
     }
 }
 
+bool RunLinkControl::SwitchedPort::LineEnded() const
+{
+    const PanelPort* port = active_.load();
+    return port != nullptr && port->LineEnded();
+}
+
 } // namespace quillon

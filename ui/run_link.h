@@ -34,6 +34,7 @@ private:
         bool ReadByte(std::uint8_t& byte) override;
         bool Write(const std::uint8_t* data, std::size_t length) override;
         void WaitForInput(int timeoutMs) override;
+        bool LineEnded() const override;
 
     private:
         std::atomic<PanelPort*> active_{nullptr};

@@ -83,6 +83,9 @@ TEST(ComPortPath, NumbersCountFromOneAndMapToTtyS)
     EXPECT_EQ(ComPortPath(2), "/dev/ttyS1");
     EXPECT_EQ(ComPortPath(10), "/dev/ttyS9");
     EXPECT_EQ(ComPortPath(256), "/dev/ttyS255");
+    // Numbers that name no port still name a path, which fails to open.
+    EXPECT_EQ(ComPortPath(0), "/dev/ttyS-1");
+    EXPECT_EQ(ComPortPath(-2147483647 - 1), "/dev/ttyS-2147483649");
 }
 
 TEST(SerialPortOpen, SetsTheLineTo9600EightNoneOneRaw)

@@ -31,6 +31,7 @@ public:
     bool ReadByte(std::uint8_t& byte) override;
     bool Write(const std::uint8_t* data, std::size_t length) override;
     void WaitForInput(int timeoutMs) override;
+    bool LineEnded() const override { return ended.load(); }
 
     void Feed(const Bytes& bytes);
     // Everything written so far, as one write per entry.
@@ -48,6 +49,8 @@ public:
     std::atomic<bool> queryFails{false};
     std::atomic<bool> readFails{false};
     std::atomic<bool> writeFails{false};
+    // The line is over, as a recording played to its end.
+    std::atomic<bool> ended{false};
 
 private:
     mutable std::mutex mutex_;

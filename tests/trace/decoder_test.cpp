@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/frame_decoder.h"
 #include "protocol/protocol.h"
+#include "trace/frame_decoder.h"
 
 namespace quillon {
 namespace {
@@ -41,6 +41,11 @@ TEST(FrameDecoder, TellsEveryFunctionCodeAndFault)
          "WRITE STRING size 1, page 3, column 4, inverse, band cleared first: \"MENU\" (last of block)", ""},
         {Frame(kWriteString, {0x00, 0x10, '"', 0xC1}, false),
          "WRITE STRING size code 2 (draws nothing), page 0, column 0: \"\\\"\\xC1\"", ""},
+        // The panel's own characters as the screen shows them; a byte
+        // outside its set as an escape.
+        {Frame(kWriteString, {0, 0x08, '4', '2', 0x0B, 'C', ' ', 0x06, 0x07, 0x00, 0x7F}),
+         "WRITE STRING size 1, page 0, column 0: \"42\u00B0C \u2191\u2193\\x00\\x7F\" (last of block)", ""},
+        {Frame(kWriteFrameHeader, {0x01, 'K', '\\'}), "WRITE FRAME HEADER \"\u00F3K\\\\\" (last of block)", ""},
         {Frame(kWriteArray, {10, 2, 0xFF, 0x81, 0xFF}), "WRITE ARRAY page 2, column 10, 3 column bytes (last of block)",
          ""},
         {Frame(kSetupDisplay, {0x80}), "SETUP DISPLAY 0x80: start-up screen (last of block)", ""},

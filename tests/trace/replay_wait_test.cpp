@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "link/panel_engine.h"
-#include "protocol/frame_decoder.h"
 #include "tests/support/fakes.h"
+#include "trace/frame_decoder.h"
 #include "trace/recording.h"
 #include "trace/replay_port.h"
 #include "trace/trace_rows.h"
@@ -67,6 +67,38 @@ TEST(ReplayWait, BytesAfterAMarkedAnswerWaitForThePanelsOwn)
     silentClock.Advance(ReplayPort::kAnswerWaitUs / 1000);
     EXPECT_TRUE(silent.ReadByte(byte));
     EXPECT_EQ(byte, second.front());
+}
+
+// A recording played to its end leaves the line over, not silent: the
+// screen it drew stays, however long the panel runs on.
+TEST(ReplayEnd, TheLastScreenStaysAfterTheRecording)
+{
+    const Bytes block = EncodeBlock(std::vector<FrameContent>{
+        {kBlankArea, {0 | 7 << 3}},
+        {kWriteString, {4, 0x0B, 'E', 'n', 'd'}},
+    });
+    std::string text = "quillon-recording 1\n0";
+    for (const std::uint8_t byte : block) {
+        text += " " + HexBytes({&byte, 1});
+    }
+    const Recording recording = ParseRecording(text + "\n");
+    ASSERT_FALSE(recording.problem) << recording.problem->message;
+
+    ManualClock clock;
+    ReplayPort port(recording.chunks, clock);
+    PanelEngine panel(port, clock);
+    panel.SetLinkEnabled(true);
+    while (panel.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    panel.Tick();
+    ASSERT_TRUE(port.finished());
+    EXPECT_TRUE(panel.lineEnded());
+    const testing::Pages played = testing::PagesOf(panel.display());
+    for (int second = 0; second < 30; ++second) {
+        clock.Advance(1000);
+        panel.Tick();
+    }
+    EXPECT_EQ(testing::PagesOf(panel.display()), played) << "no Communications Error over the replayed screen";
 }
 
 // The reader may take the device's answer to a reply before the reply's own

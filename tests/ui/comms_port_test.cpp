@@ -34,6 +34,24 @@ protected:
         emit dialog.portList()->activated(index);
     }
 
+    // The closed list is wide enough for its widest entry, and the buttons
+    // still stand beside it inside the dialog.
+    static void ExpectEntriesShowWhole(const CommsPortDialog& dialog)
+    {
+        const QComboBox* list = dialog.portList();
+        QComboBox probe;
+        probe.setFont(list->font());
+        probe.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        for (int i = 0; i < list->count(); ++i) {
+            probe.addItem(list->itemText(i));
+        }
+        EXPECT_GE(list->width(), probe.sizeHint().width());
+        EXPECT_EQ(dialog.pathField()->width(), list->width());
+        EXPECT_GT(dialog.okButton()->x(), list->geometry().right());
+        EXPECT_LE(dialog.okButton()->geometry().right(), dialog.width());
+        ExpectTextsFit(dialog);
+    }
+
     std::unique_ptr<MainWindow> window;
 };
 
@@ -59,6 +77,7 @@ TEST_F(CommsPortTest, ListsCom1ToCom256ThenTheSerialDevicesFound)
         found << QDir(devices.path()).relativeFilePath(list->itemText(i));
     }
     EXPECT_EQ(found, (QStringList{"ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS0", "ttyS1"}));
+    ExpectEntriesShowWhole(dialog);
 }
 
 TEST_F(CommsPortTest, PreselectsTheCurrentPort)
@@ -201,6 +220,19 @@ TEST_F(CommsPortTest, VirtualPortOfTheRunIsListedLastAndPreselected)
     EXPECT_EQ(dialog.portList()->currentIndex(), dialog.portList()->count() - 1);
     EXPECT_EQ(dialog.portList()->currentText(), QStringLiteral("Virtual port /dev/pts/7"));
     EXPECT_EQ(dialog.SelectedPort(), virtualPort);
+    ExpectEntriesShowWhole(dialog);
+}
+
+TEST_F(CommsPortTest, WithTheComEntriesAloneTheDialogKeepsItsOwnSize)
+{
+    CommsPortDialog dialog(*window);
+    const QSize comOnly = dialog.size();
+    ExpectEntriesShowWhole(dialog);
+    auto virtualWindow = MakeWindow(PortTarget::Virtual(QStringLiteral("/dev/pts/17")));
+    CommsPortDialog wider(*virtualWindow);
+    EXPECT_GT(wider.width(), comOnly.width());
+    EXPECT_EQ(wider.height(), comOnly.height());
+    EXPECT_EQ(dialog.portList()->width(), wider.portList()->width() - (wider.width() - comOnly.width()));
 }
 
 TEST(SerialPortControlTest, OpensDevicesAndTheVirtualPortWithTheSerialPort)

@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -113,7 +114,7 @@ TEST_F(MainWindowTest, MenuBarHoldsOptionsViewAndAbout)
     EXPECT_EQ(monitor.count(), 1);
 }
 
-TEST_F(MainWindowTest, ZoomShortcutsStepThroughOneToFourAndTheWindowFollows)
+TEST_F(MainWindowTest, ZoomShortcutsStepThroughTheZoomsThatFitTheScreenAndTheWindowFollows)
 {
     auto window = MakeWindow();
     window->show();
@@ -127,14 +128,20 @@ TEST_F(MainWindowTest, ZoomShortcutsStepThroughOneToFourAndTheWindowFollows)
     };
     const QKeySequence in(Qt::CTRL | Qt::Key_Plus);
     const QKeySequence out(Qt::CTRL | Qt::Key_Minus);
+    // The tests' screen is 1280 x 1024: at 4x the window would be 1220
+    // pixels tall.
+    EXPECT_EQ(window->LargestZoomThatFits(), 3);
     EXPECT_EQ(zoomAfter(in), 2);
     EXPECT_EQ(zoomAfter(QKeySequence(Qt::CTRL | Qt::Key_Equal)), 3);
-    EXPECT_EQ(zoomAfter(in), 4);
-    EXPECT_EQ(zoomAfter(in), 4);
+    EXPECT_EQ(zoomAfter(in), 3);
     window->layout()->activate();
-    EXPECT_EQ(window->size(), frameAtOne + PanelWidget::kPanelSize * 3);
-    EXPECT_TRUE(ViewAction(*window, "&4x")->isChecked());
-    EXPECT_EQ(zoomAfter(out), 3);
+    EXPECT_EQ(window->size(), frameAtOne + PanelWidget::kPanelSize * 2);
+    EXPECT_LE(window->frameGeometry().bottom(), window->screen()->availableGeometry().bottom());
+    EXPECT_TRUE(ViewAction(*window, "&3x")->isChecked());
+    EXPECT_FALSE(ViewAction(*window, "&4x")->isEnabled());
+    window->SetZoom(4);
+    EXPECT_EQ(window->panel()->zoom(), 3);
+    EXPECT_EQ(zoomAfter(out), 2);
     EXPECT_EQ(zoomAfter(QKeySequence(Qt::CTRL | Qt::Key_0)), 1);
     EXPECT_EQ(zoomAfter(out), 1);
     window->layout()->activate();
@@ -353,10 +360,23 @@ TEST_F(MainWindowTest, ReadRulesForMissingAndBrokenValues)
         {"synch missing", {{"Save Settings", 1}, {"COM", 7}}, 7, 1, true, true},
         {"com missing", {{"Save Settings", 1}, {"Synch Required", 0}}, 1, 1, false, false},
         {"com beyond the list", {{"Save Settings", 1}, {"COM", 300}, {"Synch Required", 0}}, 300, 1, false, false},
-        {"com zero", {{"Save Settings", 1}, {"COM", 0}, {"Synch Required", 0}}, 1, 1, false, false},
-        {"com lowest", {{"Save Settings", 1}, {"COM", "-2147483648"}, {"Synch Required", 0}}, 1, 1, false, false},
+        {"com zero", {{"Save Settings", 1}, {"COM", 0}, {"Synch Required", 0}}, 0, 1, false, false},
+        {"com negative", {{"Save Settings", 1}, {"COM", -3}, {"Synch Required", 0}}, -3, 1, false, false},
+        {"com lowest",
+         {{"Save Settings", 1}, {"COM", "-2147483648"}, {"Synch Required", 0}},
+         -2147483647 - 1,
+         1,
+         false,
+         false},
         {"com wraps to lowest",
          {{"Save Settings", 1}, {"COM", "2147483648"}, {"Synch Required", 0}},
+         -2147483647 - 1,
+         1,
+         false,
+         false},
+        {"com not a number", {{"Save Settings", 1}, {"COM", "seven"}, {"Synch Required", 0}}, 1, 1, false, false},
+        {"com beyond 32 bits",
+         {{"Save Settings", 1}, {"COM", "4294967296"}, {"Synch Required", 0}},
          1,
          1,
          false,
@@ -367,7 +387,7 @@ TEST_F(MainWindowTest, ReadRulesForMissingAndBrokenValues)
          1,
          false,
          false},
-        {"com broken, synch last", {{"Save Settings", 1}, {"COM", "-5"}}, 1, 1, true, true},
+        {"com negative, synch last", {{"Save Settings", 1}, {"COM", "-5"}}, -5, 1, true, true},
         {"save any nonzero", {{"Save Settings", 5}, {"COM", 2}, {"Synch Required", 9}}, 2, 5, true, false},
     };
     for (const ReadCase& c : cases) {
@@ -440,6 +460,21 @@ TEST_F(MainWindowTest, ViewSettingsComeBackAndLeaveThePortAndModeKeysByteForByte
     next->close();
     EXPECT_EQ(GeneralSection(settings.FilePath()), general);
     EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(MainWindowTest, TheTitleSaysWhenTheLineHasEnded)
+{
+    auto window = MakeWindow();
+    const auto tick = [&] {
+        QTimerEvent event(1);
+        QCoreApplication::sendEvent(window->panel(), &event);
+        return window->windowTitle();
+    };
+    EXPECT_EQ(tick(), QStringLiteral("Quillon"));
+    rig.queue.ended = true;
+    EXPECT_EQ(tick(), QStringLiteral("Quillon - replay ended"));
+    rig.queue.ended = false;
+    EXPECT_EQ(tick(), QStringLiteral("Quillon")) << "a line that goes on took its place";
 }
 
 TEST_F(MainWindowTest, ShowMainWindowPlacesTheWindowAtTheTopLeftAndStartsTheLink)

@@ -9,12 +9,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QHeaderView>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include "protocol/frame_decoder.h"
 #include "tests/ui/ui_fakes.h"
+#include "trace/frame_decoder.h"
 #include "ui/link_taps.h"
 #include "ui/panel_widget.h"
 #include "ui/protocol_monitor.h"
@@ -311,6 +314,97 @@ TEST_F(MonitorTest, CopyPutsTheSelectedRowsOnTheClipboard)
     EXPECT_TRUE(lines[1].contains(QStringLiteral("BLANK AREA")));
 }
 
+TEST_F(MonitorTest, ANewMonitorHoldsTypicalRowsWholeTheMeaningWidest)
+{
+    const auto text = [](std::uint8_t attribute, std::uint8_t column, std::string_view words) {
+        Bytes data{column, attribute};
+        data.insert(data.end(), words.begin(), words.end());
+        return FrameContent{kWriteString, data};
+    };
+    const std::vector<FrameContent> screen{
+        {kBlankArea, {kAllPages}},
+        text(0x08, 0, "Panel info"),
+        text(0x0B, 4, "Settings"),
+        text(0x8A, 2, "OK"),
+        {kWriteArray, Bytes{120, 6, 0x3C, 0x3C}},
+    };
+    Exchange(EncodeBlock(screen));
+    Exchange(EncodeFrame(kReadSwitches, Bytes{0}));
+    monitor.show();
+
+    const QTableView& view = *monitor.view();
+    // A cell's own size hint, as the view's delegate measures its text.
+    QStyleOptionViewItem option;
+    option.initFrom(view.viewport());
+    option.font = view.font();
+    option.fontMetrics = view.fontMetrics();
+    for (int column = 0; column < MonitorLog::kErrorColumn; ++column) {
+        for (int row = 0; row < view.model()->rowCount(); ++row) {
+            const QModelIndex cell = view.model()->index(row, column);
+            EXPECT_GE(view.columnWidth(column), view.itemDelegate()->sizeHint(option, cell).width())
+                << "cut: " << cell.data().toString().toStdString();
+        }
+        if (column != MonitorLog::kMeaningColumn) {
+            EXPECT_GE(view.columnWidth(MonitorLog::kMeaningColumn), view.columnWidth(column)) << column;
+        }
+    }
+    int width = view.verticalHeader()->width();
+    for (int column = 0; column <= MonitorLog::kErrorColumn; ++column) {
+        width += view.columnWidth(column);
+    }
+    EXPECT_LE(width, view.viewport()->width() + view.verticalHeader()->width()) << "the window shows every column";
+
+    // Closed and opened again, the columns keep the widths given them.
+    monitor.view()->setColumnWidth(MonitorLog::kBytesColumn, 321);
+    monitor.hide();
+    monitor.show();
+    EXPECT_EQ(monitor.view()->columnWidth(MonitorLog::kBytesColumn), 321);
+}
+
+TEST_F(MonitorTest, TheRowTotalCountsOnWhileAFilterShowsNoneOfTheNewRows)
+{
+    monitor.show();
+    monitor.SetCode(kBlankArea);
+    for (int block = 0; block < 3; ++block) {
+        Exchange(EncodeFrame(kWriteArray, Bytes{0, 0, 0xFF}));
+        const int held = taps.log().rowCount();
+        EXPECT_TRUE(monitor.countsText().startsWith(QStringLiteral("0 of %L1 rows").arg(held)))
+            << monitor.countsText().toStdString();
+    }
+    monitor.SetCode(std::nullopt);
+    EXPECT_TRUE(monitor.countsText().startsWith(QStringLiteral("6 of 6 rows"))) << monitor.countsText().toStdString();
+}
+
+TEST(MonitorPlacementTest, BesideTheWindowWhereThereIsRoomElseOverItAlwaysOnTheScreen)
+{
+    const QRect screen(0, 0, 1280, 1024);
+    const QRect belowATopBar(0, 30, 1280, 994);
+    struct Case {
+        const char* name;
+        QRect window;
+        QSize wanted;
+        int least;
+        QRect available;
+        QRect placed;
+    };
+    const Case cases[] = {
+        {"room beside", QRect(0, 0, 304, 370), QSize(900, 420), 700, screen, QRect(304, 0, 900, 420)},
+        {"narrowed beside", QRect(0, 0, 304, 370), QSize(1100, 420), 900, screen, QRect(304, 0, 976, 420)},
+        {"too narrow beside: over the window", QRect(0, 0, 304, 370), QSize(1100, 420), 1000, screen,
+         QRect(180, 0, 1100, 420)},
+        {"zoomed window: over it", QRect(0, 0, 908, 960), QSize(1000, 960), 800, screen, QRect(280, 0, 1000, 960)},
+        {"larger than the screen", QRect(0, 0, 304, 370), QSize(1400, 1200), 900, screen, QRect(304, 0, 976, 1024)},
+        {"low window: raised to fit", QRect(100, 800, 304, 370), QSize(900, 420), 800, screen,
+         QRect(404, 604, 876, 420)},
+        {"top bar", QRect(0, 0, 304, 370), QSize(900, 1200), 800, belowATopBar, QRect(304, 30, 900, 994)},
+        {"second screen", QRect(1280, 0, 304, 370), QSize(900, 420), 800, QRect(1280, 0, 1920, 1080),
+         QRect(1584, 0, 900, 420)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MonitorPlacement(c.window, c.wanted, c.least, c.available), c.placed) << c.name;
+    }
+}
+
 class MonitorWindowTest : public WindowTest {};
 
 TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPointedAt)
@@ -331,6 +425,12 @@ TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPoin
     emit window->protocolMonitorRequested();
     EXPECT_TRUE(monitor.isVisible());
     EXPECT_GE(monitor.x(), window->frameGeometry().right());
+    EXPECT_TRUE(window->screen()->availableGeometry().contains(monitor.frameGeometry()));
+    // Beside the panel at 1x on a 1280-wide screen the meaning is in sight
+    // whole, however typical rows' bytes are cut.
+    const QTableView& view = *monitor.view();
+    EXPECT_LE(view.columnViewportPosition(MonitorLog::kMeaningColumn) + view.columnWidth(MonitorLog::kMeaningColumn),
+              view.viewport()->width());
     emit window->panel()->displayPixelHovered(3, 9);
     EXPECT_TRUE(monitor.pixelText().contains(QStringLiteral("row 1 (frame 1, block 1): WRITE ARRAY")))
         << monitor.pixelText().toStdString();

@@ -6,6 +6,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "tests/support/fakes.h"
@@ -31,9 +32,19 @@ protected:
     {
         port.Feed(block);
         ReceiveAll();
+        TickWidget();
+        return port.TakeWritten();
+    }
+
+    void TickWidget()
+    {
         QTimerEvent tick(12345);
         QCoreApplication::sendEvent(&widget, &tick);
-        return port.TakeWritten();
+    }
+    void WakeWidget()
+    {
+        QEvent wake(PanelWidget::kBlockCompleteEvent);
+        QCoreApplication::sendEvent(&widget, &wake);
     }
 
     // The key bits a reply carries in the high nibble of its status byte.
@@ -373,36 +384,53 @@ TEST_F(PanelWidgetTest, PictureShowsTheDisplayMemoryAfterEveryCommand)
     }
 }
 
-// Counts the paint events a widget receives, and keeps the area of the last.
+// Counts the paint events a widget receives, and keeps the area of the last
+// and how many writes the port had seen at the first.
 class PaintCounter : public QObject {
 public:
+    explicit PaintCounter(const QueuePort& port) : port_(port) {}
+
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Paint) {
-            ++paints;
+            if (paints++ == 0) {
+                writesAtFirstPaint = port_.Writes().size();
+            }
             area = static_cast<QPaintEvent*>(event)->rect();
         }
         return false;
     }
 
     int paints = 0;
+    std::size_t writesAtFirstPaint = 0;
     QRect area;
+
+private:
+    const QueuePort& port_;
 };
 
-TEST_F(PanelWidgetTest, EveryRunIsPaintedAtOnceAndOnlyTheDisplayWindow)
+TEST_F(PanelWidgetTest, TheRunsOfABlockArePaintedOnceRightAfterItsReply)
 {
     widget.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
-    PaintCounter counter;
-    widget.installEventFilter(&counter);
     const std::uint64_t runsBefore = engine.display().changeCount();
+    const std::size_t writesBefore = port.Writes().size();
     // A text two pages high: several runs in one command, painted before the
     // event loop runs again.
-    Exchange(EncodeFrame(kWriteString, Bytes{0x80, 11, 'R', 'u', 'n', 's'}));
-    const auto runs = static_cast<int>(engine.display().changeCount() - runsBefore);
-    EXPECT_GT(runs, 1);
-    EXPECT_EQ(counter.paints, runs);
-    EXPECT_EQ(counter.area, PanelWidget::kDisplayRect);
+    // On the tick, and on the reader's wake.
+    for (const bool wake : {false, true}) {
+        PaintCounter counter(port);
+        widget.installEventFilter(&counter);
+        port.Feed(EncodeFrame(kWriteString, Bytes{0x80, 11, 'R', 'u', 'n', 's'}));
+        ReceiveAll();
+        wake ? WakeWidget() : TickWidget();
+        widget.removeEventFilter(&counter);
+        EXPECT_EQ(counter.paints, 1);
+        EXPECT_EQ(counter.area, PanelWidget::kDisplayRect);
+        EXPECT_GT(counter.writesAtFirstPaint, writesBefore) << "the reply was written before the repaint";
+    }
+    EXPECT_GT(engine.display().changeCount() - runsBefore, 2u);
+    EXPECT_TRUE(PictureShowsTheMemory());
 }
 
 TEST_F(PanelWidgetTest, PanelPictureHasTheDisplayWindowClearBeforeTheFirstRun)
@@ -424,14 +452,32 @@ TEST_F(PanelWidgetTest, StartLinkDrawsTheStartUpScreenAndTheWindowShowsThePanel)
     EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), widget.panelImage());
 }
 
-TEST_F(PanelWidgetTest, ZoomedWindowShowsEachPicturePixelAsASharpSquare)
+TEST_F(PanelWidgetTest, ZoomedWindowShowsTheFrontDrawnAtItsSizeAndEachDisplayPixelAsASharpSquare)
 {
     Exchange(EncodeFrame(kWriteString, Bytes{0, 0, 'Z', 'o', 'o', 'm'}));
-    for (int zoom = PanelWidget::kMinZoom; zoom <= PanelWidget::kMaxZoom; ++zoom) {
+    EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), widget.panelImage());
+    for (int zoom = PanelWidget::kMinZoom + 1; zoom <= PanelWidget::kMaxZoom; ++zoom) {
         widget.SetZoom(zoom);
-        const QImage expected =
+        const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shown.size(), PanelWidget::kPanelSize * zoom);
+        const QImage blownUp =
             widget.panelImage().scaled(PanelWidget::kPanelSize * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        EXPECT_EQ(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), expected) << "zoom " << zoom;
+        const QRect display(PanelWidget::kDisplayRect.topLeft() * zoom, PanelWidget::kDisplayRect.size() * zoom);
+        EXPECT_EQ(shown.copy(display), blownUp.copy(display)) << "zoom " << zoom;
+        // Beside the display the front is drawn anew at the zoom, so its
+        // edges are finer than the 1x pixels: where a blown-up picture has
+        // squares of one colour, many of its squares are not.
+        int finer = 0;
+        for (int y = 0; y + zoom <= shown.height(); y += zoom) {
+            for (int x = 0; x + zoom <= shown.width(); x += zoom) {
+                bool oneColour = true;
+                for (int i = 0; i < zoom * zoom; ++i) {
+                    oneColour = oneColour && shown.pixel(x + i % zoom, y + i / zoom) == shown.pixel(x, y);
+                }
+                finer += oneColour ? 0 : 1;
+            }
+        }
+        EXPECT_GT(finer, 1000) << "zoom " << zoom;
     }
     widget.SetZoom(PanelWidget::kMaxZoom + 1);
     EXPECT_EQ(widget.zoom(), PanelWidget::kMaxZoom);
@@ -467,6 +513,31 @@ TEST_F(PanelWidgetTest, HighlightMarksExactlyItsPixelsOnScreenAndLeavesTheDispla
 
     widget.SetHighlight(std::nullopt);
     EXPECT_EQ(widget.grab().toImage(), plain);
+}
+
+TEST_F(PanelWidgetTest, AMarkGoesWhenARunIsDrawnOverItsPixelsAndStaysBesideOne)
+{
+    QSignalSpy dropped(&widget, &PanelWidget::highlightDropped);
+    struct Case {
+        Bytes run; // column, page, bytes
+        bool dropsTheMark;
+    };
+    // The mark covers columns 10 to 19 of page 2.
+    const Case cases[] = {
+        {{20, 2, 0xFF}, false},
+        {{10, 1, 0xFF, 0xFF}, false},
+        {{0, 2, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, true},
+        {{19, 2, 0x00}, true},
+    };
+    for (const Case& c : cases) {
+        widget.SetHighlight(DisplayRect{10, 16, 20, 24});
+        const int before = static_cast<int>(dropped.count());
+        Exchange(EncodeFrame(kWriteArray, c.run));
+        EXPECT_EQ(static_cast<int>(dropped.count()) - before, c.dropsTheMark ? 1 : 0) << int(c.run[0]);
+        const QImage now = widget.grab().toImage();
+        const QImage expected = widget.panelImage().convertToFormat(now.format());
+        EXPECT_EQ(now == expected, c.dropsTheMark) << "the screen shows the mark only while it stays";
+    }
 }
 
 TEST_F(PanelWidgetTest, PointerOverTheDisplayReportsTheDisplayPixelOnceEachAtAnyZoom)

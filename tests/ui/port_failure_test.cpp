@@ -70,6 +70,24 @@ TEST(PortFailureTest, MissingDeviceAtStartUpIsExplainedBelowTheMessage)
                   QStringLiteral("\r\nThere is no such device, and no serial device was found on this machine."));
 }
 
+TEST(PortFailureTest, StoredComNumberThatNamesNoPortIsTriedAndNamedInTheMessage)
+{
+    for (const int number : {0, -3}) {
+        QTemporaryDir dir;
+        SettingsSandbox settings;
+        settings.Write({{"Save Settings", 1}, {"COM", number}, {"Synch Required", 0}});
+        PanelRig rig;
+        SerialPort serialPort;
+        SerialPortControl control(serialPort, nullptr);
+        RecordingMessages messages;
+        MainWindow window(WindowContext{rig.engine, control, messages, std::nullopt, dir.path()});
+        EXPECT_EQ(window.GetComPort(), number);
+        ASSERT_EQ(messages.shown.size(), 1u) << number;
+        EXPECT_TRUE(messages.shown[0].second.startsWith(kStartMessage.arg(QStringLiteral("COM Port%1").arg(number))))
+            << messages.shown[0].second.toStdString();
+    }
+}
+
 TEST(PortFailureTest, PortHeldByAProcessNamesIt)
 {
     VirtualPort held;

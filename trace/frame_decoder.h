@@ -41,8 +41,10 @@ std::string DescribeKey(std::uint8_t status);
 // length", "byte during a complete block", joined by ", ".
 std::string DescribeRxErrors(std::uint8_t bits);
 
-// The text of a WRITE STRING or header as printable characters; a byte
-// outside 32..126 shows as \xNN, quotes and backslashes are escaped.
+// The text of a WRITE STRING or header in the panel's own characters, in
+// UTF-8 (codes 1 to 31 are its accented letters and symbols); a byte outside
+// its set (0, 127 and above) shows as \xNN, quotes and backslashes are
+// escaped.
 std::string PrintableText(std::span<const std::uint8_t> text);
 
 // Bytes as hex pairs separated by spaces: "81 04 00 00 41 42 09".

@@ -1,9 +1,10 @@
-#include "protocol/frame_decoder.h"
+#include "trace/frame_decoder.h"
 
 #include <array>
 #include <cstdio>
 #include <string_view>
 
+#include "display/screen_reader.h"
 #include "protocol/protocol.h"
 
 namespace quillon {
@@ -266,8 +267,10 @@ std::string PrintableText(std::span<const std::uint8_t> text)
         if (byte == '"' || byte == '\\') {
             printable += '\\';
             printable += static_cast<char>(byte);
-        } else if (byte >= 32 && byte <= 126) {
-            printable += static_cast<char>(byte);
+        } else if (byte >= 1 && byte <= 126) {
+            // The panel's own characters as the screen shows them: 42°C,
+            // ↑↓ select.
+            printable += PanelTextToUtf8(std::string_view(reinterpret_cast<const char*>(&byte), 1));
         } else {
             std::array<char, 8> escaped{};
             std::snprintf(escaped.data(), escaped.size(), "\\x%02X", byte);
