@@ -23,7 +23,8 @@ std::optional<std::uint32_t> ParseLineRate(std::string_view text, std::string& e
         error = "no line rate given: " + RateRule();
         return std::nullopt;
     }
-    const std::string quoted = "\"" + std::string(text) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(text).push_back('"');
     const bool negative = text.front() == '-';
     const std::string_view digits = negative ? text.substr(1) : text;
     std::uint64_t value = 0;
