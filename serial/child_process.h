@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,13 +50,17 @@ public:
     std::optional<ChildExit> Poll();
     // Asks it to end (SIGTERM), and kills it (SIGKILL) if it has not ended
     // after grace; returns how it ended. One that ended already just says
-    // how.
+    // how. On Windows, where a console program has no such request it is
+    // sure to get, it is ended at once.
     std::optional<ChildExit> End(std::chrono::milliseconds grace = kDefaultGrace);
 
     bool running() const { return running_; }
 
 private:
-    long id_ = 0;
+    // The process and what ends it with all it started: its id and its
+    // process group on POSIX, its handle and its job object on Windows.
+    std::intptr_t process_ = 0;
+    std::intptr_t group_ = 0;
     bool running_ = false;
     std::optional<ChildExit> exit_;
 };

@@ -101,7 +101,8 @@ bool ChildProcess::Start(const std::string& command, const std::string& outputPa
         error = "cannot start \"" + command + "\" with /bin/sh: " + std::strerror(failure);
         return false;
     }
-    id_ = id;
+    process_ = id;
+    group_ = id;
     running_ = true;
     exit_.reset();
     return true;
@@ -111,8 +112,8 @@ std::optional<ChildExit> ChildProcess::Poll()
 {
     if (running_) {
         int status = 0;
-        const pid_t reaped = waitpid(static_cast<pid_t>(id_), &status, WNOHANG);
-        if (reaped == static_cast<pid_t>(id_)) {
+        const pid_t reaped = waitpid(static_cast<pid_t>(process_), &status, WNOHANG);
+        if (reaped == static_cast<pid_t>(process_)) {
             exit_ = FromStatus(status);
             running_ = false;
         }
@@ -125,7 +126,7 @@ std::optional<ChildExit> ChildProcess::End(std::chrono::milliseconds grace)
     if (!running_ || Poll()) {
         return exit_;
     }
-    const pid_t group = static_cast<pid_t>(id_);
+    const auto group = static_cast<pid_t>(group_);
     kill(-group, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + grace;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -136,7 +137,7 @@ std::optional<ChildExit> ChildProcess::End(std::chrono::milliseconds grace)
     }
     kill(-group, SIGKILL);
     int status = 0;
-    while (waitpid(group, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(static_cast<pid_t>(process_), &status, 0) < 0 && errno == EINTR) {
     }
     exit_ = FromStatus(status);
     exit_->killed = true;
