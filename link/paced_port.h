@@ -64,8 +64,11 @@ private:
 // otherwise hold the ticking thread past its 10 ms tick, and on the desktop
 // that thread is the window's.
 //
-// At rate 0 every call goes straight to the wrapped port. Times come from
-// the engine's clock (microseconds), so a test moves them by hand.
+// It is meant for links faster than a cable (TCP, an in-process line): a
+// serial port's hardware paces already, and wrapping it would add a byte
+// time in each direction. At rate 0 every call goes straight to the wrapped
+// port. Times come from the engine's clock (microseconds), so a test moves
+// them by hand.
 class PacedPort final : public PanelPort {
 public:
     // Bytes taken from the wrapped port before their time, and bytes written
