@@ -1,7 +1,12 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "bench/blocks.h"
 #include "link/engine_interfaces.h"
@@ -66,6 +71,59 @@ public:
     std::uint64_t events = 0;
     std::uint64_t bytes = 0;
     std::uint64_t dropped = 0;
+};
+
+// The ticking thread a front end would have: Tick every 10 ms, and the answer
+// to a complete block as soon as the reader's wake call arrives.
+class Ticker {
+public:
+    explicit Ticker(PanelEngine& engine) : engine_(engine)
+    {
+        engine_.SetWake([this] {
+            {
+                std::lock_guard lock(mutex_);
+                woken_ = true;
+            }
+            changed_.notify_one();
+        });
+        thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+    }
+    // The engine's reader must be stopped first: its wake call lands here.
+    ~Ticker()
+    {
+        thread_.request_stop();
+        changed_.notify_one();
+        thread_.join();
+        engine_.SetWake({});
+    }
+    Ticker(const Ticker&) = delete;
+    Ticker& operator=(const Ticker&) = delete;
+
+private:
+    void Run(std::stop_token stop)
+    {
+        auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(PanelEngine::kTickPeriodMs);
+        std::unique_lock lock(mutex_);
+        while (!stop.stop_requested()) {
+            if (changed_.wait_until(lock, next, [&] { return woken_ || stop.stop_requested(); })) {
+                woken_ = false;
+                lock.unlock();
+                engine_.AnswerCompleteBlock();
+                lock.lock();
+                continue;
+            }
+            lock.unlock();
+            engine_.Tick();
+            lock.lock();
+            next += std::chrono::milliseconds(PanelEngine::kTickPeriodMs);
+        }
+    }
+
+    PanelEngine& engine_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool woken_ = false;
+    std::jthread thread_;
 };
 
 } // namespace quillon::bench

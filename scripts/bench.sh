@@ -16,18 +16,20 @@ blocks=3000
 heavy_blocks=500
 idle_seconds=60
 line_seconds=60
+paced_blocks=100
 min_time=0.5
 if [ "${1:-}" = "--quick" ]; then
     blocks=200
     heavy_blocks=50
     idle_seconds=5
     line_seconds=5
+    paced_blocks=10
     min_time=0.05
 fi
 
 scripts/install-deps.sh
 cmake --preset bench >/dev/null
-cmake --build --preset bench -j 2 --target engine_bench engine_line_bench view_bench line_bench quillon
+cmake --build --preset bench -j 2 --target engine_bench engine_line_bench paced_line_bench view_bench line_bench quillon
 
 bin=build/bench/bench
 results=build/bench/results
@@ -51,6 +53,8 @@ echo
 "$bin/engine_line_bench" --seconds "$line_seconds" | tee "$results/engine-line.md"
 echo
 "$bin/engine_line_bench" --seconds "$line_seconds" --reply-on-tick | tee "$results/engine-line-on-tick.md"
+echo
+"$bin/paced_line_bench" --blocks "$paced_blocks" | tee "$results/paced-line.md"
 
 echo
 echo "## Qt panel widget, offscreen platform"

@@ -61,16 +61,19 @@ private:
     std::function<void()> onNextWrite_;
 };
 
-// A clock that moves only when a test moves it.
+// A clock that moves only when a test moves it, in milliseconds or, for
+// time stamps and line pacing, microseconds.
 class ManualClock : public Clock {
 public:
-    explicit ManualClock(std::uint32_t start = 1000) : now_(start) {}
-    std::uint32_t NowMs() override { return now_.load(); }
-    void Set(std::uint32_t value) { now_.store(value); }
-    void Advance(std::uint32_t ms) { now_.fetch_add(ms); }
+    explicit ManualClock(std::uint32_t start = 1000) : nowUs_(std::uint64_t{start} * 1000) {}
+    std::uint32_t NowMs() override { return static_cast<std::uint32_t>(nowUs_.load() / 1000); }
+    std::uint64_t NowMicros() override { return nowUs_.load(); }
+    void Set(std::uint32_t ms) { nowUs_.store(std::uint64_t{ms} * 1000); }
+    void Advance(std::uint32_t ms) { nowUs_.fetch_add(std::uint64_t{ms} * 1000); }
+    void AdvanceMicros(std::uint64_t us) { nowUs_.fetch_add(us); }
 
 private:
-    std::atomic<std::uint32_t> now_;
+    std::atomic<std::uint64_t> nowUs_;
 };
 
 // Every event the engine reported, in order.
