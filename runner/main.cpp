@@ -4,6 +4,7 @@
 // for test frameworks.
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -14,14 +15,17 @@
 
 #include <CLI/CLI.hpp>
 
+#include "link/paced_port.h"
 #include "runner/control_service.h"
 #include "runner/junit.h"
 #include "runner/panel_host.h"
 #include "runner/picture.h"
 #include "runner/scenario.h"
 #include "runner/scenario_runner.h"
+#include "serial/child_process.h"
 #include "serial/line_server.h"
 #include "serial/memory_line.h"
+#include "serial/port_setup.h"
 #include "serial/serial_port.h"
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
@@ -38,6 +42,11 @@ using namespace quillon::runner;
 using Moment = PanelHost::Moment;
 
 constexpr int kUsageStatus = 2;
+// The device --spawn started ended before the run did.
+constexpr int kDeviceEndedStatus = 3;
+// Where the output of the device --spawn started goes, in the artifacts
+// folder.
+constexpr const char* kDeviceOutputName = "device.log";
 constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
 // --dump-text alone waits for the screen to stay the same this long.
 constexpr std::chrono::milliseconds kSettleTime{500};
@@ -66,6 +75,8 @@ struct Options {
     bool demoBusy = false;
     std::string replay;
     double speed = 1.0;
+    std::string spawn;
+    std::uint32_t lineRate = 0;
     std::string trace;
     bool traceJson = false;
     std::vector<std::string> scenarios;
@@ -148,6 +159,26 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
             },
             "needs a factor from 0.01 to 1000"));
 
+    app.option_defaults()->group("The device");
+    text("--spawn", options.spawn, "COMMAND",
+         "start the device with the shell once the panel is ready, {port} replaced by the port, and end it when "
+         "the run ends; its output goes to device.log in the artifacts folder");
+    app.add_option_function<std::string>(
+           "--line-rate",
+           [&options](const std::string& value) {
+               std::string ignored;
+               options.lineRate = ParseLineRate(value, ignored).value_or(0);
+           },
+           "pace the bytes both ways as a cable at BAUD with 10 bits a byte; 0 (the default) as fast as the link "
+           "goes; a serial device paces in its hardware and is left as it is")
+        ->type_name("BAUD")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                std::string error;
+                return ParseLineRate(value, error) ? std::string() : error;
+            },
+            ""));
+
     app.option_defaults()->group("Scenarios and results");
     app.add_option("--scenario", options.scenarios, "run a scenario file (YAML); may be repeated")
         ->type_name("FILE")
@@ -181,7 +212,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     app.set_help_flag("-h,--help", "show this text");
     app.set_version_flag("--version", std::string("quillon-run ") + QUILLON_VERSION, "print the version");
     app.footer("Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
-               "scenario file or a link that cannot be used, 42 (or N) the time-out passed.");
+               "scenario file or a link that cannot be used, 3 the device --spawn started ended\n"
+               "before the run did, 42 (or N) the time-out passed.");
 
     try {
         app.parse(argc, argv);
@@ -209,6 +241,14 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     if (!options.control.empty() && options.controlTcp) {
         return UsageError("give only one of --control and --control-tcp");
     }
+    if (!options.spawn.empty() && (options.demo || !options.replay.empty())) {
+        return UsageError("--spawn starts a device for --port, --virtual-port, --tcp-connect or --tcp-listen; "
+                          "--demo and --replay have theirs");
+    }
+    if (options.lineRate != 0 && !options.replay.empty()) {
+        return UsageError("--line-rate does not go with --replay: a recording is played at the times it was "
+                          "recorded with");
+    }
     return std::nullopt;
 }
 
@@ -219,14 +259,27 @@ struct Link {
     std::unique_ptr<SerialPort> serial;
     std::unique_ptr<TcpPort> tcp;
     std::unique_ptr<ReplayPort> replay;
-    PanelPort* panelPort = nullptr;
     SteadyClock demoClock;
+    // Between the panel and the line when --line-rate asks for it.
+    std::unique_ptr<PacedPort> paced;
+    PanelPort* panelPort = nullptr;
+    // What {port} stands for in the --spawn command.
+    std::string portForDevice;
     std::unique_ptr<demo::DemoDevice> demo;
     std::jthread demoThread;
 };
 
-// An empty text when the link is up, otherwise why not.
-std::string OpenLink(const Options& options, Link& link)
+// "cannot use PATH (set-up step N failed: what it could not do): the
+// system's reason".
+std::string PortFailure(const std::string& path, int step, int error)
+{
+    std::string text =
+        "cannot use " + path + " (set-up step " + std::to_string(step) + " failed: " + SetupStepText(step) + ")";
+    return error != 0 ? text + ": " + SystemErrorText(error) : text;
+}
+
+// An empty text when the line is up, otherwise why not.
+std::string OpenLine(const Options& options, Link& link)
 {
     if (options.demo) {
         link.line = std::make_unique<MemoryLine>();
@@ -258,9 +311,9 @@ std::string OpenLink(const Options& options, Link& link)
         if (!error.empty()) {
             return error;
         }
+        link.portForDevice = std::to_string(listen ? link.tcp->LocalPort() : address.port);
         if (listen && !options.quiet) {
-            std::cerr << "quillon-run: waiting for the device on " << address.host << ":" << link.tcp->LocalPort()
-                      << "\n";
+            std::cerr << "quillon-run: waiting for the device on " << address.host << ":" << link.portForDevice << "\n";
         }
         link.panelPort = link.tcp.get();
         return {};
@@ -272,15 +325,43 @@ std::string OpenLink(const Options& options, Link& link)
         if (!link.virtualPort->Create(*options.virtualPort)) {
             return "cannot make a virtual port: " + link.virtualPort->ErrorText();
         }
+        link.portForDevice = link.virtualPort->PathForDevice();
         failedStep = link.serial->OpenVirtualPort(*link.virtualPort);
-        std::cout << link.virtualPort->PathForDevice() << std::endl;
+        std::cout << link.portForDevice << std::endl;
     } else {
+        link.portForDevice = options.port;
         failedStep = link.serial->OpenCommPort(options.port);
     }
     if (failedStep != 0) {
-        return "cannot use the port (set-up step " + std::to_string(failedStep) + " failed)";
+        const std::string path = options.virtualPort ? link.virtualPort->DevicePath() : options.port;
+        return PortFailure(path, failedStep, link.serial->lastOpenError());
     }
     link.panelPort = link.serial.get();
+    return {};
+}
+
+// The line, paced when --line-rate asks for it on a line that carries bytes
+// at the host's speed: TCP, the demo's in-process line, a pseudo-terminal. A
+// serial device paces in its hardware; pacing it again would add a byte time
+// each way.
+std::string OpenLink(const Options& options, Link& link)
+{
+    if (std::string error = OpenLine(options, link); !error.empty()) {
+        return error;
+    }
+    if (options.lineRate == 0) {
+        return {};
+    }
+    if (!options.port.empty()) {
+        if (!options.quiet) {
+            std::cerr << "quillon-run: --line-rate leaves " << options.port
+                      << " as it is: a serial device paces the line in its hardware\n";
+        }
+        return {};
+    }
+    link.paced = std::make_unique<PacedPort>(*link.panelPort, link.demoClock, options.lineRate);
+    link.paced->Start();
+    link.panelPort = link.paced.get();
     return {};
 }
 
@@ -395,16 +476,44 @@ int main(int argc, char** argv)
         }
     }
 
+    const auto slash = options.junit.find_last_of('/');
+    const std::string artifactsDir = !options.artifacts.empty()   ? options.artifacts
+                                     : slash != std::string::npos ? options.junit.substr(0, slash)
+                                                                  : ".";
     host.Start(options.synchRequired);
     if (options.demo) {
         StartDemo(options, link);
+    }
+    // Started once the panel answers and, for --tcp-listen, its socket is
+    // open, so the device never finds nobody there.
+    ChildProcess device;
+    const std::string deviceOutput = artifactsDir + "/" + kDeviceOutputName;
+    if (!options.spawn.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(artifactsDir, ignored);
+        std::string error;
+        if (!device.Start(SubstitutePort(options.spawn, link.portForDevice), deviceOutput, error)) {
+            std::cerr << "quillon-run: --spawn: " << error << "\n";
+            host.Stop();
+            return kUsageStatus;
+        }
+        if (!options.quiet) {
+            std::cerr << "quillon-run: started the device; its output goes to " << deviceOutput << "\n";
+        }
     }
 
     const std::optional<std::uint32_t> timeoutMs = options.timeoutMs   ? options.timeoutMs
                                                    : scenarios.empty() ? std::nullopt
                                                                        : std::optional(kScenarioTimeoutMs);
     const Moment deadline = timeoutMs ? processStart + std::chrono::milliseconds(*timeoutMs) : Moment::max();
-    const auto stopRequested = [&control] { return stopSignal != 0 || control.quitRequested(); };
+    // How the device --spawn started ended, once it has ended on its own.
+    std::optional<ChildExit> deviceEnded;
+    const auto stopRequested = [&] {
+        if (!deviceEnded && device.running()) {
+            deviceEnded = device.Poll();
+        }
+        return stopSignal != 0 || control.quitRequested() || deviceEnded.has_value();
+    };
 
     int status = 0;
     bool timedOut = false;
@@ -414,10 +523,7 @@ int main(int argc, char** argv)
         settings.quiet = options.quiet;
         settings.deadline = deadline;
         settings.stopRequested = stopRequested;
-        const auto slash = options.junit.find_last_of('/');
-        settings.artifactsDir = !options.artifacts.empty()   ? options.artifacts
-                                : slash != std::string::npos ? options.junit.substr(0, slash)
-                                                             : ".";
+        settings.artifactsDir = artifactsDir;
         ScenarioRunner runner(host, settings);
         std::vector<ScenarioResult> results;
         for (const Scenario& scenario : scenarios) {
@@ -483,6 +589,13 @@ int main(int argc, char** argv)
     if (timedOut) {
         std::cerr << "quillon-run: the time-out of " << timeoutMs.value_or(0) << " ms passed\n";
         status = options.timeoutExitCode;
+    }
+    if (deviceEnded) {
+        std::cerr << "quillon-run: the device ended before the run did: " << deviceEnded->Describe()
+                  << "; its output is in " << deviceOutput << "\n";
+        status = kDeviceEndedStatus;
+    } else if (const std::optional<ChildExit> ended = device.End(); ended && !options.quiet) {
+        std::cerr << "quillon-run: the device was ended: " << ended->Describe() << "\n";
     }
     if (link.tcp && std::chrono::steady_clock::now() >= deadline) {
         if (const std::string waited = link.tcp->WaitingFor(); !waited.empty()) {
