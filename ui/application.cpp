@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTimer>
 
+#include "link/paced_port.h"
 #include "serial/serial_port.h"
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
@@ -416,7 +417,18 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     } else {
         portControl = &serialControl.emplace(serialPort, runPort.virtualPort());
     }
-    PanelEngine engine(portControl->Port(), clock);
+    // The line paced as a cable when asked, unless it is a serial device,
+    // whose hardware paces already.
+    std::optional<PacedPort> paced;
+    const bool hostSpeedLine = commandLine.tcpAddress || commandLine.demo || commandLine.virtualPort;
+    if (commandLine.lineRate != 0 && hostSpeedLine) {
+        paced.emplace(portControl->Port(), clock, commandLine.lineRate);
+        paced->Start();
+    } else if (commandLine.lineRate != 0) {
+        Print(stderr, QStringLiteral("quillon: --line-rate leaves the serial port as it is: a serial device paces "
+                                     "the line in its hardware\n"));
+    }
+    PanelEngine engine(paced ? static_cast<PanelPort&>(*paced) : portControl->Port(), clock);
     engine.SetReplyOnTick(commandLine.replyOnTick);
     // A screenshot run never waits for a click: its messages go to standard
     // error.

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 
+#include "link/paced_port.h"
 #include "ui/version.h"
 
 namespace quillon {
@@ -27,7 +28,8 @@ const QStringList kValueOptions{QStringLiteral("port"),       QStringLiteral("se
                                 QStringLiteral("trace"),      QStringLiteral("trace-format"),
                                 QStringLiteral("record"),     QStringLiteral("replay"),
                                 QStringLiteral("speed"),      QStringLiteral("tcp-connect"),
-                                QStringLiteral("tcp-listen"), QStringLiteral("screenshot-row")};
+                                QStringLiteral("tcp-listen"), QStringLiteral("screenshot-row"),
+                                QStringLiteral("line-rate")};
 
 CommandLine Failed(const QString& error)
 {
@@ -93,6 +95,14 @@ QString TakeNumbers(const QCommandLineParser& parser, CommandLine& result)
         if (!isNumber || result.screenshotRow == 0) {
             return QStringLiteral("--screenshot-row needs a row number from 1 on");
         }
+    }
+    if (parser.isSet(QStringLiteral("line-rate"))) {
+        std::string error;
+        const auto rate = ParseLineRate(parser.value(QStringLiteral("line-rate")).toStdString(), error);
+        if (!rate) {
+            return QStringLiteral("--line-rate: %1").arg(QString::fromStdString(error));
+        }
+        result.lineRate = *rate;
     }
     if (parser.isSet(QStringLiteral("speed"))) {
         result.replaySpeed = parser.value(QStringLiteral("speed")).toDouble(&isNumber);
@@ -165,6 +175,10 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
     }
     if (parser.isSet(QStringLiteral("screenshot-row")) && (!result.monitor || result.screenshotPath.isEmpty())) {
         return QStringLiteral("--screenshot-row goes with --monitor and --screenshot FILE");
+    }
+    if (result.lineRate != 0 && !result.replayPath.isEmpty()) {
+        return QStringLiteral("--line-rate does not go with --replay: a recording is played at the times it was "
+                              "recorded with");
     }
     if (parser.isSet(QStringLiteral("speed")) && result.replayPath.isEmpty()) {
         return QStringLiteral("--speed goes with --replay FILE");
@@ -249,6 +263,11 @@ QString HelpText()
                           "  --tcp-listen [HOST:]PORT\n"
                           "                         wait for such a device to connect (HOST 127.0.0.1\n"
                           "                         unless given); one device at a time\n"
+                          "  --line-rate BAUD       pace the bytes both ways as a cable at BAUD (110 to\n"
+                          "                         4000000) with 10 bits a byte, on a TCP link, the\n"
+                          "                         demo's line or a virtual port; 0 (the default) as\n"
+                          "                         fast as the link goes. A serial device paces in its\n"
+                          "                         hardware and is left as it is\n"
                           "  --replay FILE          play a recording into the panel instead of using a\n"
                           "                         port; the replies go nowhere\n"
                           "  --speed X              play it X times as fast (0.5 half as fast)\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include <QString>
@@ -51,6 +52,8 @@ struct CommandLine {
     // unless given): the device on a TCP socket instead of a port.
     std::optional<TcpAddress> tcpAddress;
     bool tcpListen = false;
+    // --line-rate BAUD: the line paced as a cable at BAUD; 0 unpaced.
+    std::uint32_t lineRate = 0;
     // What is wrong when action is Error.
     QString error;
 };

@@ -112,6 +112,31 @@ TEST(CommandLineTest, ParsesTheDemoAndWhenItsScreenshotIsTaken)
     }
 }
 
+TEST(CommandLineTest, TakesALineRateAndRefusesBadOnes)
+{
+    EXPECT_EQ(ParseCommandLine({}).lineRate, 0u);
+    EXPECT_EQ(ParseCommandLine({"--line-rate", "0"}).lineRate, 0u);
+    EXPECT_EQ(ParseCommandLine({"--tcp-listen", "5555", "--line-rate", "9600"}).lineRate, 9600u);
+    EXPECT_EQ(ParseCommandLine({"--demo", "--line-rate=115200"}).lineRate, 115200u);
+    const struct {
+        QStringList arguments;
+        const char* error;
+    } refused[] = {
+        {{"--line-rate", "-9600"}, "is negative"},
+        {{"--line-rate", "99999999999999999999"}, "is above the fastest"},
+        {{"--line-rate", "fast"}, "is not a whole number"},
+        {{"--line-rate", "9600.5"}, "is not a whole number"},
+        {{"--line-rate", ""}, "no line rate given"},
+        {{"--line-rate"}, "line-rate"},
+        {{"--replay", "x.recording", "--line-rate", "9600"}, "does not go with --replay"},
+    };
+    for (const auto& c : refused) {
+        const CommandLine parsed = ParseCommandLine(c.arguments);
+        EXPECT_EQ(parsed.action, Action::Error) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(parsed.error.contains(QString::fromLatin1(c.error))) << parsed.error.toStdString();
+    }
+}
+
 // A private runtime directory, so the command socket is this test's alone.
 class CommandSocketTest : public WindowTest {
 protected:
@@ -213,9 +238,14 @@ TEST(ProgramTest, HelpNamesEveryOptionAndVersionShowsTheVersion)
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option :
          {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--reply-on-tick", "--screenshot FILE",
-          "--screenshot-after SECONDS", "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
+          "--screenshot-after SECONDS", "--line-rate BAUD", "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
         EXPECT_TRUE(run.out.contains(QString::fromLatin1(option))) << option;
     }
+    // A bad value is refused before any window, naming what is taken.
+    const ProgramRun badRate = RunProgram({"--demo", "--line-rate", "-1"}, QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(badRate.exitCode, 2);
+    EXPECT_TRUE(badRate.err.contains(QStringLiteral("--line-rate: line rate \"-1\" is negative: give a whole number")))
+        << badRate.err.toStdString();
     const ProgramRun version = RunProgram({"--version"}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, QStringLiteral("Quillon Version 1.2.1.1\n"));

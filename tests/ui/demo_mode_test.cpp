@@ -103,25 +103,31 @@ TEST(DemoModeTest, ADeviceEndLockedBySomeoneElseIsReportedWithTheReason)
 
 TEST(DemoModeTest, ADemoScreenshotRunPicturesTheMenuSaysWhereAndEnds)
 {
-    QTemporaryDir dir;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-    const QString shot = dir.filePath(QStringLiteral("demo.png"));
-    // No extra delay: the run still waits for the device's first screen.
-    const ProgramRun run = RunProgram({"--demo", "--screenshot", shot, "--screenshot-after", "0"}, environment);
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains(QStringLiteral("quillon: screenshot saved to %1\n").arg(shot)))
-        << run.out.toStdString();
-    EXPECT_FALSE(run.err.contains(QStringLiteral("has not drawn"))) << run.err.toStdString();
+    // As fast as the line goes, and paced as the cable is.
+    for (const QStringList& pacing :
+         {QStringList{}, QStringList{QStringLiteral("--line-rate"), QStringLiteral("9600")}}) {
+        SCOPED_TRACE(pacing.join(QLatin1Char(' ')).toStdString());
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        const QString shot = dir.filePath(QStringLiteral("demo.png"));
+        // No extra delay: the run still waits for the device's first screen.
+        const ProgramRun run =
+            RunProgram(QStringList{"--demo", "--screenshot", shot, "--screenshot-after", "0"} + pacing, environment);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(QStringLiteral("quillon: screenshot saved to %1\n").arg(shot)))
+            << run.out.toStdString();
+        EXPECT_FALSE(run.err.contains(QStringLiteral("has not drawn"))) << run.err.toStdString();
 
-    // The window is the menu bar above the panel.
-    const QImage picture(shot);
-    ASSERT_EQ(picture.width(), PanelWidget::kPanelSize.width());
-    const int menuBarHeight = picture.height() - PanelWidget::kPanelSize.height();
-    ASSERT_GT(menuBarHeight, 0);
-    EXPECT_TRUE(ShowsPicture(picture, kDisplayInView + QPoint(0, menuBarHeight), PictureOf(MenuAt(0))));
+        // The window is the menu bar above the panel.
+        const QImage picture(shot);
+        ASSERT_EQ(picture.width(), PanelWidget::kPanelSize.width());
+        const int menuBarHeight = picture.height() - PanelWidget::kPanelSize.height();
+        ASSERT_GT(menuBarHeight, 0);
+        EXPECT_TRUE(ShowsPicture(picture, kDisplayInView + QPoint(0, menuBarHeight), PictureOf(MenuAt(0))));
+    }
 }
 
 } // namespace
