@@ -1,6 +1,7 @@
 """Runs the commands of the README's QEMU section as written: each shell
-block in turn, with the release build's paths replaced by the tested build's
-and port 5555 by a free one, so that the tests may run side by side."""
+block in turn, with the release build's paths replaced by the tested build's,
+port 5555 by a free one, so that the tests may run side by side, and the
+artifacts folder by one of the test's own."""
 import os
 import socket
 import subprocess
@@ -25,18 +26,20 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def test_the_section_has_both_orders():
+def test_the_section_has_both_orders_and_the_one_command():
     blocks = [block[:block.index("```")] for block in shell_blocks()]
+    assert "--spawn" in blocks[0] and "{port},nodelay=on" in blocks[0] and "--line-rate 9600" in blocks[0]
     assert any("--tcp-connect" in block and "server=on,wait=on,nodelay=on" in block for block in blocks)
     assert any("--tcp-listen" in block and "nodelay=on" in block for block in blocks)
 
 
-@pytest.mark.parametrize("index", [0, 1])
-def test_readme_commands_pass(index):
+@pytest.mark.parametrize("index", [0, 1, 2])
+def test_readme_commands_pass(index, tmp_path):
     block = shell_blocks()[index]
     block = block[:block.index("```")]
     commands = (block.replace("build/release/runner/quillon-run", os.environ["QUILLON_RUN"])
                 .replace("build/release/examples/firmware/firmware.elf", os.environ["FIRMWARE"])
-                .replace("5555", str(free_port())))
+                .replace("5555", str(free_port()))
+                .replace("firmware-results", str(tmp_path)))
     result = subprocess.run(["bash", "-c", commands], cwd=ROOT, timeout=60)
     assert result.returncode == 0
