@@ -37,7 +37,11 @@ options=(
     -DFEATURE_harfbuzz=ON -DFEATURE_system_harfbuzz=OFF
     -DFEATURE_pcre2=ON -DFEATURE_system_pcre2=OFF -DFEATURE_system_doubleconversion=OFF
 )
-hash=$(printf "%s\n" "$version" "${options[@]}" | sha256sum | cut -c1-12)
+# Without Direct2D, Qt's Gui leaves out its DirectWrite font database, but
+# the windows platform plugin still asks for it and fails to link: the plugin
+# is told to do without it, as Gui does.
+patch_plugin='s/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/'
+hash=$(printf "%s\n" "$version" "${options[@]}" "$patch_plugin" | sha256sum | cut -c1-12)
 prefix=$cache/qt-$version-mingw-$hash
 
 if [ -f "$prefix/.complete" ]; then
@@ -61,6 +65,7 @@ if [ ! -f "$work/build/build.ninja" ]; then
     mkdir -p "$work"
     tar -xf "$tarball" -C "$work"
     source=$(echo "$work"/qtbase-everywhere-src-*)
+    sed -i "$patch_plugin" "$source/src/plugins/platforms/windows/qwindowsintegration.cpp"
     echo "Configuring Qt $version for Windows in $work" >&2
     nice -n 10 cmake -S "$source" -B "$work/build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
@@ -78,12 +83,12 @@ nice -n 10 cmake --build "$work/build" --parallel "$(nproc)" >>"$work/build.log"
     exit 1
 }
 rm -rf "$prefix"
-cmake --install "$work/build" >/dev/null
+cmake --install "$work/build" --prefix "$prefix" >/dev/null
 # The C and C++ runtimes Qt's DLLs were linked against go beside them.
 cp /usr/lib/gcc/x86_64-w64-mingw32/*-posix/libstdc++-6.dll \
     /usr/lib/gcc/x86_64-w64-mingw32/*-posix/libgcc_s_seh-1.dll \
     /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$prefix/bin/"
 echo "$((SECONDS - started)) s, $(du -sh "$prefix" | cut -f1)" >"$prefix/.complete"
 rm -rf "$(readlink -f "$work")" "$work"
-echo "Qt for Windows built in $(cat "$prefix/.complete")" >&2
+echo "Qt for Windows is in $prefix ($(cat "$prefix/.complete") for this run)" >&2
 echo "$prefix"
