@@ -354,6 +354,26 @@ void MainWindow::SetZoom(int zoom)
 {
     panel_->SetZoom(std::min(zoom, LargestZoomThatFits()));
     UpdateViewChecks();
+    KeepOnScreen();
+}
+
+void MainWindow::KeepOnScreen()
+{
+    // A window that grew past the screen's edge comes back inside it.
+    const QScreen* where = screen();
+    if (where == nullptr || !isVisible()) {
+        return;
+    }
+    layout()->activate();
+    const QRect room = where->availableGeometry();
+    QRect frame = frameGeometry();
+    frame.moveRight(std::min(frame.right(), room.right()));
+    frame.moveBottom(std::min(frame.bottom(), room.bottom()));
+    frame.moveLeft(std::max(frame.left(), room.left()));
+    frame.moveTop(std::max(frame.top(), room.top()));
+    if (frame.topLeft() != frameGeometry().topLeft()) {
+        move(frame.topLeft());
+    }
 }
 
 void MainWindow::SetTheme(const QString& key)

@@ -101,6 +101,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void KeepOnScreen();
     void OpenStartPort();
     void CreateMenus();
     void CreateViewMenu();

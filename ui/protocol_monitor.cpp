@@ -429,8 +429,30 @@ void ProtocolMonitor::showEvent(QShowEvent* event)
     // default width: they get the widths they had, or the typical ones.
     filter_.SetFollowing(true);
     ApplyColumnWidths();
+    if (!shownBefore_) {
+        TakeWhatTheColumnsLack();
+    }
     view_->scrollToBottom();
     UpdateHighlight();
+}
+
+void ProtocolMonitor::TakeWhatTheColumnsLack()
+{
+    // The view's own parts (row numbers, scroll bar, frame) are estimated
+    // before a style has measured them, and some styles draw them wider: the
+    // first window takes what the columns still lack, as far as the screen
+    // has room.
+    layout()->activate();
+    int columns = 0;
+    for (int column = 0; column <= MonitorLog::kErrorColumn; ++column) {
+        columns += view_->columnWidth(column);
+    }
+    const int lacking = columns - view_->viewport()->width();
+    const int room = screen()->availableGeometry().right() - frameGeometry().right();
+    if (lacking > 0 && room > 0) {
+        resize(width() + std::min(lacking, room), height());
+        layout()->activate();
+    }
 }
 
 void ProtocolMonitor::hideEvent(QHideEvent* event)

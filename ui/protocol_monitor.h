@@ -78,6 +78,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void TakeWhatTheColumnsLack();
     void hideEvent(QHideEvent* event) override;
 
 private:

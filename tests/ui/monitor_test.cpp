@@ -414,6 +414,8 @@ TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPoin
     const auto window = MakeWindow();
     ProtocolMonitor monitor(taps.log(), engine.display());
     monitor.Attach(*window);
+    // Where the program puts it; a system may place a new window elsewhere.
+    window->move(0, 0);
     window->show();
     rig.queue.Feed(EncodeFrame(kWriteArray, Bytes{3, 1, 0xFF, 0xFF}));
     while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
