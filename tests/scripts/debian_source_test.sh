@@ -18,25 +18,25 @@ etc=$work/deb822
 mkdir -p "$etc/sources.list.d"
 cat >"$etc/sources.list.d/main.sources" <<'SOURCES'
 Types: deb
-URIs: http://mirror.example/debian
+URIs: file:/srv/mirror/debian
 Suites: bookworm bookworm-updates
 Components: main contrib
 Signed-By: /usr/share/keyrings/example.gpg
 
 Types: deb
-URIs: http://off.example/debian
+URIs: file:/srv/off/debian
 Suites: bookworm
 Components: main
 Enabled: no
 
 Types: deb-src
-URIs: http://src-only.example/debian
+URIs: file:/srv/src-only/debian
 Suites: bookworm
 Components: main
 SOURCES
 out=$(list_for "$etc")
 expected='Types: deb-src
-URIs: http://mirror.example/debian
+URIs: file:/srv/mirror/debian
 Suites: bookworm bookworm-updates
 Components: main contrib
 Signed-By: /usr/share/keyrings/example.gpg'
@@ -46,12 +46,12 @@ etc=$work/one-line
 mkdir -p "$etc/sources.list.d"
 cat >"$etc/sources.list" <<'SOURCES'
 # a comment
-deb [arch=amd64 signed-by=/usr/share/keyrings/k.gpg] http://mirror.example/debian bookworm main non-free
-deb-src http://ignored.example/debian bookworm main
+deb [arch=amd64 signed-by=/usr/share/keyrings/k.gpg] file:/srv/mirror/debian bookworm main non-free
+deb-src file:/srv/ignored/debian bookworm main
 SOURCES
 out=$(list_for "$etc")
 expected='Types: deb-src
-URIs: http://mirror.example/debian
+URIs: file:/srv/mirror/debian
 Suites: bookworm
 Components: main non-free
 Signed-By: /usr/share/keyrings/k.gpg'
