@@ -19,6 +19,27 @@ void EventStream::Emit(const LinkEvent& event)
     if (observer_ != nullptr) {
         observer_->OnLinkEvent(event);
     }
+    // Moved out first: an observer may emit in turn.
+    std::vector<LinkEvent> following;
+    following.swap(afterNext_);
+    for (LinkEvent& held : following) {
+        // What was done to a write is told at the write's own time, stamped
+        // once the write is over, so the log stays in time order.
+        if (held.timeUs < event.timeUs) {
+            held.timeUs = event.timeUs;
+            held.timeMs = event.timeMs;
+        }
+        if (observer_ != nullptr) {
+            observer_->OnLinkEvent(held);
+        }
+    }
+}
+
+void EventStream::EmitAfterNext(const LinkEvent& event)
+{
+    if (observer_ != nullptr) {
+        afterNext_.push_back(event);
+    }
 }
 
 void EventStream::Drain()

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "link/link_events.h"
 #include "link/spsc_ring.h"
@@ -25,8 +26,12 @@ public:
     // Ticking thread.
     void SetObserver(LinkObserver* observer);
     bool observed() const { return observer_ != nullptr; }
-    // Delivers what the reader queued, then this event.
+    // Delivers what the reader queued, then this event, then what was told
+    // to follow it.
     void Emit(const LinkEvent& event);
+    // Holds an event back until the next one is emitted: what a stage on the
+    // line did to a write is told after the event of the write itself.
+    void EmitAfterNext(const LinkEvent& event);
     // Delivers what the reader queued.
     void Drain();
 
@@ -40,6 +45,7 @@ private:
     std::unique_ptr<SpscRing<LinkEvent, kReaderCapacity>> fromReader_;
     std::atomic<std::uint32_t> dropped_{0};
     std::uint32_t droppedReported_ = 0;
+    std::vector<LinkEvent> afterNext_;
 };
 
 } // namespace quillon

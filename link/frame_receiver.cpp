@@ -74,6 +74,12 @@ bool FrameReceiver::ResetPending(std::uint32_t& request) const
     return (request >> kResetCountShift) != resetsApplied_.load(std::memory_order_acquire);
 }
 
+std::uint32_t FrameReceiver::BlockOfNextByte() const
+{
+    std::uint32_t request = 0;
+    return ResetPending(request) ? block_ + 1 : block_;
+}
+
 std::uint8_t FrameReceiver::errors() const
 {
     std::uint32_t request = 0;

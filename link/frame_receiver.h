@@ -67,6 +67,10 @@ public:
     // that pass: the supervisor's measure of line activity.
     std::uint32_t activity() const { return activity_.load(std::memory_order_acquire); }
     std::uint32_t lastByteTick() const { return lastByteTick_.load(std::memory_order_relaxed); }
+    // The block a byte taken from the port now belongs to: replies sent
+    // before it, plus one, counting a reply whose reset waits to be
+    // applied. Reader thread only.
+    std::uint32_t BlockOfNextByte() const;
     // The count framesReceived reached with the last frame injected by hand.
     std::uint32_t lastInjectedFrame() const { return lastInjectedFrame_.load(std::memory_order_acquire); }
 

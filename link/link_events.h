@@ -28,6 +28,9 @@ enum class LinkEventKind : std::uint8_t {
     TimeoutReply,
     // Events the reader could not queue since the last report (dropped).
     EventsDropped,
+    // A fault asked for on purpose changed what crossed the line (fault,
+    // effect, rule, bytes as they were meant, value, byte).
+    FaultInjected,
 };
 
 enum class LinkTimeout : std::uint8_t {
@@ -36,6 +39,37 @@ enum class LinkTimeout : std::uint8_t {
     ReceiveError,
     // 10 s without a byte: "Communications Error" and status 0x01.
     Silence,
+};
+
+// The faults a line can be given on purpose, to test how a device recovers.
+enum class FaultKind : std::uint8_t {
+    DropReply,
+    CorruptReply,
+    DelayReply,
+    TruncateReply,
+    DropByte,
+    FlipBit,
+    Unplug,
+};
+
+// What a fault did to the line.
+enum class FaultEffect : std::uint8_t {
+    ReplyDropped,
+    // value: the index of the byte changed; byte: its new value.
+    ReplyCorrupted,
+    // value: the delay in milliseconds.
+    ReplyDelayed,
+    // value: the bytes that were sent.
+    ReplyCut,
+    ByteDropped,
+    // value: the bit flipped; byte: the byte as the receiver got it.
+    BitFlipped,
+    // value: how long the line stays dead, in milliseconds.
+    LineUnplugged,
+    // A reply or request written while the line is dead.
+    ReplyLost,
+    // value: the device's bytes lost while the line was dead.
+    LineBack,
 };
 
 struct LinkEvent {
@@ -65,12 +99,31 @@ struct LinkEvent {
     // FrameExecuted: the display area its runs covered.
     DisplayRect changed;
     std::uint32_t dropped = 0;
+    // FaultInjected: which fault, what it did, the rule that asked for it
+    // (as the user would write it, NUL-terminated) and the effect's value.
+    FaultKind fault = FaultKind::DropReply;
+    FaultEffect effect = FaultEffect::ReplyDropped;
+    std::array<char, 48> rule{};
+    std::uint32_t value = 0;
     // The frame, reply or request, length bytes of it.
     std::array<std::uint8_t, kRxBufferSize> data{};
     std::uint8_t length = 0;
 
     std::span<const std::uint8_t> bytes() const { return {data.data(), length}; }
     void SetBytes(std::span<const std::uint8_t> source);
+};
+
+// Where a stage on the line (a port wrapper) tells what it did to the
+// bytes, so that its events reach the engine's observer in order with the
+// engine's own. The engine fills in the block.
+class LineEventSink {
+public:
+    virtual ~LineEventSink() = default;
+    // From the reader thread, while it takes bytes from the port.
+    virtual void TellFromReader(LinkEvent event) = 0;
+    // From the ticking thread, inside a write: told right after the event
+    // of what was written.
+    virtual void TellFromWriter(LinkEvent event) = 0;
 };
 
 // Receives the engine's events on the thread that ticks the engine, in the

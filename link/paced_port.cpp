@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace quillon {
@@ -64,7 +65,8 @@ std::uint64_t LineSchedule::Next(std::uint64_t sentUs)
 }
 
 PacedPort::PacedPort(PanelPort& inner, Clock& clock, std::uint32_t baud)
-    : inner_(inner), clock_(clock), baud_(baud), receiveLine_(baud), sendLine_(baud)
+    : inner_(inner), clock_(clock), baud_(baud), receiveLine_(baud), sendLine_(baud),
+      sender_(inner, clock, TimedSender::Writes::EachByte)
 {
 }
 
@@ -140,71 +142,34 @@ bool PacedPort::Write(const std::uint8_t* data, std::size_t length)
     if (baud_ == 0) {
         return inner_.Write(data, length);
     }
-    {
-        const std::lock_guard lock(sendMutex_);
-        if (sending_.size() + length > kMaxQueued) {
-            return false;
-        }
-        const std::uint64_t now = clock_.NowMicros();
-        for (std::size_t i = 0; i < length; ++i) {
-            sending_.push_back({sendLine_.Next(now), data[i]});
-        }
+    // Checked first, so a refused write leaves the line's schedule as it was.
+    if (length > sender_.Room()) {
+        return false;
     }
-    sendQueued_.notify_all();
-    return true;
+    const std::uint64_t now = clock_.NowMicros();
+    std::vector<TimedByte> timed;
+    timed.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        timed.push_back({sendLine_.Next(now), data[i]});
+    }
+    return sender_.Queue(timed);
 }
 
 void PacedPort::SendDue()
 {
-    const std::lock_guard handOver(handOverMutex_);
-    std::vector<std::uint8_t> due;
-    {
-        const std::lock_guard lock(sendMutex_);
-        const std::uint64_t now = clock_.NowMicros();
-        while (!sending_.empty() && sending_.front().dueUs <= now) {
-            due.push_back(sending_.front().byte);
-            sending_.pop_front();
-        }
-    }
-    // One write a byte, as a UART hands them on; a byte the wrapped port
-    // refuses is lost, as on a cable with nobody at the far end.
-    for (const std::uint8_t byte : due) {
-        inner_.Write(&byte, 1);
-    }
+    sender_.SendDue();
 }
 
 void PacedPort::Start()
 {
-    if (baud_ == 0 || sender_.joinable()) {
-        return;
+    if (baud_ != 0) {
+        sender_.Start();
     }
-    sender_ = std::jthread([this](std::stop_token stop) { SenderLoop(stop); });
 }
 
 void PacedPort::Stop()
 {
-    if (sender_.joinable()) {
-        sender_.request_stop();
-        sendQueued_.notify_all();
-        sender_.join();
-    }
-}
-
-void PacedPort::SenderLoop(std::stop_token stop)
-{
-    while (!stop.stop_requested()) {
-        SendDue();
-        std::unique_lock lock(sendMutex_);
-        if (sending_.empty()) {
-            sendQueued_.wait(lock, stop, [this] { return !sending_.empty(); });
-            continue;
-        }
-        const std::uint64_t now = clock_.NowMicros();
-        const std::uint64_t due = sending_.front().dueUs;
-        if (due > now) {
-            sendQueued_.wait_for(lock, stop, std::chrono::microseconds(due - now), [] { return false; });
-        }
-    }
+    sender_.Stop();
 }
 
 } // namespace quillon

@@ -1,17 +1,14 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "link/engine_interfaces.h"
+#include "link/timed_sender.h"
 
 namespace quillon {
 
@@ -73,7 +70,7 @@ class PacedPort final : public PanelPort {
 public:
     // Bytes taken from the wrapped port before their time, and bytes written
     // but not yet handed over, at most: seconds of line at 9600 either way.
-    static constexpr std::size_t kMaxQueued = 4096;
+    static constexpr std::size_t kMaxQueued = TimedSender::kMaxQueued;
 
     PacedPort(PanelPort& inner, Clock& clock, std::uint32_t baud);
     ~PacedPort() override;
@@ -99,15 +96,9 @@ public:
     std::uint32_t baud() const { return baud_; }
 
 private:
-    struct TimedByte {
-        std::uint64_t dueUs;
-        std::uint8_t byte;
-    };
-
     // Takes what the wrapped port has, as room allows; false when it cannot
     // be queried.
     bool TakeFromInner(std::uint64_t nowUs);
-    void SenderLoop(std::stop_token stop);
 
     PanelPort& inner_;
     Clock& clock_;
@@ -117,14 +108,9 @@ private:
     std::deque<TimedByte> received_;
     LineSchedule receiveLine_;
 
-    std::mutex sendMutex_;
-    std::condition_variable_any sendQueued_;
-    std::deque<TimedByte> sending_;
+    // Ticking thread only.
     LineSchedule sendLine_;
-    // Held while bytes go to the wrapped port, so they leave in order.
-    std::mutex handOverMutex_;
-
-    std::jthread sender_;
+    TimedSender sender_;
 };
 
 } // namespace quillon

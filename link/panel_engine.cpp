@@ -36,6 +36,20 @@ void PanelEngine::OnBlockComplete()
     wake_();
 }
 
+void PanelEngine::TellFromReader(LinkEvent event)
+{
+    if (events_.wanted()) {
+        event.block = receiver_.BlockOfNextByte();
+        events_.PushFromReader(event);
+    }
+}
+
+void PanelEngine::TellFromWriter(LinkEvent event)
+{
+    event.block = supervisor_.repliesSent() + 1;
+    events_.EmitAfterNext(event);
+}
+
 std::optional<std::uint8_t> PanelEngine::InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data)
 {
     // The frame must fit the receive buffer with its code, length and

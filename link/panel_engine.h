@@ -20,7 +20,7 @@ namespace quillon {
 // controller, composed. A front end (the window, the headless runner, a
 // test) starts it, ticks it every 10 ms on one thread of its own choosing,
 // reads its display memory, reports key presses and may attach an observer.
-class PanelEngine {
+class PanelEngine final : private LineEventSink {
 public:
     static constexpr int kTickPeriodMs = 10;
 
@@ -66,6 +66,10 @@ public:
     void SetRunListener(RunListener* listener) { display_.SetRunListener(listener); }
     KeyLatch& keys() { return keys_; }
     void SetObserver(LinkObserver* observer) { events_.SetObserver(observer); }
+    // Where a stage on the line between the port and the engine (faults
+    // injected on purpose) tells what it did, in order with the engine's
+    // own events.
+    LineEventSink& lineEvents() { return *this; }
 
     // The parts, for tools and tests that drive one of them directly.
     FrameReceiver& receiver() { return receiver_; }
@@ -74,6 +78,8 @@ public:
 
 private:
     void OnBlockComplete();
+    void TellFromReader(LinkEvent event) override;
+    void TellFromWriter(LinkEvent event) override;
 
     EventStream events_;
     DisplayController display_;
