@@ -73,7 +73,14 @@ public:
         }
         panel->Receive(bytes);
         panel->engine.Tick();
-        const Bytes reply = panel->port.TakeWritten();
+        Bytes reply = panel->port.TakeWritten();
+        if (reply.empty() && panel->engine.receiver().errors() != 0) {
+            // A receive error is answered once the line has been quiet for
+            // 120 ms, well within the device's wait.
+            panel->clock.Advance(121);
+            panel->engine.Tick();
+            reply = panel->port.TakeWritten();
+        }
         if (draws && dropNextDrawingReply) {
             dropNextDrawingReply = false;
         } else {

@@ -99,8 +99,18 @@ void DemoDevice::Run(std::stop_token stop)
 void DemoDevice::Search(std::stop_token stop)
 {
     const std::uint32_t attemptMs = clock_.NowMs();
-    if (Exchange(PackBlocks({ReadSwitches()}).front(), true, kSearchAttempts, stop) != Outcome::Unanswered) {
+    Block poll = PackBlocks({ReadSwitches()}).front();
+    if (panelLost_) {
+        // A line cut off in the middle of a frame leaves the panel waiting
+        // for the rest of it, and it would take the polls' bytes for that,
+        // a few a second. Zero bytes end any frame it holds (119 more at
+        // most) and then start none, so the panel reports an error, which
+        // answers the poll at once.
+        poll.insert(poll.begin(), kRxBufferSize, 0x00);
+    }
+    if (Exchange(poll, true, kSearchAttempts, stop) != Outcome::Unanswered) {
         connected_ = true;
+        panelLost_ = false;
         redrawWanted_ = true;
         Record([](DemoStatus& status) { status.connected = true; });
         Log(std::string("panel found, answering with ") + FormName(*replyForm_));
@@ -114,6 +124,7 @@ void DemoDevice::Search(std::stop_token stop)
 void DemoDevice::LosePanel()
 {
     connected_ = false;
+    panelLost_ = true;
     pending_.clear();
     Record([](DemoStatus& status) {
         status.connected = false;

@@ -124,6 +124,8 @@ private:
     DemoModel model_;
     std::deque<Block> pending_;
     bool connected_ = false;
+    // The panel was lost: it may hold part of a frame the line cut off.
+    bool panelLost_ = false;
     bool redrawWanted_ = false;
     std::optional<ReplyForm> replyForm_;
     std::uint32_t lastExchangeMs_ = 0;
