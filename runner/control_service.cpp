@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "link/fault_rules.h"
 #include "protocol/protocol.h"
 #include "runner/picture.h"
 #include "runner/png.h"
 #include "runner/scenario.h"
+#include "trace/trace_rows.h"
 
 namespace quillon::runner {
 
@@ -89,6 +91,13 @@ std::optional<Json> EventJson(const LinkEvent& event, double t)
         json["t"] = JsonNumber(t);
         json["count"] = event.dropped;
         break;
+    case LinkEventKind::FaultInjected:
+        base("fault");
+        json["fault"] = std::string(FaultKindName(event.fault));
+        json["rule"] = std::string(event.rule.data());
+        json["sent"] = Hex(FaultSentBytes(event), " ");
+        json["meaning"] = DescribeFault(event);
+        break;
     default:
         return std::nullopt;
     }
@@ -129,6 +138,8 @@ const std::vector<Command>& Commands()
         {"subscribe", {}},
         {"unsubscribe", {}},
         {"status", {}},
+        {"fault", {"kind", "every", "at", "p", "after", "ms", "for", "keep", "bit"}},
+        {"clear-faults", {}},
         {"quit", {}},
     };
     return commands;
@@ -166,6 +177,29 @@ const std::string* StringMember(const Json& body, const char* name)
 {
     const auto value = body.find(name);
     return value == body.end() ? nullptr : value->get_ptr<const std::string*>();
+}
+
+// A fault rule from a request's fields: {"cmd": "fault", "kind":
+// "drop-reply", "every": 3}.
+std::optional<FaultRule> FaultOf(const Json& body, std::string& error)
+{
+    const std::string* kind = StringMember(body, "kind");
+    if (kind == nullptr) {
+        error = "fault needs \"kind\", one of " + FaultKindList();
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const auto& [name, value] : body.items()) {
+        if (name == "id" || name == "cmd" || name == "kind") {
+            continue;
+        }
+        if (!value.is_number() && !value.is_string()) {
+            error = "fault: \"" + name + "\" must be a number or a string";
+            return std::nullopt;
+        }
+        keys.emplace_back(name, value.is_string() ? value.get<std::string>() : DumpJson(value));
+    }
+    return ParseFaultFields(*kind, keys, error);
 }
 
 } // namespace
@@ -368,7 +402,7 @@ void ControlService::Handle(ClientId client, const std::string& line)
         // Let go at once: the latch keeps the key until a reply has carried it.
         keys.Release();
         auto click = std::make_shared<ClickWatch>(bit);
-        const int listener = host_.AddListener([click](const LinkEvent& event) { click->Take(event); });
+        const int listener = host_.FollowClick(click);
         Wait(
             client, *request, [click] { return click->done(); }, "the replies to carry the key and let it go",
             listener);
@@ -431,7 +465,26 @@ void ControlService::Handle(ClientId client, const std::string& line)
                {"timeout_replies", stats.timeoutReplies},
                {"frames", stats.framesExecuted},
                {"synch_requests", stats.synchRequests},
-               {"keys", host_.engine().keys().bits()}});
+               {"keys", host_.engine().keys().bits()},
+               {"faults", host_.faults() != nullptr ? Json(host_.faults()->Rules()) : Json::array()}});
+    } else if (cmd == "fault" || cmd == "clear-faults") {
+        if (host_.faults() == nullptr) {
+            Fail(client, request->id, "this link takes no faults");
+            return;
+        }
+        if (cmd == "clear-faults") {
+            host_.faults()->Clear();
+            Reply(client, request->id, nullptr);
+            return;
+        }
+        std::string error;
+        const auto rule = FaultOf(body, error);
+        if (!rule) {
+            Fail(client, request->id, error);
+            return;
+        }
+        host_.faults()->Add(*rule);
+        Reply(client, request->id, {{"rule", FaultRuleText(*rule)}});
     } else if (cmd == "quit") {
         quit_ = true;
         Reply(client, request->id, nullptr);

@@ -3,6 +3,7 @@
 // waits for text or frames, screen comparisons), and serves a control socket
 // for test frameworks.
 #include <csignal>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +16,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "link/fault_port.h"
+#include "link/fault_rules.h"
 #include "link/paced_port.h"
 #include "runner/control_service.h"
 #include "runner/junit.h"
@@ -77,6 +80,8 @@ struct Options {
     double speed = 1.0;
     std::string spawn;
     std::uint32_t lineRate = 0;
+    std::vector<FaultRule> faults;
+    std::optional<std::uint64_t> faultSeed;
     std::string trace;
     bool traceJson = false;
     std::vector<std::string> scenarios;
@@ -179,6 +184,32 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
             },
             ""));
 
+    app.add_option_function<std::vector<std::string>>(
+           "--fault",
+           [&options](const std::vector<std::string>& specs) {
+               for (const std::string& spec : specs) {
+                   std::string ignored;
+                   options.faults.push_back(*ParseFaultRule(spec, ignored));
+               }
+           },
+           "inject a fault into what crosses the line, such as drop-reply:every=5 or delay-reply:ms=300,p=0.05 "
+           "(kinds: " +
+               FaultKindList() + "); may be repeated")
+        ->type_name("KIND:KEY=VALUE,...")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                std::string error;
+                return ParseFaultRule(value, error) ? std::string() : error;
+            },
+            ""));
+    app.add_option_function<std::uint64_t>(
+           "--fault-seed", [&options](std::uint64_t seed) { options.faultSeed = seed; },
+           "the seed of the faults given with p=, so that a run can be repeated exactly (a new one each run, "
+           "printed, unless given)")
+        ->type_name("S");
+
     app.option_defaults()->group("Scenarios and results");
     app.add_option("--scenario", options.scenarios, "run a scenario file (YAML); may be repeated")
         ->type_name("FILE")
@@ -262,6 +293,9 @@ struct Link {
     SteadyClock demoClock;
     // Between the panel and the line when --line-rate asks for it.
     std::unique_ptr<PacedPort> paced;
+    // Between the panel and the (paced) line, for faults asked for now or
+    // later by a scenario or the control socket.
+    std::unique_ptr<FaultPort> faults;
     PanelPort* panelPort = nullptr;
     // What {port} stands for in the --spawn command.
     std::string portForDevice;
@@ -340,6 +374,21 @@ std::string OpenLine(const Options& options, Link& link)
     return {};
 }
 
+// The seed given, or a new one, told when a rule draws at random so that the
+// run can be repeated.
+std::uint64_t FaultSeed(std::optional<std::uint64_t> given, const std::vector<FaultRule>& rules, bool quiet)
+{
+    if (given) {
+        return *given;
+    }
+    const std::uint64_t seed = NewFaultSeed();
+    if (DrawsAtRandom(rules) && !quiet) {
+        std::cerr << "quillon-run: faults at random with seed " << seed << "; --fault-seed " << seed
+                  << " repeats them\n";
+    }
+    return seed;
+}
+
 // The line, paced when --line-rate asks for it on a line that carries bytes
 // at the host's speed: TCP, the demo's in-process line, a pseudo-terminal. A
 // serial device paces in its hardware; pacing it again would add a byte time
@@ -349,19 +398,23 @@ std::string OpenLink(const Options& options, Link& link)
     if (std::string error = OpenLine(options, link); !error.empty()) {
         return error;
     }
-    if (options.lineRate == 0) {
-        return {};
-    }
-    if (!options.port.empty()) {
+    if (options.lineRate != 0 && !options.port.empty()) {
         if (!options.quiet) {
             std::cerr << "quillon-run: --line-rate leaves " << options.port
                       << " as it is: a serial device paces the line in its hardware\n";
         }
-        return {};
+    } else if (options.lineRate != 0) {
+        link.paced = std::make_unique<PacedPort>(*link.panelPort, link.demoClock, options.lineRate);
+        link.paced->Start();
+        link.panelPort = link.paced.get();
     }
-    link.paced = std::make_unique<PacedPort>(*link.panelPort, link.demoClock, options.lineRate);
-    link.paced->Start();
-    link.panelPort = link.paced.get();
+    link.faults = std::make_unique<FaultPort>(*link.panelPort, link.demoClock);
+    link.faults->SetSeed(FaultSeed(options.faultSeed, options.faults, options.quiet));
+    for (const FaultRule& rule : options.faults) {
+        link.faults->Add(rule);
+    }
+    link.faults->Start();
+    link.panelPort = link.faults.get();
     return {};
 }
 
@@ -386,6 +439,17 @@ void DumpText(PanelHost& host)
     }
 }
 
+Json FaultCounts(const LinkStats& stats)
+{
+    Json counts = Json::object();
+    for (std::size_t kind = 0; kind < stats.faults.size(); ++kind) {
+        if (stats.faults[kind] != 0) {
+            counts[FaultKindName(static_cast<FaultKind>(kind))] = stats.faults[kind];
+        }
+    }
+    return counts;
+}
+
 void PrintStats(const PanelHost& host, const Link& link)
 {
     const LinkStats& stats = host.stats();
@@ -399,6 +463,7 @@ void PrintStats(const PanelHost& host, const Link& link)
                  {"worst_tick_lateness_ms", JsonNumber(stats.worstTickLatenessMs)},
                  {"worst_tick_work_ms", JsonNumber(stats.worstTickWorkMs)},
                  {"events_dropped", stats.eventsDropped},
+                 {"faults", FaultCounts(stats)},
                  {"cpu_s", JsonNumber(static_cast<double>(std::clock()) / CLOCKS_PER_SEC)}};
     if (link.demo) {
         const demo::DemoStatus demo = link.demo->Status();
@@ -442,6 +507,7 @@ int main(int argc, char** argv)
 
     SteadyClock clock;
     PanelHost host(*link.panelPort, clock, processStart);
+    host.SetFaults(link.faults.get());
     LineWriter traceOut;
     std::unique_ptr<TraceBuilder> tracer;
     if (!options.trace.empty()) {

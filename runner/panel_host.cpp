@@ -40,6 +40,14 @@ void PanelHost::Start(bool synchRequired)
     engine_.ShowStartupScreen();
 }
 
+void PanelHost::SetFaults(FaultPort* faults)
+{
+    faults_ = faults;
+    if (faults_ != nullptr) {
+        faults_->SetSink(&engine_.lineEvents());
+    }
+}
+
 void PanelHost::Stop()
 {
     engine_.Stop();
@@ -122,6 +130,20 @@ void PanelHost::RemoveListener(int id)
     }
 }
 
+int PanelHost::FollowClick(std::shared_ptr<ClickWatch> click)
+{
+    return AddListener([this, click](const LinkEvent& event) {
+        click->Take(event);
+        if (click->Lost()) {
+            // Pressed once the reply that lost it has let the latch go.
+            Post([this, key = click->keyBit()] {
+                engine_.keys().Press(key);
+                engine_.keys().Release();
+            });
+        }
+    });
+}
+
 const std::vector<TextRun>& PanelHost::ScreenText()
 {
     if (engine_.display().changeCount() != screenTextChange_) {
@@ -152,6 +174,10 @@ void PanelHost::OnLinkEvent(const LinkEvent& event)
         break;
     case LinkEventKind::EventsDropped:
         stats_.eventsDropped += event.dropped;
+        break;
+    case LinkEventKind::FaultInjected:
+        // The line coming back ends the unplug already counted.
+        stats_.faults[static_cast<std::size_t>(event.fault)] += event.effect != FaultEffect::LineBack ? 1 : 0;
         break;
     default:
         break;

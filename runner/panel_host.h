@@ -1,13 +1,16 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "display/screen_reader.h"
+#include "link/fault_port.h"
 #include "link/panel_engine.h"
 
 namespace quillon::runner {
@@ -31,29 +34,60 @@ struct LinkStats {
     std::uint64_t lateTicks = 0;
     // The longest a tick's own work took.
     double worstTickWorkMs = 0;
+    // Faults injected on purpose, by kind (FaultKind's order).
+    std::array<std::uint32_t, 7> faults{};
 };
 
 // Follows a click through the replies. The device tells one click from the
 // next by a reply between them that carries no key, so a click is over once
-// one reply has carried its key and a later one has not.
+// one reply has carried its key and a later one has not. A fault that kept
+// the carrying reply from the device (dropped, corrupted, cut, or the line
+// unplugged) loses the key as a real line would; the click must then be made
+// again, which Lost says once.
 class ClickWatch {
 public:
     explicit ClickWatch(std::uint8_t keyBit) : keyBit_(keyBit) {}
     void Take(const LinkEvent& event)
     {
+        if (event.kind == LinkEventKind::FaultInjected) {
+            // A write's fault is told right after the write itself.
+            if (carriedByLast_ && KeepsReplyFromDevice(event.effect)) {
+                phase_ = 0;
+                lost_ = true;
+            }
+            carriedByLast_ = false;
+            return;
+        }
+        carriedByLast_ = false;
         if (event.kind != LinkEventKind::ReplySent) {
             return;
         }
         const bool carries = ((event.status >> kStatusKeyShift) & keyBit_) != 0;
         if (carries ? phase_ == 0 : phase_ == 1) {
+            carriedByLast_ = carries;
             ++phase_;
         }
     }
     bool done() const { return phase_ == 2; }
+    std::uint8_t keyBit() const { return keyBit_; }
+    bool Lost()
+    {
+        const bool lost = lost_;
+        lost_ = false;
+        return lost;
+    }
 
 private:
+    static bool KeepsReplyFromDevice(FaultEffect effect)
+    {
+        return effect == FaultEffect::ReplyDropped || effect == FaultEffect::ReplyCorrupted ||
+               effect == FaultEffect::ReplyCut || effect == FaultEffect::ReplyLost;
+    }
+
     std::uint8_t keyBit_;
     int phase_ = 0;
+    bool carriedByLast_ = false;
+    bool lost_ = false;
 };
 
 // The panel engine on the runner's one thread: ticks it every 10 ms, answers
@@ -85,9 +119,16 @@ public:
     void AddTurnHook(std::function<void()> hook) { turnHooks_.push_back(std::move(hook)); }
 
     int AddListener(Listener listener);
+    // A listener that follows a click and makes it again when a fault kept
+    // its key from the device.
+    int FollowClick(std::shared_ptr<ClickWatch> click);
     void RemoveListener(int id);
 
     PanelEngine& engine() { return engine_; }
+    // The faults between the engine and the line, told through the
+    // engine's events; nothing when the line has none.
+    void SetFaults(FaultPort* faults);
+    FaultPort* faults() { return faults_; }
     const LinkStats& stats() const { return stats_; }
     // Milliseconds since the process started.
     double Elapsed() const;
@@ -98,6 +139,7 @@ public:
 
 private:
     PanelEngine engine_;
+    FaultPort* faults_ = nullptr;
     const Moment processStart_;
     Moment nextTick_;
     LinkStats stats_;

@@ -134,6 +134,36 @@ std::uint8_t FrameCode(const YAML::Node& node)
     Refuse(entry->first, "wait-frame takes {name: NAME} or {code: N}, not " + key);
 }
 
+// "clear", a rule as the command line writes it, or its keys as a mapping:
+// {kind: drop-reply, every: 3}.
+std::optional<FaultRule> Fault(const YAML::Node& node)
+{
+    std::string error;
+    if (node.IsScalar()) {
+        if (node.Scalar() == "clear") {
+            return std::nullopt;
+        }
+        if (auto rule = ParseFaultRule(node.Scalar(), error)) {
+            return rule;
+        }
+        Refuse(node, "fault " + error);
+    }
+    if (!node.IsMap() || !node["kind"]) {
+        Refuse(node, "fault takes clear, a rule such as drop-reply:every=3, or {kind: drop-reply, every: 3}");
+    }
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const auto& entry : node) {
+        if (entry.first.Scalar() != "kind") {
+            keys.emplace_back(entry.first.Scalar(), Scalar(entry.second, entry.first.Scalar()));
+        }
+    }
+    auto rule = ParseFaultFields(Scalar(node["kind"], "kind"), keys, error);
+    if (!rule) {
+        Refuse(node, "fault " + error);
+    }
+    return rule;
+}
+
 Region RegionOf(const YAML::Node& node)
 {
     if (!node.IsMap()) {
@@ -180,6 +210,7 @@ const std::vector<Action>& Actions()
         {"expect-screen", StepKind::ExpectScreen, true, {"region"}},
         {"screenshot", StepKind::Screenshot, true, {"scale"}},
         {"expect-no-errors", StepKind::ExpectNoErrors, false, {}},
+        {"fault", StepKind::Fault, true, {}},
     };
     return actions;
 }
@@ -282,6 +313,10 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
         step.frameCode = FrameCode(value);
         step.label = name + " " + std::string(FunctionName(step.frameCode));
         step.timeoutMs = kDefaultWaitTimeoutMs;
+        break;
+    case StepKind::Fault:
+        step.fault = Fault(value);
+        step.label = name + " " + (step.fault ? FaultRuleText(*step.fault) : "clear");
         break;
     case StepKind::ExpectScreen:
     case StepKind::Screenshot:

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/fault_rules.h"
 #include "runner/picture.h"
 
 namespace quillon::runner {
@@ -22,6 +23,7 @@ enum class StepKind {
     ExpectScreen,
     Screenshot,
     ExpectNoErrors,
+    Fault,
 };
 
 struct Step {
@@ -47,6 +49,8 @@ struct Step {
     int scale = 1;
     // The golden picture, read before anything runs (not when updating).
     std::optional<Bitmap> golden;
+    // fault: the rule given from this step on; nothing for "fault: clear".
+    std::optional<FaultRule> fault;
 };
 
 struct Scenario {

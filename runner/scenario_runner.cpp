@@ -124,6 +124,12 @@ ScenarioResult ScenarioRunner::Run(const Scenario& scenario)
             std::cerr << "quillon-run: [" << scenario.name << "] " << where << ": passed after " << took << " ms\n";
         }
     }
+    // A scenario's faults end with it; the next one starts on the line the
+    // command line gave.
+    for (const std::uint64_t fault : faultsGiven_) {
+        host_.faults()->Remove(fault);
+    }
+    faultsGiven_.clear();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!settings_.quiet && result.outcome == Outcome::Passed) {
         std::cerr << "quillon-run: [" << scenario.name << "] passed in " << static_cast<long>(result.seconds * 1000)
@@ -155,11 +161,11 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
     case StepKind::Click: {
         // Pressed and let go at once: the latch keeps the key until one reply
         // has carried it, as a mouse click does.
-        ClickWatch click(step.key);
-        const int listener = host_.AddListener([&](const LinkEvent& event) { click.Take(event); });
+        const auto click = std::make_shared<ClickWatch>(step.key);
+        const int listener = host_.FollowClick(click);
         keys.Press(step.key);
         keys.Release();
-        const Wait wait = WaitFor([&] { return click.done(); }, kDefaultWaitTimeoutMs);
+        const Wait wait = WaitFor([&] { return click->done(); }, kDefaultWaitTimeoutMs);
         std::string failure =
             WaitFailure(wait, kDefaultWaitTimeoutMs,
                         "the replies to carry key " + std::string(KeyName(step.key)) + " and let it go");
@@ -210,6 +216,16 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
         return std::to_string(errors) + " error replies and " + std::to_string(timeouts) +
                " time-out replies since the start or the last expect-no-errors";
     }
+    case StepKind::Fault:
+        if (host_.faults() == nullptr) {
+            return "this link takes no faults";
+        }
+        if (step.fault) {
+            faultsGiven_.push_back(host_.faults()->Add(*step.fault));
+        } else {
+            host_.faults()->Clear();
+        }
+        return {};
     }
     return {};
 }

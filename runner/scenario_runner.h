@@ -81,6 +81,8 @@ private:
     int frameListener_ = 0;
     // Set when the run's deadline or a stop cut a step short.
     Outcome interruption_ = Outcome::Passed;
+    // The faults the scenario being run gave, ended with it.
+    std::vector<std::uint64_t> faultsGiven_;
 };
 
 // 0 all passed, 1 a step failed, the time-out code when the run timed out

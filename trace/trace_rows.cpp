@@ -1,9 +1,11 @@
 #include "trace/trace_rows.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
 
+#include "link/fault_rules.h"
 #include "protocol/protocol.h"
 #include "trace/frame_decoder.h"
 
@@ -52,8 +54,69 @@ const char* KindName(TraceKind kind)
         return "sync";
     case TraceKind::Note:
         return "note";
+    case TraceKind::Fault:
+        return "fault";
     }
     return "";
+}
+
+std::string DescribeFault(const LinkEvent& event)
+{
+    const std::string meant = HexBytes(event.bytes());
+    const std::string sent = HexBytes(FaultSentBytes(event));
+    std::string what;
+    switch (event.effect) {
+    case FaultEffect::ReplyDropped:
+        what = "reply dropped";
+        break;
+    case FaultEffect::ReplyCorrupted:
+        what = "reply corrupted: sent as " + sent;
+        break;
+    case FaultEffect::ReplyDelayed:
+        what = "reply held back " + std::to_string(event.value) + " ms";
+        break;
+    case FaultEffect::ReplyCut:
+        what = "reply cut to " + std::to_string(event.value) + " of " + std::to_string(event.length) + " bytes";
+        break;
+    case FaultEffect::ByteDropped:
+        what = "device byte " + meant + " dropped";
+        break;
+    case FaultEffect::BitFlipped:
+        what = "device byte " + meant + " taken as " + sent + " (bit " + std::to_string(event.value) + " flipped)";
+        break;
+    case FaultEffect::LineUnplugged:
+        what = "line unplugged for " + std::to_string(event.value) + " ms";
+        break;
+    case FaultEffect::ReplyLost:
+        what = "reply not sent: the line is unplugged";
+        break;
+    case FaultEffect::LineBack:
+        what = "line plugged back in; " + std::to_string(event.value) + " device bytes lost";
+        break;
+    }
+    return what + " (fault " + FaultRuleWords(event.rule.data()) + ")";
+}
+
+std::vector<std::uint8_t> FaultSentBytes(const LinkEvent& event)
+{
+    const auto meant = event.bytes();
+    std::vector<std::uint8_t> sent(meant.begin(), meant.end());
+    switch (event.effect) {
+    case FaultEffect::ReplyCorrupted:
+        if (event.value < sent.size()) {
+            sent[event.value] = event.byte;
+        }
+        return sent;
+    case FaultEffect::ReplyCut:
+        sent.resize(std::min<std::size_t>(event.value, sent.size()));
+        return sent;
+    case FaultEffect::BitFlipped:
+        return {event.byte};
+    case FaultEffect::ReplyDelayed:
+        return sent;
+    default:
+        return {};
+    }
 }
 
 TraceBuilder::TraceBuilder(std::uint64_t startUs, Sink sink) : startUs_(startUs), sink_(std::move(sink))
@@ -190,6 +253,21 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         Emit(std::move(row));
         break;
     }
+    case LinkEventKind::FaultInjected: {
+        TraceRow row;
+        row.timeUs = Since(event.timeUs);
+        const bool onDeviceBytes = event.effect == FaultEffect::ByteDropped || event.effect == FaultEffect::BitFlipped;
+        row.direction = onDeviceBytes ? TraceDirection::Device : TraceDirection::Panel;
+        row.kind = TraceKind::Fault;
+        row.block = event.block;
+        row.bytes.assign(event.bytes().begin(), event.bytes().end());
+        row.meaning = DescribeFault(event);
+        row.fault = FaultKindName(event.fault);
+        row.rule = event.rule.data();
+        row.sent = FaultSentBytes(event);
+        Emit(std::move(row));
+        break;
+    }
     }
 }
 
@@ -254,6 +332,11 @@ std::string FormatJsonRow(const TraceRow& row)
         line += ",\"name\":" + JsonString(row.name);
         line += ",\"frame\":" + std::to_string(row.frame);
         line += std::string(",\"injected\":") + (row.injected ? "true" : "false");
+    }
+    if (row.kind == TraceKind::Fault) {
+        line += ",\"fault\":" + JsonString(row.fault);
+        line += ",\"rule\":" + JsonString(row.rule);
+        line += ",\"sent\":" + JsonString(HexBytes(row.sent));
     }
     line += ",\"meaning\":" + JsonString(row.meaning);
     line += ",\"error\":" + (row.error.empty() ? std::string("null") : JsonString(row.error));

@@ -24,6 +24,8 @@ enum class TraceKind : std::uint8_t {
     Sync,
     // Something about the log itself: events lost on the way.
     Note,
+    // A fault injected on purpose into what crossed the line.
+    Fault,
 };
 
 // One row of the protocol log: one frame in either direction, or the bytes
@@ -51,6 +53,11 @@ struct TraceRow {
     bool injected = false;
     // Replies: the status byte.
     std::uint8_t status = 0;
+    // Faults: the kind ("drop-reply"), the rule that asked for it, and what
+    // crossed the line instead of bytes (the bytes meant).
+    std::string fault;
+    std::string rule;
+    std::vector<std::uint8_t> sent;
 };
 
 const char* DirectionName(TraceDirection direction);
@@ -85,11 +92,17 @@ private:
     LinkTimeout timeout_ = LinkTimeout::None;
 };
 
+// What a fault did, in words: "reply dropped (fault drop-reply every 3)".
+std::string DescribeFault(const LinkEvent& event);
+// What crossed the line in place of the bytes a fault event names.
+std::vector<std::uint8_t> FaultSentBytes(const LinkEvent& event);
+
 // The readable trace line of a row:
 //   "   1234.567  device  block 3    81 03 00 00 41 C6  WRITE STRING ...  ! error"
 std::string FormatTextRow(const TraceRow& row);
 // The JSON Lines form of a row: t, dir, kind, block, bytes, code, name,
-// meaning, error (null when none), and for frames frame and injected.
+// meaning, error (null when none), for frames frame and injected, and for
+// faults fault, rule and sent.
 std::string FormatJsonRow(const TraceRow& row);
 // A string as a JSON string literal, quotes included.
 std::string JsonString(const std::string& text);

@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTimer>
 
+#include "link/fault_port.h"
 #include "link/paced_port.h"
 #include "serial/serial_port.h"
 #include "serial/tcp_port.h"
@@ -428,7 +429,26 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
         Print(stderr, QStringLiteral("quillon: --line-rate leaves the serial port as it is: a serial device paces "
                                      "the line in its hardware\n"));
     }
-    PanelEngine engine(paced ? static_cast<PanelPort&>(*paced) : portControl->Port(), clock);
+    PanelPort* linePort = paced ? static_cast<PanelPort*>(&*paced) : &portControl->Port();
+    // Faults injected on purpose, on the line as it reaches the panel.
+    std::optional<FaultPort> faults;
+    if (!commandLine.faults.empty()) {
+        faults.emplace(*linePort, clock);
+        faults->SetSeed(commandLine.faultSeed.value_or(NewFaultSeed()));
+        if (!commandLine.faultSeed && DrawsAtRandom(commandLine.faults)) {
+            Print(stderr, QStringLiteral("quillon: faults at random with seed %1; --fault-seed %1 repeats them\n")
+                              .arg(faults->seed()));
+        }
+        for (const FaultRule& rule : commandLine.faults) {
+            faults->Add(rule);
+        }
+        faults->Start();
+        linePort = &*faults;
+    }
+    PanelEngine engine(*linePort, clock);
+    if (faults) {
+        faults->SetSink(&engine.lineEvents());
+    }
     engine.SetReplyOnTick(commandLine.replyOnTick);
     // A screenshot run never waits for a click: its messages go to standard
     // error.

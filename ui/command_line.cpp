@@ -29,7 +29,8 @@ const QStringList kValueOptions{QStringLiteral("port"),       QStringLiteral("se
                                 QStringLiteral("record"),     QStringLiteral("replay"),
                                 QStringLiteral("speed"),      QStringLiteral("tcp-connect"),
                                 QStringLiteral("tcp-listen"), QStringLiteral("screenshot-row"),
-                                QStringLiteral("line-rate")};
+                                QStringLiteral("line-rate"),  QStringLiteral("fault"),
+                                QStringLiteral("fault-seed")};
 
 CommandLine Failed(const QString& error)
 {
@@ -103,6 +104,20 @@ QString TakeNumbers(const QCommandLineParser& parser, CommandLine& result)
             return QStringLiteral("--line-rate: %1").arg(QString::fromStdString(error));
         }
         result.lineRate = *rate;
+    }
+    for (const QString& spec : parser.values(QStringLiteral("fault"))) {
+        std::string error;
+        const auto rule = ParseFaultRule(spec.toStdString(), error);
+        if (!rule) {
+            return QStringLiteral("--fault: %1").arg(QString::fromStdString(error));
+        }
+        result.faults.push_back(*rule);
+    }
+    if (parser.isSet(QStringLiteral("fault-seed"))) {
+        result.faultSeed = parser.value(QStringLiteral("fault-seed")).toULongLong(&isNumber);
+        if (!isNumber) {
+            return QStringLiteral("--fault-seed needs a whole number from 0 to 18446744073709551615");
+        }
     }
     if (parser.isSet(QStringLiteral("speed"))) {
         result.replaySpeed = parser.value(QStringLiteral("speed")).toDouble(&isNumber);
@@ -268,6 +283,14 @@ QString HelpText()
                           "                         demo's line or a virtual port; 0 (the default) as\n"
                           "                         fast as the link goes. A serial device paces in its\n"
                           "                         hardware and is left as it is\n"
+                          "  --fault KIND:KEY=VALUE,...\n"
+                          "                         inject a fault into what crosses the line, such as\n"
+                          "                         drop-reply:every=5 or delay-reply:ms=300,p=0.05;\n"
+                          "                         the kinds: drop-reply, corrupt-reply, delay-reply,\n"
+                          "                         truncate-reply, drop-byte, flip-bit, unplug. May be\n"
+                          "                         repeated; the monitor and the trace tell each one\n"
+                          "  --fault-seed S         the seed of the faults given with p=, so that a run\n"
+                          "                         can be repeated (a new one, printed, unless given)\n"
                           "  --replay FILE          play a recording into the panel instead of using a\n"
                           "                         port; the replies go nowhere\n"
                           "  --speed X              play it X times as fast (0.5 half as fast)\n"

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
 
+#include "link/fault_rules.h"
 #include "serial/tcp_port.h"
 
 namespace quillon {
@@ -54,6 +56,10 @@ struct CommandLine {
     bool tcpListen = false;
     // --line-rate BAUD: the line paced as a cable at BAUD; 0 unpaced.
     std::uint32_t lineRate = 0;
+    // --fault KIND:KEY=VALUE,... (repeatable) and --fault-seed S: faults
+    // injected into what crosses the line, and the seed of the random ones.
+    std::vector<FaultRule> faults;
+    std::optional<std::uint64_t> faultSeed;
     // What is wrong when action is Error.
     QString error;
 };

@@ -16,6 +16,8 @@ namespace {
 // as one group.
 const QColor kOddBlockShade(128, 128, 128, 36);
 const QColor kErrorText(170, 0, 0);
+// A fault injected on purpose stands apart from the errors the line made.
+const QColor kFaultText(128, 0, 160);
 
 QString Text(const std::string& text)
 {
@@ -35,7 +37,7 @@ QString DirectionText(const TraceRow& row)
 
 MonitorLog::MonitorLog(QDateTime start, std::size_t capacity, QObject* parent)
     : QAbstractTableModel(parent), start_(std::move(start)), capacity_(std::max<std::size_t>(capacity, 1)),
-      oddBlockShade_(kOddBlockShade), errorText_(kErrorText),
+      oddBlockShade_(kOddBlockShade), errorText_(kErrorText), faultText_(kFaultText),
       bytesFont_(QFontDatabase::systemFont(QFontDatabase::FixedFont))
 {
     batch_.setSingleShot(true);
@@ -195,6 +197,9 @@ QVariant MonitorLog::data(const QModelIndex& index, int role) const
     case Qt::BackgroundRole:
         return row.block % 2 != 0 ? oddBlockShade_ : QVariant();
     case Qt::ForegroundRole:
+        if (row.kind == TraceKind::Fault) {
+            return faultText_;
+        }
         return index.column() == kErrorColumn ? errorText_ : QVariant();
     case Qt::FontRole:
         return index.column() == kBytesColumn ? bytesFont_ : QVariant();

@@ -83,6 +83,7 @@ private:
     // Made once: the view asks for them for every cell it paints.
     const QBrush oddBlockShade_;
     const QBrush errorText_;
+    const QBrush faultText_;
     const QFont bytesFont_;
     std::deque<TraceRow> rows_;
     // Engine frame number and table row number of each frame row shown, in

@@ -1,4 +1,5 @@
-"""Runs the README's scenario and control-socket exchange as written."""
+"""Runs the README's scenarios, commands and control-socket exchanges as
+written."""
 import json
 import re
 import subprocess
@@ -6,12 +7,13 @@ import subprocess
 from conftest import ROOT, quillon_run
 
 SECTION = "## Testing your firmware in CI"
+FAULTS = "## Faults on purpose"
 
 
-def readme_section():
+def readme_section(title=SECTION):
     text = (ROOT / "README.md").read_text(encoding="utf-8")
-    start = text.index(SECTION)
-    end = text.find("\n## ", start + len(SECTION))
+    start = text.index(title)
+    end = text.find("\n## ", start + len(title))
     return text[start:end]
 
 
@@ -27,8 +29,9 @@ def test_readme_scenario_passes_against_the_demo(tmp_path):
     assert result.returncode == 0
 
 
-def test_readme_control_exchange(panel):
-    lines = code_block(readme_section(), "text").splitlines()
+def run_exchange(panel, lines):
+    """Sends each request of an exchange and checks its reply has the fields
+    shown, and the same error when one is shown."""
     for index, line in enumerate(lines):
         if not line.startswith("→ "):
             continue
@@ -45,6 +48,11 @@ def test_readme_control_exchange(panel):
         assert set(wanted) <= set(reply), reply
         if "error" in wanted:
             assert reply["error"] == wanted["error"]
+
+
+def test_readme_control_exchange(panel):
+    lines = code_block(readme_section(), "text").splitlines()
+    run_exchange(panel, lines)
     # The events the README shows after subscribe come with the fields shown.
     shown = [json.loads(line[2:]) for line in lines if line.startswith("← ") and "event" in line]
     panel.request("click", key="up")
@@ -63,3 +71,28 @@ def test_readme_option_table_has_every_option_of_the_help():
 
 def test_readme_commands_use_the_build_the_two_commands_make():
     assert "build/debug/" not in (ROOT / "README.md").read_text(encoding="utf-8")
+
+
+def test_readme_fault_command_passes_and_traces_its_faults(tmp_path):
+    section = readme_section(FAULTS)
+    trace = tmp_path / "faults.jsonl"
+    command = (code_block(section, "sh").replace("build/release/runner/quillon-run", quillon_run())
+               .replace("faults.jsonl", str(trace)))
+    result = subprocess.run(["bash", "-c", command], cwd=ROOT, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    stats = json.loads(result.stderr.strip().splitlines()[-1])
+    assert stats["faults"]["drop-reply"] >= 1
+    rows = [json.loads(line) for line in trace.read_text(encoding="utf-8").splitlines()]
+    faults = [row for row in rows if row["kind"] == "fault"]
+    shown = json.loads(code_block(section, "json"))
+    assert faults and all(set(shown) <= set(row) for row in faults)
+    # Each dropped reply's row follows the row of the reply itself.
+    for index, row in enumerate(rows):
+        if row["kind"] == "fault" and row["fault"] == "drop-reply":
+            assert rows[index - 1]["kind"] == "reply" and rows[index - 1]["bytes"] == row["bytes"]
+
+
+def test_readme_fault_exchange(panel):
+    section = readme_section(FAULTS)
+    exchange = section[section.index("```text\n→ "):]
+    run_exchange(panel, code_block(exchange, "text").splitlines())

@@ -94,10 +94,10 @@ TEST(Scenario, BadFilesAreRefusedWithTheLineAndTheReason)
         // What was written is named, with the nearest name when it is close.
         {"steps:\n  - wait-txt: \"A\"\n",
          "s.yaml:2: a step needs one of delay, press, release, click, wait-text, expect-text, expect-no-text, "
-         "wait-frame, expect-screen, screenshot, expect-no-errors; \"wait-txt\" is none of them (did you mean "
+         "wait-frame, expect-screen, screenshot, expect-no-errors, fault; \"wait-txt\" is none of them (did you mean "
          "wait-text?)"},
         {"steps:\n  - relase\n", "\"relase\" is not a step; steps are delay, press"},
-        {"steps:\n  - relase\n", "expect-no-errors (did you mean release?)"},
+        {"steps:\n  - relase\n", "expect-no-errors, fault (did you mean release?)"},
         {"steps:\n  - click: rigth\n", "click \"rigth\" is not a key: up, down, left or right (did you mean right?)"},
         {"steps:\n  - wait-text: A\n    timeot: 1s\n",
          "\"timeot\" is not something wait-text takes (did you mean timeout?)"},

@@ -137,6 +137,31 @@ TEST(CommandLineTest, TakesALineRateAndRefusesBadOnes)
     }
 }
 
+TEST(CommandLineTest, TakesFaultsAndTheirSeedAndRefusesBadOnes)
+{
+    const CommandLine parsed = ParseCommandLine(
+        {"--demo", "--fault", "drop-reply:every=3", "--fault=unplug:for=2s", "--fault-seed", "18446744073709551615"});
+    ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
+    ASSERT_EQ(parsed.faults.size(), 2u);
+    EXPECT_EQ(FaultRuleText(parsed.faults[0]), "drop-reply:every=3");
+    EXPECT_EQ(FaultRuleText(parsed.faults[1]), "unplug:for=2000ms,after=0ms");
+    EXPECT_EQ(parsed.faultSeed, 18446744073709551615u);
+    EXPECT_FALSE(ParseCommandLine({}).faultSeed.has_value());
+    const struct {
+        QStringList arguments;
+        const char* error;
+    } refused[] = {
+        {{"--fault", "lose-reply:every=2"}, "--fault: no fault is called \"lose-reply\": the kinds are drop-reply"},
+        {{"--fault", "delay-reply:ms=-1,every=1"}, "ms needs a whole number of milliseconds"},
+        {{"--fault-seed", "-1"}, "--fault-seed needs a whole number"},
+    };
+    for (const auto& c : refused) {
+        const CommandLine result = ParseCommandLine(c.arguments);
+        EXPECT_EQ(result.action, Action::Error) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.error.contains(QString::fromLatin1(c.error))) << result.error.toStdString();
+    }
+}
+
 // A private runtime directory, so the command socket is this test's alone.
 class CommandSocketTest : public WindowTest {
 protected:
