@@ -67,8 +67,8 @@ public:
         Bytes bytes(data, data + length);
         // Anything longer than a key poll draws.
         const bool draws = length > ReadSwitchesBlock().size();
-        if (draws && corruptNextDrawing) {
-            corruptNextDrawing = false;
+        if (draws && corruptDrawings > 0) {
+            --corruptDrawings;
             bytes.back() ^= 0x5A;
         }
         panel->Receive(bytes);
@@ -124,10 +124,10 @@ public:
 
     std::unique_ptr<EngineFixture> panel = std::make_unique<EngineFixture>();
     std::function<void()> onWait;
-    // Faults for the next block that draws: its reply lost, or its last
-    // byte damaged on the way.
+    // Faults for the next blocks that draw: the reply lost, or the last
+    // byte damaged on the way (of so many blocks).
     bool dropNextDrawingReply = false;
-    bool corruptNextDrawing = false;
+    int corruptDrawings = 0;
     bool unplugged = false;
     int writes = 0;
     int waits = 0;
@@ -250,7 +250,7 @@ TEST_F(DemoDeviceTest, AMissingReplyIsWaitedForThenTheBlockIsSentAgain)
 TEST_F(DemoDeviceTest, AnErrorReplyGetsTheBlockSentOnceMore)
 {
     ASSERT_TRUE(RunUntilShown(MenuAt(0)));
-    line.corruptNextDrawing = true;
+    line.corruptDrawings = 1;
     line.Click(Key::Right);
     ASSERT_TRUE(RunUntilShown(ScreenOf(Screen::SetPoint, 0)));
 
@@ -259,6 +259,20 @@ TEST_F(DemoDeviceTest, AnErrorReplyGetsTheBlockSentOnceMore)
     EXPECT_EQ(status.lastErrorStatus, kStatusChecksumError);
     EXPECT_EQ(status.redraws, 1u) << "a checksum error is no reason to redraw";
     EXPECT_EQ(status.timeouts, 0u);
+    EXPECT_EQ(line.Picture(), PictureOf(ScreenOf(Screen::SetPoint, 0)));
+}
+
+TEST_F(DemoDeviceTest, ABlockRefusedOnEveryAttemptGetsTheWholeScreenDrawnAgain)
+{
+    ASSERT_TRUE(RunUntilShown(MenuAt(0)));
+    line.corruptDrawings = 2;
+    line.Click(Key::Right);
+    ASSERT_TRUE(RunUntilShown(ScreenOf(Screen::SetPoint, 0)));
+
+    const DemoStatus status = device.Status();
+    EXPECT_EQ(status.errorReplies, 2u);
+    EXPECT_EQ(status.redraws, 2u);
+    EXPECT_TRUE(status.connected);
     EXPECT_EQ(line.Picture(), PictureOf(ScreenOf(Screen::SetPoint, 0)));
 }
 

@@ -150,11 +150,20 @@ void DemoDevice::StartRedraw()
 
 void DemoDevice::SendPending(std::stop_token stop)
 {
-    if (Exchange(pending_.front(), false, kAttempts, stop) == Outcome::Unanswered) {
+    const Outcome outcome = Exchange(pending_.front(), false, kAttempts, stop);
+    if (outcome == Outcome::Unanswered) {
         // A stop cut the exchange short; the block is sent again on the next run.
         if (!stop.stop_requested()) {
             LosePanel();
         }
+        return;
+    }
+    if (outcome == Outcome::Rejected) {
+        // Refused on every attempt: the line damages what it carries, and
+        // the blocks after this one would draw on a screen that lacks it.
+        pending_.clear();
+        redrawWanted_ = true;
+        Log("the panel refused a block on every attempt; drawing the screen again");
         return;
     }
     pending_.pop_front();
