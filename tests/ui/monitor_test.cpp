@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include "link/fault_port.h"
 #include "tests/ui/ui_fakes.h"
 #include "trace/frame_decoder.h"
 #include "ui/link_taps.h"
@@ -159,6 +160,43 @@ TEST_F(MonitorTest, RowsOfAnExchangeCarryTheDecodersTexts)
     }
     EXPECT_NE(expected[7].error, "") << "the corrupt frame is told as such";
     EXPECT_NE(expected[8].meaning.find("checksum error"), std::string::npos) << expected[8].meaning;
+}
+
+TEST(MonitorFaultTest, AFaultIsARowOfItsOwnColourAfterTheReplyItChanged)
+{
+    QueuePort device;
+    ManualClock clock;
+    FaultPort faults(device, clock);
+    PanelEngine engine(faults, clock);
+    faults.SetSink(&engine.lineEvents());
+    LinkTaps taps(clock);
+    taps.Attach(engine);
+    engine.SetLinkEnabled(true);
+    std::string error;
+    faults.Add(*ParseFaultRule("drop-reply:every=1", error));
+    device.Feed(EncodeFrame(kReadSwitches, {}));
+    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    engine.Tick();
+    taps.log().Flush();
+
+    const MonitorLog& log = taps.log();
+    ASSERT_EQ(log.rowCount(), 3);
+    const auto cell = [&](int row, int column, int role = Qt::DisplayRole) {
+        return log.index(row, column).data(role);
+    };
+    EXPECT_EQ(cell(1, MonitorLog::kBytesColumn), cell(2, MonitorLog::kBytesColumn));
+    EXPECT_EQ(cell(2, MonitorLog::kMeaningColumn).toString(),
+              QStringLiteral("reply dropped (fault drop-reply every 1)"));
+    EXPECT_EQ(cell(2, MonitorLog::kDirectionColumn).toString(), QStringLiteral("panel → device"));
+    EXPECT_FALSE(cell(1, MonitorLog::kMeaningColumn, Qt::ForegroundRole).isValid());
+    const QVariant colour = cell(2, MonitorLog::kMeaningColumn, Qt::ForegroundRole);
+    ASSERT_TRUE(colour.isValid());
+    EXPECT_NE(colour, cell(0, MonitorLog::kErrorColumn, Qt::ForegroundRole));
+    for (int column = 0; column <= MonitorLog::kErrorColumn; ++column) {
+        EXPECT_EQ(cell(2, column, Qt::ForegroundRole), colour) << column;
+    }
+    EXPECT_TRUE(device.Writes().empty());
 }
 
 TEST_F(MonitorTest, FiltersShowErrorsOnlyOrOneFunctionCodeAndSaveWhatTheyShow)
