@@ -237,22 +237,13 @@ TEST(FaultPortTest, WithNoRuleOrAfterClearEveryByteGoesStraightThrough)
 
 TEST(FaultPortTest, EngineTellsTheReplyThenWhatTheFaultDidToIt)
 {
-    QueuePort device;
-    ManualClock clock;
-    FaultPort faults(device, clock);
-    PanelEngine engine(faults, clock);
-    faults.SetSink(&engine.lineEvents());
+    FaultyEngine panel;
     EventLog log;
-    engine.SetObserver(&log);
-    engine.SetLinkEnabled(true);
-    faults.Add(Rule("drop-reply:every=1"));
+    panel.engine.SetObserver(&log);
+    panel.Add("drop-reply:every=1");
+    panel.Exchange(Frame(0x05, {0x00}));
 
-    device.Feed(Frame(0x05, {0x00}));
-    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
-    }
-    engine.Tick();
-
-    EXPECT_TRUE(device.Writes().empty());
+    EXPECT_TRUE(panel.device.Writes().empty());
     std::vector<LinkEventKind> kinds;
     for (const LinkEvent& event : log.events) {
         kinds.push_back(event.kind);

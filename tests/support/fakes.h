@@ -10,11 +10,15 @@
 #include <functional>
 #include <mutex>
 #include <ostream>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "display/display_controller.h"
 #include "display/display_memory.h"
 #include "link/engine_interfaces.h"
+#include "link/fault_port.h"
+#include "link/fault_rules.h"
 #include "link/link_events.h"
 #include "link/panel_engine.h"
 #include "protocol/protocol.h"
@@ -147,6 +151,35 @@ struct EngineFixture {
     ManualClock clock;
     PanelEngine engine{port, clock};
     RunLog runs{engine.display()};
+};
+
+// An engine behind a fault port on a queue port and a hand-driven clock,
+// link enabled, its faults told through the engine's events.
+struct FaultyEngine {
+    FaultyEngine()
+    {
+        faults.SetSink(&engine.lineEvents());
+        engine.SetLinkEnabled(true);
+    }
+    // Gives the rule (which must be valid) from now on.
+    void Add(std::string_view rule)
+    {
+        std::string error;
+        faults.Add(ParseFaultRule(rule, error).value());
+    }
+    // Feeds bytes to the port, lets the receiver take them, and ticks.
+    void Exchange(const Bytes& bytes)
+    {
+        device.Feed(bytes);
+        while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+        }
+        engine.Tick();
+    }
+
+    QueuePort device;
+    ManualClock clock;
+    FaultPort faults{device, clock};
+    PanelEngine engine{faults, clock};
 };
 
 } // namespace quillon::testing

@@ -16,7 +16,6 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include "link/fault_port.h"
 #include "tests/ui/ui_fakes.h"
 #include "trace/frame_decoder.h"
 #include "ui/link_taps.h"
@@ -164,20 +163,11 @@ TEST_F(MonitorTest, RowsOfAnExchangeCarryTheDecodersTexts)
 
 TEST(MonitorFaultTest, AFaultIsARowOfItsOwnColourAfterTheReplyItChanged)
 {
-    QueuePort device;
-    ManualClock clock;
-    FaultPort faults(device, clock);
-    PanelEngine engine(faults, clock);
-    faults.SetSink(&engine.lineEvents());
-    LinkTaps taps(clock);
-    taps.Attach(engine);
-    engine.SetLinkEnabled(true);
-    std::string error;
-    faults.Add(*ParseFaultRule("drop-reply:every=1", error));
-    device.Feed(EncodeFrame(kReadSwitches, {}));
-    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
-    }
-    engine.Tick();
+    FaultyEngine panel;
+    LinkTaps taps(panel.clock);
+    taps.Attach(panel.engine);
+    panel.Add("drop-reply:every=1");
+    panel.Exchange(EncodeFrame(kReadSwitches, {}));
     taps.log().Flush();
 
     const MonitorLog& log = taps.log();
@@ -196,7 +186,7 @@ TEST(MonitorFaultTest, AFaultIsARowOfItsOwnColourAfterTheReplyItChanged)
     for (int column = 0; column <= MonitorLog::kErrorColumn; ++column) {
         EXPECT_EQ(cell(2, column, Qt::ForegroundRole), colour) << column;
     }
-    EXPECT_TRUE(device.Writes().empty());
+    EXPECT_TRUE(panel.device.Writes().empty());
 }
 
 TEST_F(MonitorTest, FiltersShowErrorsOnlyOrOneFunctionCodeAndSaveWhatTheyShow)
