@@ -1,6 +1,6 @@
 // Any bytes on the control socket: cut into lines (64 kB at most), each
 // parsed as a request and handled by the control service on a panel whose
-// link is idle. Every line gets exactly one reply, every reply is JSON that
+// link is idle and takes faults. Every line gets exactly one reply, every reply is JSON that
 // reads back the same, and nothing crashes or hangs.
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/fault_port.h"
 #include "runner/control_service.h"
 #include "serial/line_splitter.h"
 #include "serial/memory_line.h"
@@ -31,7 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace quillon::runner;
     MemoryLine line;
     SteadyClock clock;
-    PanelHost host(line.panelEnd(), clock, std::chrono::steady_clock::now());
+    // Faults may be given and cleared, as on quillon-run's own line.
+    FaultPort faults(line.panelEnd(), clock);
+    PanelHost host(faults, clock, std::chrono::steady_clock::now());
+    host.SetFaults(&faults);
     std::vector<std::string> replies;
     ControlService service(host, [&](LineServer::ClientId, const std::string& reply) { replies.push_back(reply); });
 

@@ -31,7 +31,9 @@ protected:
 
     testing::QueuePort port_;
     testing::ManualClock clock_;
-    PanelHost host_{port_, clock_, std::chrono::steady_clock::now()};
+    // Straight through until a test gives the host these faults.
+    FaultPort faults_{port_, clock_};
+    PanelHost host_{faults_, clock_, std::chrono::steady_clock::now()};
     std::vector<std::string> replies_;
     ControlService service_{host_, [this](LineServer::ClientId, const std::string& line) { replies_.push_back(line); }};
 };
@@ -92,6 +94,39 @@ TEST_F(ControlServiceTest, KeysTextDisplayAndScreenshotThroughTheProtocol)
     const Json shot = Ask(R"({"cmd": "screenshot", "scale": 2})");
     EXPECT_EQ(shot["width"], 256);
     EXPECT_EQ(shot["png"].get<std::string>().substr(0, 8), "iVBORw0K");
+}
+
+TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
+{
+    const std::string drop = R"({"id": 1, "cmd": "fault", "kind": "drop-reply", "every": 1})";
+    EXPECT_EQ(Error(Ask(drop)), "this link takes no faults");
+    host_.SetFaults(&faults_);
+    EXPECT_EQ(DumpJson(Ask(drop)), R"({"id":1,"ok":true,"rule":"drop-reply:every=1"})");
+    EXPECT_EQ(Error(Ask(R"({"cmd": "fault", "kind": "drop-reply", "every": "3,at=2"})")),
+              "drop-reply: every \"3,at=2\" is not a value");
+    EXPECT_NE(Error(Ask(R"({"cmd": "fault", "every": 2})")).find("fault needs \"kind\", one of drop-reply"),
+              std::string::npos);
+    EXPECT_EQ(Ask(R"({"cmd": "status"})")["faults"], Json::array({"drop-reply:every=1"}));
+
+    Ask(R"({"cmd": "subscribe"})");
+    replies_.clear();
+    host_.engine().SetLinkEnabled(true);
+    port_.Feed(testing::Frame(kReadSwitches, {0x00}));
+    while (host_.engine().receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    host_.engine().Tick();
+    EXPECT_TRUE(port_.Writes().empty());
+    ASSERT_FALSE(replies_.empty());
+    std::string error;
+    const Json told = ParseJson(replies_.back(), error).value_or(Json());
+    EXPECT_EQ(told["event"], "fault");
+    EXPECT_EQ(told["fault"], "drop-reply");
+    EXPECT_EQ(told["bytes"], "05 01 00 07");
+    EXPECT_EQ(told["sent"], "");
+    EXPECT_EQ(told["meaning"], "reply dropped (fault drop-reply every 1)");
+
+    EXPECT_TRUE(Ask(R"({"cmd": "clear-faults"})")["ok"].get<bool>());
+    EXPECT_EQ(Ask(R"({"cmd": "status"})")["faults"], Json::array());
 }
 
 TEST_F(ControlServiceTest, WaitForTextAnswersAtOnceOrAtItsTimeOut)
