@@ -129,6 +129,51 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     EXPECT_EQ(Ask(R"({"cmd": "status"})")["faults"], Json::array());
 }
 
+// A click is over once a reply carried its key and a later one did not; a
+// carrying reply a fault kept from the device has to be made up for.
+TEST(ClickWatchTest, FollowsTheRepliesAndTellsAKeyAFaultLost)
+{
+    const auto reply = [](std::uint8_t status) {
+        LinkEvent event;
+        event.kind = LinkEventKind::ReplySent;
+        event.status = status;
+        return event;
+    };
+    const auto fault = [](FaultEffect effect) {
+        LinkEvent event;
+        event.kind = LinkEventKind::FaultInjected;
+        event.effect = effect;
+        return event;
+    };
+    const LinkEvent up = reply(kKeyUp << kStatusKeyShift);
+    const LinkEvent none = reply(0);
+    const struct {
+        const char* what;
+        std::vector<LinkEvent> events;
+        bool done;
+        int losses;
+    } cases[] = {
+        {"carried, then let go", {none, up, none}, true, 0},
+        {"still held", {up, up}, false, 0},
+        {"carrying reply dropped", {up, fault(FaultEffect::ReplyDropped), none}, false, 1},
+        {"made up for", {up, fault(FaultEffect::ReplyCut), up, none}, true, 1},
+        {"lost while unplugged", {up, fault(FaultEffect::ReplyLost)}, false, 1},
+        {"only late", {up, fault(FaultEffect::ReplyDelayed), none}, true, 0},
+        {"the reply after it dropped", {up, none, fault(FaultEffect::ReplyDropped)}, true, 0},
+        {"a byte fault between", {up, fault(FaultEffect::ByteDropped), none}, true, 0},
+    };
+    for (const auto& c : cases) {
+        ClickWatch watch(kKeyUp);
+        int losses = 0;
+        for (const LinkEvent& event : c.events) {
+            watch.Take(event);
+            losses += watch.Lost() ? 1 : 0;
+        }
+        EXPECT_EQ(watch.done(), c.done) << c.what;
+        EXPECT_EQ(losses, c.losses) << c.what;
+    }
+}
+
 TEST_F(ControlServiceTest, WaitForTextAnswersAtOnceOrAtItsTimeOut)
 {
     host_.engine().controller().PutString("READY", 0x03, 0, true);
