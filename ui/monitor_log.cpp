@@ -269,7 +269,9 @@ const TraceRow& MonitorFilter::RowAt(int row) const
 bool MonitorFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const
 {
     const TraceRow& row = log_.RowAt(sourceRow);
-    if (errorsOnly_ && row.error.empty()) {
+    // A fault injected on purpose is what a user looking for errors wants
+    // to see beside them.
+    if (errorsOnly_ && row.error.empty() && row.kind != TraceKind::Fault) {
         return false;
     }
     return !code_ || (row.kind == TraceKind::Frame && row.code == *code_);

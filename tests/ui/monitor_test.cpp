@@ -167,7 +167,7 @@ TEST(MonitorFaultTest, AFaultIsARowOfItsOwnColourAfterTheReplyItChanged)
     LinkTaps taps(panel.clock);
     taps.Attach(panel.engine);
     panel.Add("drop-reply:every=1");
-    panel.Exchange(EncodeFrame(kReadSwitches, {}));
+    panel.Exchange(Frame(kReadSwitches, {0x00}));
     taps.log().Flush();
 
     const MonitorLog& log = taps.log();
@@ -187,6 +187,12 @@ TEST(MonitorFaultTest, AFaultIsARowOfItsOwnColourAfterTheReplyItChanged)
         EXPECT_EQ(cell(2, column, Qt::ForegroundRole), colour) << column;
     }
     EXPECT_TRUE(panel.device.Writes().empty());
+
+    MonitorFilter errorsOnly(taps.log());
+    errorsOnly.SetFollowing(true);
+    errorsOnly.SetErrorsOnly(true);
+    ASSERT_EQ(errorsOnly.rowCount(), 1);
+    EXPECT_EQ(errorsOnly.index(0, MonitorLog::kMeaningColumn).data(), cell(2, MonitorLog::kMeaningColumn));
 }
 
 TEST_F(MonitorTest, FiltersShowErrorsOnlyOrOneFunctionCodeAndSaveWhatTheyShow)
