@@ -1,6 +1,7 @@
 // The engine alone, with no window: what the receiver, the supervisor and the
-// display controller cost per frame, per text size and per screen, and what
-// an attached observer of the link's events adds.
+// display controller cost per frame, per text size and per screen, what an
+// attached observer of the link's events adds, and what a fault port between
+// the engine and its port adds.
 
 #include <benchmark/benchmark.h>
 
@@ -9,6 +10,8 @@
 #include "bench/blocks.h"
 #include "bench/engine_harness.h"
 #include "display/text_sizes.h"
+#include "link/fault_port.h"
+#include "link/fault_rules.h"
 #include "link/link_events.h"
 
 namespace quillon::bench {
@@ -51,35 +54,62 @@ void OneBlock(benchmark::State& state, const Bytes& block)
     CheckAnswered(state, bench.port, state.iterations());
 }
 
+// Runs the mixed blocks through an engine on port, one block an iteration.
+void RunMixed(benchmark::State& state, PanelEngine& engine, StreamPort& port, std::uint64_t& frames)
+{
+    const std::vector<Bytes> blocks = MixedBlocks(kMixedCount, kMixedSeed);
+    std::size_t next = 0;
+    std::uint64_t bytes = 0;
+    for (auto _ : state) {
+        const Bytes& block = blocks[next];
+        RunBlock(engine, port, block);
+        frames += CountFrames(block);
+        bytes += block.size();
+        next = (next + 1) % blocks.size();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    CheckAnswered(state, port, state.iterations());
+}
+
 // The blocks a device sends at line rate, back to back; with an observer
 // attached every byte, frame, execution and reply becomes an event.
 void Mixed(benchmark::State& state, bool observed)
 {
-    const std::vector<Bytes> blocks = MixedBlocks(kMixedCount, kMixedSeed);
     BenchEngine bench;
     CountingObserver observer;
     if (observed) {
         bench.engine.SetObserver(&observer);
     }
-    std::size_t next = 0;
     std::uint64_t frames = 0;
-    std::uint64_t bytes = 0;
-    for (auto _ : state) {
-        const Bytes& block = blocks[next];
-        RunBlock(bench.engine, bench.port, block);
-        frames += CountFrames(block);
-        bytes += block.size();
-        next = (next + 1) % blocks.size();
-    }
+    RunMixed(state, bench.engine, bench.port, frames);
     SetFrameCounters(state, bench, frames);
-    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-    CheckAnswered(state, bench.port, state.iterations());
     if (observed) {
         SetEventCounters(state, observer);
         if (observer.events == 0) {
             state.SkipWithError("the observer heard nothing");
         }
     }
+}
+
+// The same blocks with a fault port between the engine and its port, as on
+// every line of quillon-run: with no rule, and with a rule on each side that
+// never strikes, which takes the fault port's lock for every byte and write.
+void MixedThroughFaults(benchmark::State& state, bool withRules)
+{
+    StreamPort port;
+    StillClock clock;
+    FaultPort faults(port, clock);
+    if (withRules) {
+        std::string error;
+        faults.Add(*ParseFaultRule("drop-reply:at=4294967295", error));
+        faults.Add(*ParseFaultRule("drop-byte:at=4294967295", error));
+    }
+    PanelEngine engine(faults, clock);
+    engine.SetLinkEnabled(true);
+    std::uint64_t frames = 0;
+    RunMixed(state, engine, port, frames);
+    state.SetItemsProcessed(static_cast<std::int64_t>(frames));
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 
 // Text rendering alone: a full line in one size, drawn by PutString.
@@ -165,6 +195,9 @@ void RegisterAll()
     benchmark::RegisterBenchmark("Block/Heaviest", OneBlock, HeaviestBlock())->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Block/Mixed", Mixed, false)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Block/Mixed/observed", Mixed, true)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Block/Mixed/fault-port", MixedThroughFaults, false)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Block/Mixed/fault-port/rules", MixedThroughFaults, true)
+        ->Unit(benchmark::kMicrosecond);
     for (const std::uint8_t size : DrawnTextSizes()) {
         benchmark::RegisterBenchmark(("PutString/size" + std::to_string(size)).c_str(), PutText, size)
             ->Unit(benchmark::kMicrosecond);
