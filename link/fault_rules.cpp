@@ -183,15 +183,15 @@ std::string FaultKindList()
     return list;
 }
 
-std::optional<FaultRule> ParseFaultRule(std::string_view spec, std::string& error)
+std::optional<FaultRule> ParseFaultRule(std::string_view written, std::string& error)
 {
-    if (spec.size() > kMaxFaultSpecLength) {
-        error = "a fault is at most " + std::to_string(kMaxFaultSpecLength) + " characters, this one has " +
-                std::to_string(spec.size());
+    if (written.size() > kMaxFaultRuleLength) {
+        error = "a fault is at most " + std::to_string(kMaxFaultRuleLength) + " characters, this one has " +
+                std::to_string(written.size());
         return std::nullopt;
     }
-    const std::size_t colon = spec.find(':');
-    const std::string_view kindName = spec.substr(0, colon);
+    const std::size_t colon = written.find(':');
+    const std::string_view kindName = written.substr(0, colon);
     const KindInfo* info = nullptr;
     for (const KindInfo& candidate : Kinds()) {
         if (kindName == candidate.name) {
@@ -206,7 +206,7 @@ std::optional<FaultRule> ParseFaultRule(std::string_view spec, std::string& erro
     rule.kind = info->kind;
     bool triggered = false;
     std::vector<std::string_view> given;
-    std::string_view rest = colon == std::string_view::npos ? std::string_view() : spec.substr(colon + 1);
+    std::string_view rest = colon == std::string_view::npos ? std::string_view() : written.substr(colon + 1);
     while (colon != std::string_view::npos) {
         const std::size_t comma = rest.find(',');
         const std::string_view pair = rest.substr(0, comma);
@@ -260,7 +260,7 @@ std::optional<FaultRule> ParseFaultFields(std::string_view kind,
                                           const std::vector<std::pair<std::string, std::string>>& keys,
                                           std::string& error)
 {
-    std::string spec(kind);
+    std::string written(kind);
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const auto& [key, value] = keys[i];
         // Each value stands alone: a comma or an equals sign in it would
@@ -269,9 +269,9 @@ std::optional<FaultRule> ParseFaultFields(std::string_view kind,
             error = std::string(kind) + ": " + key + " " + Quoted(value) + " is not a value";
             return std::nullopt;
         }
-        spec += (i == 0 ? ":" : ",") + key + "=" + value;
+        written += (i == 0 ? ":" : ",") + key + "=" + value;
     }
-    return ParseFaultRule(spec, error);
+    return ParseFaultRule(written, error);
 }
 
 std::string FaultRuleText(const FaultRule& rule)

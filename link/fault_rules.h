@@ -13,7 +13,7 @@
 namespace quillon {
 
 // The longest fault rule a user may write.
-inline constexpr std::size_t kMaxFaultSpecLength = 256;
+inline constexpr std::size_t kMaxFaultRuleLength = 256;
 
 // When a fault strikes. Every, At and Chance count the events of the fault's
 // kind (the panel's writes for the reply faults, the device's bytes for the
@@ -51,7 +51,7 @@ std::string FaultKindList();
 
 // Reads "KIND[:KEY=VALUE[,KEY=VALUE]...]". Anything else yields nothing and
 // error says what was wrong and what is taken.
-std::optional<FaultRule> ParseFaultRule(std::string_view spec, std::string& error);
+std::optional<FaultRule> ParseFaultRule(std::string_view written, std::string& error);
 // The same from a kind and its keys given one by one, as a scenario's
 // mapping or a control request's fields give them, the values as text.
 std::optional<FaultRule> ParseFaultFields(std::string_view kind,

@@ -186,10 +186,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
 
     app.add_option_function<std::vector<std::string>>(
            "--fault",
-           [&options](const std::vector<std::string>& specs) {
-               for (const std::string& spec : specs) {
+           [&options](const std::vector<std::string>& rules) {
+               for (const std::string& rule : rules) {
                    std::string ignored;
-                   options.faults.push_back(*ParseFaultRule(spec, ignored));
+                   options.faults.push_back(*ParseFaultRule(rule, ignored));
                }
            },
            "inject a fault into what crosses the line, such as drop-reply:every=5 or delay-reply:ms=300,p=0.05 "

@@ -105,9 +105,9 @@ QString TakeNumbers(const QCommandLineParser& parser, CommandLine& result)
         }
         result.lineRate = *rate;
     }
-    for (const QString& spec : parser.values(QStringLiteral("fault"))) {
+    for (const QString& written : parser.values(QStringLiteral("fault"))) {
         std::string error;
-        const auto rule = ParseFaultRule(spec.toStdString(), error);
+        const auto rule = ParseFaultRule(written.toStdString(), error);
         if (!rule) {
             return QStringLiteral("--fault: %1").arg(QString::fromStdString(error));
         }

@@ -28,11 +28,11 @@ public:
     std::vector<LinkEvent> events;
 };
 
-FaultRule Rule(const std::string& spec)
+FaultRule Rule(const std::string& written)
 {
     std::string error;
-    const auto rule = ParseFaultRule(spec, error);
-    EXPECT_TRUE(rule) << spec << ": " << error;
+    const auto rule = ParseFaultRule(written, error);
+    EXPECT_TRUE(rule) << written << ": " << error;
     return rule.value_or(FaultRule{});
 }
 
@@ -73,7 +73,7 @@ TEST(FaultPortTest, ReplyFaultsChangeOnlyWhatCrossesTheLine)
 {
     const Bytes r1 = Reply(0x00), r2 = Reply(0x10), r3 = Reply(0x20), r4 = Reply(0x40);
     struct Case {
-        const char* spec;
+        const char* written;
         std::vector<Bytes> crossed;
         std::vector<FaultEffect> effects;
     };
@@ -87,9 +87,9 @@ TEST(FaultPortTest, ReplyFaultsChangeOnlyWhatCrossesTheLine)
         {"drop-reply:p=1", {}, std::vector<FaultEffect>(4, FaultEffect::ReplyDropped)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.written);
         FaultLine line;
-        line.faults.Add(Rule(c.spec));
+        line.faults.Add(Rule(c.written));
         for (const Bytes& reply : {r1, r2, r3, r4}) {
             EXPECT_TRUE(line.faults.Write(reply.data(), reply.size()));
         }
@@ -144,7 +144,7 @@ TEST(FaultPortTest, ByteFaultsActOnTheDeviceBytesBeforeThePanelSeesThem)
 {
     const Bytes sent{0x81, 0x02, 0x03, 0x04, 0x05, 0x06};
     struct Case {
-        const char* spec;
+        const char* written;
         Bytes received;
         std::vector<FaultEffect> effects;
     };
@@ -155,9 +155,9 @@ TEST(FaultPortTest, ByteFaultsActOnTheDeviceBytesBeforeThePanelSeesThem)
         {"flip-bit:bit=7,every=2", {0x81, 0x82, 0x03, 0x84, 0x05, 0x86}, std::vector(3, FaultEffect::BitFlipped)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.written);
         FaultLine line;
-        line.faults.Add(Rule(c.spec));
+        line.faults.Add(Rule(c.written));
         line.device.Feed(sent);
         EXPECT_EQ(line.Read(), c.received);
         EXPECT_EQ(line.sink.Effects(), c.effects);
@@ -192,10 +192,10 @@ TEST(FaultPortTest, UnpluggedLineLosesBothWaysThenComesBack)
 }
 
 // Which of 200 replies a rule drops.
-std::vector<bool> DroppedBy(const std::string& spec, std::uint64_t seed)
+std::vector<bool> DroppedBy(const std::string& written, std::uint64_t seed)
 {
     FaultLine line(seed);
-    line.faults.Add(Rule(spec));
+    line.faults.Add(Rule(written));
     std::vector<bool> dropped;
     const Bytes reply = Reply(0x00);
     for (int i = 0; i < 200; ++i) {
@@ -265,10 +265,10 @@ TEST(FaultRulesTest, RulesAreReadAndWrittenBack)
         {"unplug:for=2s", "unplug:for=2000ms,after=0ms"},
         {"unplug:after=1.5s,for=500", "unplug:for=500ms,after=1500ms"},
     };
-    for (const auto& [spec, text] : good) {
+    for (const auto& [written, text] : good) {
         std::string error;
-        const auto rule = ParseFaultRule(spec, error);
-        ASSERT_TRUE(rule) << spec << ": " << error;
+        const auto rule = ParseFaultRule(written, error);
+        ASSERT_TRUE(rule) << written << ": " << error;
         EXPECT_EQ(FaultRuleText(*rule), text);
         EXPECT_EQ(FaultRuleText(*ParseFaultRule(text, error)), text);
     }
@@ -295,10 +295,10 @@ TEST(FaultRulesTest, NonsenseIsRefusedWithTheReason)
         {"drop-byte:every", "\"every\" is not KEY=VALUE"},
         {"drop-reply:every=1," + std::string(240, 'x'), "a fault is at most 256 characters"},
     };
-    for (const auto& [spec, reason] : bad) {
+    for (const auto& [written, reason] : bad) {
         std::string error;
-        EXPECT_FALSE(ParseFaultRule(spec, error)) << spec;
-        EXPECT_NE(error.find(reason), std::string::npos) << spec << " gave: " << error;
+        EXPECT_FALSE(ParseFaultRule(written, error)) << written;
+        EXPECT_NE(error.find(reason), std::string::npos) << written << " gave: " << error;
     }
     std::string error;
     EXPECT_FALSE(ParseFaultFields("drop-reply", {{"every", "3,at=2"}}, error));
