@@ -222,6 +222,12 @@ void FaultPort::WaitForInput(int timeoutMs)
     {
         const std::lock_guard lock(rulesMutex_);
         for (const ActiveRule& active : rules_) {
+            // Only an unplug has a time of its own; every other rule waits
+            // with the line, where a TCP port accepts, retries and hears a
+            // hang-up.
+            if (active.rule.kind != FaultKind::Unplug) {
+                continue;
+            }
             if (active.phase == UnplugPhase::Waiting) {
                 next = std::min(next, active.deadFromUs);
             } else if (active.phase == UnplugPhase::Dead) {

@@ -98,6 +98,34 @@ TEST(FaultPortTest, ReplyFaultsChangeOnlyWhatCrossesTheLine)
     }
 }
 
+// A port that counts the waits handed to it, with how long each was.
+class WaitCountingPort : public QueuePort {
+public:
+    void WaitForInput(int timeoutMs) override { waits.push_back(timeoutMs); }
+    std::vector<int> waits;
+};
+
+TEST(FaultPortTest, WaitsOnTheLineWhateverTheRulesAndWakesForAnUnplug)
+{
+    // Waiting is where a TCP line accepts, retries and hears a hang-up: a
+    // rule that returned at once instead would leave it never doing so.
+    for (const char* written : {"drop-reply:every=3", "corrupt-reply:at=1", "flip-bit:p=0.5", "delay-reply:ms=300"}) {
+        SCOPED_TRACE(written);
+        WaitCountingPort inner;
+        ManualClock clock;
+        FaultPort faults(inner, clock);
+        faults.Add(Rule(written));
+        faults.WaitForInput(50);
+        EXPECT_EQ(inner.waits, std::vector<int>{50});
+    }
+    WaitCountingPort inner;
+    ManualClock clock;
+    FaultPort faults(inner, clock);
+    faults.Add(Rule("unplug:for=1s,after=20ms"));
+    faults.WaitForInput(50);
+    EXPECT_EQ(inner.waits, std::vector<int>{20});
+}
+
 TEST(FaultPortTest, FaultEventsTellTheRuleTheBytesMeantAndWhatWasDone)
 {
     FaultLine line;
