@@ -49,6 +49,9 @@ std::uint64_t FaultPort::Add(const FaultRule& rule)
     }
     rules_.push_back(std::move(active));
     NoteSides();
+    if (rule.trigger == FaultTrigger::Chance) {
+        drewAtRandom_.store(true);
+    }
     return rulesGiven_;
 }
 
@@ -112,6 +115,12 @@ bool FaultPort::DeadAt(std::uint64_t nowUs) const
 void FaultPort::Tell(bool fromReader, const ActiveRule& active, FaultEffect effect, std::span<const std::uint8_t> meant,
                      std::uint32_t value, std::uint8_t byte)
 {
+    Tell(fromReader, active.rule.kind, active.text, effect, meant, value, byte);
+}
+
+void FaultPort::Tell(bool fromReader, FaultKind kind, const std::string& rule, FaultEffect effect,
+                     std::span<const std::uint8_t> meant, std::uint32_t value, std::uint8_t byte)
+{
     if (sink_ == nullptr) {
         return;
     }
@@ -119,9 +128,9 @@ void FaultPort::Tell(bool fromReader, const ActiveRule& active, FaultEffect effe
     event.kind = LinkEventKind::FaultInjected;
     event.timeMs = clock_.NowMs();
     event.timeUs = clock_.NowMicros();
-    event.fault = active.rule.kind;
+    event.fault = kind;
     event.effect = effect;
-    std::memcpy(event.rule.data(), active.text.data(), std::min(active.text.size(), event.rule.size() - 1));
+    std::memcpy(event.rule.data(), rule.data(), std::min(rule.size(), event.rule.size() - 1));
     event.SetBytes(meant);
     event.value = value;
     event.byte = byte;
@@ -192,8 +201,23 @@ bool FaultPort::TakeFromInner()
     return true;
 }
 
+void FaultPort::TellHeldRepliesSent()
+{
+    const std::uint64_t handedOver = sender_.HandedOver();
+    const std::lock_guard lock(heldMutex_);
+    while (!held_.empty() && held_.front().lastByte <= handedOver) {
+        const HeldReply& reply = held_.front();
+        Tell(true, FaultKind::DelayReply, reply.rule, FaultEffect::HeldReplySent, reply.bytes, reply.heldMs, 0);
+        held_.pop_front();
+    }
+    holding_.store(!held_.empty());
+}
+
 bool FaultPort::BytesWaiting(std::size_t& count)
 {
+    if (holding_.load()) {
+        TellHeldRepliesSent();
+    }
     if (!receiveFaults_.load() && received_.empty()) {
         return inner_.BytesWaiting(count);
     }
@@ -235,8 +259,19 @@ void FaultPort::WaitForInput(int timeoutMs)
             }
         }
     }
+    if (holding_.load()) {
+        // Woken when the first held reply is due, to tell it has left.
+        const std::lock_guard lock(heldMutex_);
+        if (!held_.empty()) {
+            next = std::min(next, held_.front().dueUs);
+        }
+    }
     const std::uint64_t now = clock_.NowMicros();
     if (next != UINT64_MAX && next <= now) {
+        // Due but not yet handed over by the sender: a moment more.
+        if (holding_.load()) {
+            inner_.WaitForInput(1);
+        }
         return;
     }
     if (next != UINT64_MAX && next - now < std::uint64_t(timeoutMs) * 1000) {
@@ -253,6 +288,7 @@ bool FaultPort::Write(const std::uint8_t* data, std::size_t length)
     }
     std::vector<std::uint8_t> bytes(meant.begin(), meant.end());
     std::uint64_t delayUs = 0;
+    std::string delayRule;
     {
         const std::lock_guard lock(rulesMutex_);
         const std::uint64_t now = clock_.NowMicros();
@@ -291,6 +327,7 @@ bool FaultPort::Write(const std::uint8_t* data, std::size_t length)
             }
             case FaultKind::DelayReply:
                 delayUs += std::uint64_t{active.rule.ms} * 1000;
+                delayRule = active.text;
                 Tell(false, active, FaultEffect::ReplyDelayed, meant, active.rule.ms);
                 break;
             default:
@@ -301,7 +338,17 @@ bool FaultPort::Write(const std::uint8_t* data, std::size_t length)
             return true;
         }
     }
-    return sender_.Send(bytes, clock_.NowMicros() + delayUs);
+    const std::uint64_t dueUs = clock_.NowMicros() + delayUs;
+    if (delayUs == 0) {
+        return sender_.Send(bytes, dueUs);
+    }
+    const std::lock_guard lock(heldMutex_);
+    if (!sender_.Send(bytes, dueUs)) {
+        return false;
+    }
+    held_.push_back({sender_.Queued(), dueUs, static_cast<std::uint32_t>(delayUs / 1000), delayRule, bytes});
+    holding_.store(true);
+    return true;
 }
 
 } // namespace quillon

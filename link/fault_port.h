@@ -39,6 +39,9 @@ public:
     // Before the first rule: the seed of the random faults.
     void SetSeed(std::uint64_t seed) { seed_ = seed; }
     std::uint64_t seed() const { return seed_; }
+    // A rule that draws at random (p=) has been given, so the seed is what
+    // repeats the run's faults.
+    bool drewAtRandom() const { return drewAtRandom_.load(); }
     // Where the faults are told; nothing is told without one.
     void SetSink(LineEventSink* sink) { sink_ = sink; }
     // A rule's counts and its time start now. Returns its number, for Remove.
@@ -92,6 +95,11 @@ private:
     void NoteSides();
     void Tell(bool fromReader, const ActiveRule& active, FaultEffect effect, std::span<const std::uint8_t> meant,
               std::uint32_t value = 0, std::uint8_t byte = 0);
+    void Tell(bool fromReader, FaultKind kind, const std::string& rule, FaultEffect effect,
+              std::span<const std::uint8_t> meant, std::uint32_t value, std::uint8_t byte);
+    // Reader thread: tells each held reply that has left since it last
+    // looked.
+    void TellHeldRepliesSent();
 
     PanelPort& inner_;
     Clock& clock_;
@@ -105,6 +113,21 @@ private:
     // the panel's writes, read without the lock on every call.
     std::atomic<bool> receiveFaults_{false};
     std::atomic<bool> sendFaults_{false};
+    std::atomic<bool> drewAtRandom_{false};
+
+    // A reply held back by delay-reply, until it has left: told then, since
+    // only then has the device got it.
+    struct HeldReply {
+        // Its last byte's number among the bytes the sender queued.
+        std::uint64_t lastByte = 0;
+        std::uint64_t dueUs = 0;
+        std::uint32_t heldMs = 0;
+        std::string rule;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::mutex heldMutex_;
+    std::deque<HeldReply> held_;
+    std::atomic<bool> holding_{false};
 
     // Reader thread only: bytes taken through the faults, not yet read.
     std::deque<std::uint8_t> received_;

@@ -70,6 +70,9 @@ enum class FaultEffect : std::uint8_t {
     ReplyLost,
     // value: the device's bytes lost while the line was dead.
     LineBack,
+    // A reply held back has left for the device; value: how long it was
+    // held, in milliseconds.
+    HeldReplySent,
 };
 
 struct LinkEvent {

@@ -23,9 +23,16 @@ bool TimedSender::Queue(std::span<const TimedByte> bytes)
             return false;
         }
         waiting_.insert(waiting_.end(), bytes.begin(), bytes.end());
+        queuedTotal_ += bytes.size();
     }
     queued_.notify_all();
     return true;
+}
+
+std::uint64_t TimedSender::Queued()
+{
+    const std::lock_guard lock(mutex_);
+    return queuedTotal_;
 }
 
 std::size_t TimedSender::Room()
@@ -51,6 +58,7 @@ bool TimedSender::Send(std::span<const std::uint8_t> bytes, std::uint64_t dueUs)
         for (const std::uint8_t byte : bytes) {
             waiting_.push_back({due, byte});
         }
+        queuedTotal_ += bytes.size();
     }
     queued_.notify_all();
     return true;
@@ -75,11 +83,12 @@ void TimedSender::SendDue()
     // end.
     if (writes_ == Writes::Together) {
         out_.Write(due.data(), due.size());
-        return;
+    } else {
+        for (const std::uint8_t byte : due) {
+            out_.Write(&byte, 1);
+        }
     }
-    for (const std::uint8_t byte : due) {
-        out_.Write(&byte, 1);
-    }
+    handedOver_.fetch_add(due.size());
 }
 
 void TimedSender::Start()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +51,11 @@ public:
     bool Send(std::span<const std::uint8_t> bytes, std::uint64_t dueUs);
     // Bytes that could still be queued; grows only, unless the caller queues.
     std::size_t Room();
+    // Bytes queued since the start (not those written at once), and of them
+    // the ones handed to the port: a byte numbered n has left once
+    // HandedOver() reaches n.
+    std::uint64_t Queued();
+    std::uint64_t HandedOver() const { return handedOver_.load(); }
     // Hands over every byte whose time has come.
     void SendDue();
 
@@ -65,6 +71,8 @@ private:
     std::mutex mutex_;
     std::condition_variable_any queued_;
     std::deque<TimedByte> waiting_;
+    std::uint64_t queuedTotal_ = 0;
+    std::atomic<std::uint64_t> handedOver_{0};
     // Held while bytes go to the port, so they leave in order.
     std::mutex handOverMutex_;
     std::jthread sender_;

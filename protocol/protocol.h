@@ -172,6 +172,13 @@ constexpr std::array<std::uint8_t, 12> LongStatusFrame(std::uint8_t status)
     return {kSetContrastAndReplyMode, 0x09, status, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(status + 24)};
 }
 
+// The status byte a reply carries: the whole of a single-byte reply, the
+// first data byte of a status frame.
+constexpr std::uint8_t ReplyStatus(std::span<const std::uint8_t> reply)
+{
+    return reply.size() == 1 ? reply[0] : reply.size() > 2 ? reply[2] : 0;
+}
+
 // One frame as the device sends it: code byte (bit 7 on the last frame of a
 // block), length, data, checksum. The length byte is the data's size modulo
 // 256; a caller that wants a well-formed frame keeps data within 117 bytes.

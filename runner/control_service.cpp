@@ -197,7 +197,9 @@ std::optional<FaultRule> FaultOf(const Json& body, std::string& error)
             error = "fault: \"" + name + "\" must be a number or a string";
             return std::nullopt;
         }
-        keys.emplace_back(name, value.is_string() ? value.get<std::string>() : DumpJson(value));
+        // A number of milliseconds, as every time on the socket is.
+        const bool time = name == "for" || name == "after";
+        keys.emplace_back(name, value.is_string() ? value.get<std::string>() : DumpJson(value) + (time ? "ms" : ""));
     }
     return ParseFaultFields(*kind, keys, error);
 }
@@ -326,7 +328,7 @@ Json ControlService::ScreenRows()
 }
 
 void ControlService::Wait(ClientId client, const ControlRequest& request, std::function<bool()> done,
-                          const std::string& what, int listener)
+                          const std::string& what, int listener, bool forScreen)
 {
     std::string error;
     const auto timeout = TimeoutOf(request.body, error);
@@ -336,8 +338,8 @@ void ControlService::Wait(ClientId client, const ControlRequest& request, std::f
         return;
     }
     waits_.push_back({client, request.id, std::move(done),
-                      std::chrono::steady_clock::now() + std::chrono::milliseconds(*timeout), what, *timeout,
-                      listener});
+                      std::chrono::steady_clock::now() + std::chrono::milliseconds(*timeout), what, *timeout, listener,
+                      forScreen});
     CheckWaits();
 }
 
@@ -360,7 +362,8 @@ void ControlService::CheckWaits()
             Reply(wait.client, wait.id, {{"waited_ms", JsonNumber(Rounded(waited))}});
         } else {
             Fail(wait.client, wait.id,
-                 "timed out after " + std::to_string(wait.timeoutMs) + " ms waiting for " + wait.what);
+                 "timed out after " + std::to_string(wait.timeoutMs) + " ms waiting for " + wait.what +
+                     (wait.forScreen ? "; it reads: " + ScreenReads(host_.ScreenText()) : ""));
         }
     }
 }
@@ -441,7 +444,7 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Wait(
             client, *request,
             [this, wanted = *panel, inverse] { return FindText(host_.ScreenText(), wanted, inverse).has_value(); },
-            "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen");
+            "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen", 0, true);
     } else if (cmd == "subscribe") {
         if (!subscriptions_.contains(client)) {
             subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {

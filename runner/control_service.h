@@ -59,13 +59,15 @@ private:
         std::string what;
         std::uint32_t timeoutMs = 0;
         int listener = 0;
+        // A wait for the screen says what it reads when it times out.
+        bool forScreen = false;
     };
 
     void Reply(ClientId client, const Json& id, Json body);
     void Fail(ClientId client, const Json& id, const std::string& error);
     void CheckWaits();
     void Wait(ClientId client, const ControlRequest& request, std::function<bool()> done, const std::string& what,
-              int listener = 0);
+              int listener = 0, bool forScreen = false);
     Json ScreenRows();
 
     PanelHost& host_;

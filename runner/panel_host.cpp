@@ -12,6 +12,15 @@ constexpr std::chrono::milliseconds kTickPeriod{PanelEngine::kTickPeriodMs};
 
 } // namespace
 
+std::string ScreenReads(const std::vector<TextRun>& runs)
+{
+    std::string screen;
+    for (const TextRun& run : runs) {
+        screen += (screen.empty() ? "" : " | ") + PanelTextToUtf8(run.text);
+    }
+    return screen.empty() ? "(no text)" : screen;
+}
+
 PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
     : engine_(port, clock), processStart_(processStart), nextTick_(std::chrono::steady_clock::now() + kTickPeriod)
 {
@@ -176,8 +185,10 @@ void PanelHost::OnLinkEvent(const LinkEvent& event)
         stats_.eventsDropped += event.dropped;
         break;
     case LinkEventKind::FaultInjected:
-        // The line coming back ends the unplug already counted.
-        stats_.faults[static_cast<std::size_t>(event.fault)] += event.effect != FaultEffect::LineBack ? 1 : 0;
+        // The line coming back ends the unplug already counted, and a held
+        // reply leaving ends its delay.
+        stats_.faults[static_cast<std::size_t>(event.fault)] +=
+            event.effect != FaultEffect::LineBack && event.effect != FaultEffect::HeldReplySent ? 1 : 0;
         break;
     default:
         break;

@@ -4,9 +4,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "display/screen_reader.h"
@@ -38,37 +42,50 @@ struct LinkStats {
     std::array<std::uint32_t, 7> faults{};
 };
 
+// What the screen reads, run by run ("MAIN MENU | Set point +42"), for a
+// failure's message.
+std::string ScreenReads(const std::vector<TextRun>& runs);
+
 // Follows a click through the replies. The device tells one click from the
 // next by a reply between them that carries no key, so a click is over once
-// one reply has carried its key and a later one has not. A fault that kept
-// the carrying reply from the device (dropped, corrupted, cut, or the line
-// unplugged) loses the key as a real line would; the click must then be made
-// again, which Lost says once.
+// one reply has carried its key to the device and a later one has reached it
+// without. A reply a fault dropped, corrupted or cut (or the line lost) never
+// reached the device: a carrying one loses the key as a real line would, and
+// the click must then be made again, which Lost says once. A reply held back
+// reaches the device when it leaves, not when it is written.
 class ClickWatch {
 public:
     explicit ClickWatch(std::uint8_t keyBit) : keyBit_(keyBit) {}
     void Take(const LinkEvent& event)
     {
-        if (event.kind == LinkEventKind::FaultInjected) {
-            // A write's fault is told right after the write itself.
-            if (carriedByLast_ && KeepsReplyFromDevice(event.effect)) {
-                phase_ = 0;
-                lost_ = true;
+        // What a fault did to a write is told right after the write itself.
+        if (written_) {
+            const Reply reply = *std::exchange(written_, std::nullopt);
+            if (event.kind == LinkEventKind::FaultInjected && KeepsReplyFromDevice(event.effect)) {
+                lost_ = lost_ || (phase_ == 0 && Carries(reply));
+                return;
             }
-            carriedByLast_ = false;
-            return;
+            if (event.kind == LinkEventKind::FaultInjected && event.effect == FaultEffect::ReplyDelayed) {
+                held_.push_back(reply);
+                return;
+            }
+            Reached(reply);
         }
-        carriedByLast_ = false;
-        if (event.kind != LinkEventKind::ReplySent) {
-            return;
-        }
-        const bool carries = ((event.status >> kStatusKeyShift) & keyBit_) != 0;
-        if (carries ? phase_ == 0 : phase_ == 1) {
-            carriedByLast_ = carries;
-            ++phase_;
+        if (event.kind == LinkEventKind::FaultInjected && event.effect == FaultEffect::HeldReplySent) {
+            // Held replies leave in order; one held before the click began
+            // is not among them.
+            const Reply left(event.bytes().begin(), event.bytes().end());
+            if (!held_.empty() && held_.front() == left) {
+                held_.pop_front();
+                Reached(left);
+            }
+        } else if (event.kind == LinkEventKind::ReplySent) {
+            written_.emplace(event.bytes().begin(), event.bytes().end());
         }
     }
-    bool done() const { return phase_ == 2; }
+    // A reply written last, with no fault told after it, has reached the
+    // device.
+    bool done() const { return phase_ == 2 || (phase_ == 1 && written_ && !Carries(*written_)); }
     std::uint8_t keyBit() const { return keyBit_; }
     bool Lost()
     {
@@ -78,15 +95,25 @@ public:
     }
 
 private:
+    using Reply = std::vector<std::uint8_t>;
+
     static bool KeepsReplyFromDevice(FaultEffect effect)
     {
         return effect == FaultEffect::ReplyDropped || effect == FaultEffect::ReplyCorrupted ||
                effect == FaultEffect::ReplyCut || effect == FaultEffect::ReplyLost;
     }
+    bool Carries(const Reply& reply) const { return ((ReplyStatus(reply) >> kStatusKeyShift) & keyBit_) != 0; }
+    void Reached(const Reply& reply)
+    {
+        if (Carries(reply) ? phase_ == 0 : phase_ == 1) {
+            ++phase_;
+        }
+    }
 
     std::uint8_t keyBit_;
     int phase_ = 0;
-    bool carriedByLast_ = false;
+    std::optional<Reply> written_;
+    std::deque<Reply> held_;
     bool lost_ = false;
 };
 

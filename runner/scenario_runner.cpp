@@ -28,14 +28,10 @@ std::string Quoted(const std::string& text)
     return quoted;
 }
 
-// What the screen reads, run by run, for a failure's message.
-std::string Reads(const std::vector<TextRun>& runs)
+// "1 error reply", "2 error replies".
+std::string Count(std::uint32_t count, const char* one, const char* many)
 {
-    std::string screen;
-    for (const TextRun& run : runs) {
-        screen += (screen.empty() ? "" : " | ") + PanelTextToUtf8(run.text);
-    }
-    return screen.empty() ? "(no text)" : screen;
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 bool EndsWith(const std::string& text, const std::string& end)
@@ -182,7 +178,7 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
             if (step.inverse && shown(false)) {
                 failure += "; it is there, but not inverse";
             }
-            failure += "; it reads: " + Reads(host_.ScreenText());
+            failure += "; it reads: " + ScreenReads(host_.ScreenText());
         }
         return failure;
     }
@@ -193,7 +189,7 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
             return {};
         }
         return std::string(shown ? "the screen shows \"" : "the screen does not show \"") + PanelTextToUtf8(step.text) +
-               "\"; it reads: " + Reads(host_.ScreenText());
+               "\"; it reads: " + ScreenReads(host_.ScreenText());
     }
     case StepKind::WaitFrame: {
         const Wait wait =
@@ -213,8 +209,8 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
         if (errors == 0 && timeouts == 0) {
             return {};
         }
-        return std::to_string(errors) + " error replies and " + std::to_string(timeouts) +
-               " time-out replies since the start or the last expect-no-errors";
+        return Count(errors, "error reply", "error replies") + " and " +
+               Count(timeouts, "time-out reply", "time-out replies") + " since the start or the last expect-no-errors";
     }
     case StepKind::Fault:
         if (host_.faults() == nullptr) {

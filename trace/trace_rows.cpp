@@ -93,6 +93,9 @@ std::string DescribeFault(const LinkEvent& event)
     case FaultEffect::LineBack:
         what = "line plugged back in; " + std::to_string(event.value) + " device bytes lost";
         break;
+    case FaultEffect::HeldReplySent:
+        what = "held reply sent, " + std::to_string(event.value) + " ms late";
+        break;
     }
     return what + " (fault " + FaultRuleWords(event.rule.data()) + ")";
 }
@@ -113,6 +116,7 @@ std::vector<std::uint8_t> FaultSentBytes(const LinkEvent& event)
     case FaultEffect::BitFlipped:
         return {event.byte};
     case FaultEffect::ReplyDelayed:
+    case FaultEffect::HeldReplySent:
         return sent;
     default:
         return {};
@@ -125,6 +129,18 @@ TraceBuilder::TraceBuilder(std::uint64_t startUs, Sink sink) : startUs_(startUs)
 
 void TraceBuilder::Emit(TraceRow row)
 {
+    // A fault on a device byte is told as the byte arrives, before the rows
+    // of frames that completed earlier but are carried out only now: it
+    // waits for the first row that is not earlier than itself.
+    if (row.kind == TraceKind::Fault && row.direction == TraceDirection::Device) {
+        heldFaults_.push_back(std::move(row));
+        return;
+    }
+    while (!heldFaults_.empty() && heldFaults_.front().timeUs <= row.timeUs) {
+        heldFaults_.front().number = ++rows_;
+        sink_(heldFaults_.front());
+        heldFaults_.pop_front();
+    }
     row.number = ++rows_;
     sink_(row);
 }

@@ -89,6 +89,8 @@ private:
     std::uint8_t pendingErrors_ = 0;
     // Times the receiver completed frames the supervisor has not yet taken.
     std::deque<std::uint64_t> completedUs_;
+    // Rows of faults on device bytes, waiting for the rows of earlier times.
+    std::deque<TraceRow> heldFaults_;
     LinkTimeout timeout_ = LinkTimeout::None;
 };
 

@@ -109,7 +109,8 @@ TEST(FaultPortTest, WaitsOnTheLineWhateverTheRulesAndWakesForAnUnplug)
 {
     // Waiting is where a TCP line accepts, retries and hears a hang-up: a
     // rule that returned at once instead would leave it never doing so.
-    for (const char* written : {"drop-reply:every=3", "corrupt-reply:at=1", "flip-bit:p=0.5", "delay-reply:ms=300"}) {
+    for (const char* written :
+         {"drop-reply:every=3", "corrupt-reply:at=1", "flip-bit:p=0.5", "delay-reply:ms=300,every=2"}) {
         SCOPED_TRACE(written);
         WaitCountingPort inner;
         ManualClock clock;
@@ -159,6 +160,7 @@ TEST(FaultPortTest, DelayedReplyLeavesOnTimeAndLaterRepliesWaitBehindIt)
     line.clock.Advance(199);
     line.faults.SendDue();
     EXPECT_TRUE(line.device.Writes().empty());
+    line.Read();
 
     line.clock.Advance(1);
     line.faults.SendDue();
@@ -166,6 +168,15 @@ TEST(FaultPortTest, DelayedReplyLeavesOnTimeAndLaterRepliesWaitBehindIt)
     ASSERT_EQ(line.sink.events.size(), 1U);
     EXPECT_EQ(line.sink.events[0].effect, FaultEffect::ReplyDelayed);
     EXPECT_EQ(line.sink.events[0].value, 300U);
+
+    // The reader tells the held reply once it has left, and only it: the one
+    // behind it had no delay of its own.
+    line.Read();
+    ASSERT_EQ(line.sink.Effects(), (std::vector{FaultEffect::ReplyDelayed, FaultEffect::HeldReplySent}));
+    EXPECT_EQ(Bytes(line.sink.events[1].bytes().begin(), line.sink.events[1].bytes().end()), r1);
+    EXPECT_EQ(line.sink.events[1].timeMs, line.clock.NowMs());
+    line.Read();
+    EXPECT_EQ(line.sink.events.size(), 2U);
 }
 
 TEST(FaultPortTest, ByteFaultsActOnTheDeviceBytesBeforeThePanelSeesThem)
@@ -291,7 +302,7 @@ TEST(FaultRulesTest, RulesAreReadAndWrittenBack)
         {"truncate-reply:at=2", "truncate-reply:at=2"},
         {"flip-bit:p=1", "flip-bit:bit=0,p=1"},
         {"unplug:for=2s", "unplug:for=2000ms,after=0ms"},
-        {"unplug:after=1.5s,for=500", "unplug:for=500ms,after=1500ms"},
+        {"unplug:after=1.5s,for=500ms", "unplug:for=500ms,after=1500ms"},
     };
     for (const auto& [written, text] : good) {
         std::string error;
@@ -319,6 +330,8 @@ TEST(FaultRulesTest, NonsenseIsRefusedWithTheReason)
         {"drop-reply:ms=3,every=1", "it takes no key \"ms\"; it takes every=, at= or p="},
         {"unplug:every=3", "it takes no key \"every\"; it takes for=, after="},
         {"unplug:after=1s", "unplug needs for="},
+        {"unplug:for=2", "for needs a time from 1 ms to an hour with its unit, such as 2s or 500ms (2s or 2ms?)"},
+        {"unplug:for=1s,after=500", "after needs a time from 0 to a day with its unit, such as 10s or 500ms (500s"},
         {"flip-bit:bit=8,every=1", "bit needs a bit number from 0 to 7"},
         {"drop-byte:every", "\"every\" is not KEY=VALUE"},
         {"drop-reply:every=1," + std::string(240, 'x'), "a fault is at most 256 characters"},

@@ -107,6 +107,11 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     EXPECT_NE(Error(Ask(R"({"cmd": "fault", "every": 2})")).find("fault needs \"kind\", one of drop-reply"),
               std::string::npos);
     EXPECT_EQ(Ask(R"({"cmd": "status"})")["faults"], Json::array({"drop-reply:every=1"}));
+    // Times on the socket are numbers of milliseconds, or texts with a unit.
+    EXPECT_EQ(Ask(R"({"cmd": "fault", "kind": "unplug", "for": 2000, "after": "1s"})")["rule"],
+              "unplug:for=2000ms,after=1000ms");
+    Ask(R"({"cmd": "clear-faults"})");
+    Ask(drop);
 
     Ask(R"({"cmd": "subscribe"})");
     replies_.clear();
@@ -129,24 +134,29 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     EXPECT_EQ(Ask(R"({"cmd": "status"})")["faults"], Json::array());
 }
 
-// A click is over once a reply carried its key and a later one did not; a
-// carrying reply a fault kept from the device has to be made up for.
-TEST(ClickWatchTest, FollowsTheRepliesAndTellsAKeyAFaultLost)
+// A click is over once a reply carried its key to the device and a later one
+// reached it without; a carrying reply a fault kept from the device has to
+// be made up for, and a held one counts when it leaves.
+TEST(ClickWatchTest, FollowsTheRepliesToTheDeviceAndTellsAKeyAFaultLost)
 {
     const auto reply = [](std::uint8_t status) {
         LinkEvent event;
         event.kind = LinkEventKind::ReplySent;
         event.status = status;
+        event.SetBytes(ShortStatusFrame(status));
         return event;
     };
-    const auto fault = [](FaultEffect effect) {
+    const auto fault = [](FaultEffect effect, const LinkEvent& meant = {}) {
         LinkEvent event;
         event.kind = LinkEventKind::FaultInjected;
         event.effect = effect;
+        event.SetBytes(meant.bytes());
         return event;
     };
     const LinkEvent up = reply(kKeyUp << kStatusKeyShift);
     const LinkEvent none = reply(0);
+    const LinkEvent other = reply(0x02);
+    const LinkEvent byteDropped = fault(FaultEffect::ByteDropped);
     const struct {
         const char* what;
         std::vector<LinkEvent> events;
@@ -158,9 +168,25 @@ TEST(ClickWatchTest, FollowsTheRepliesAndTellsAKeyAFaultLost)
         {"carrying reply dropped", {up, fault(FaultEffect::ReplyDropped), none}, false, 1},
         {"made up for", {up, fault(FaultEffect::ReplyCut), up, none}, true, 1},
         {"lost while unplugged", {up, fault(FaultEffect::ReplyLost)}, false, 1},
-        {"only late", {up, fault(FaultEffect::ReplyDelayed), none}, true, 0},
-        {"the reply after it dropped", {up, none, fault(FaultEffect::ReplyDropped)}, true, 0},
-        {"a byte fault between", {up, fault(FaultEffect::ByteDropped), none}, true, 0},
+        {"a byte fault between", {up, byteDropped, none}, true, 0},
+        // The release must reach the device too, or it sees the next key
+        // straight after this one.
+        {"the release dropped", {up, none, fault(FaultEffect::ReplyDropped)}, false, 0},
+        {"the release corrupted, then another", {up, none, fault(FaultEffect::ReplyCorrupted), other}, true, 0},
+        {"the release cut", {up, other, fault(FaultEffect::ReplyCut), byteDropped}, false, 0},
+        {"carrying reply held", {up, fault(FaultEffect::ReplyDelayed), none}, false, 0},
+        {"held, then left",
+         {up, fault(FaultEffect::ReplyDelayed), none, fault(FaultEffect::HeldReplySent, up), none},
+         true,
+         0},
+        {"the release held, then left",
+         {up, none, fault(FaultEffect::ReplyDelayed), fault(FaultEffect::HeldReplySent, none)},
+         true,
+         0},
+        {"a reply held before the click left",
+         {up, fault(FaultEffect::ReplyDelayed), fault(FaultEffect::HeldReplySent, other), none},
+         false,
+         0},
     };
     for (const auto& c : cases) {
         ClickWatch watch(kKeyUp);
@@ -180,7 +206,7 @@ TEST_F(ControlServiceTest, WaitForTextAnswersAtOnceOrAtItsTimeOut)
     const Json found = Ask(R"({"id": 1, "cmd": "wait-text", "text": "READY"})");
     EXPECT_EQ(found["ok"], true);
     const Json missing = Ask(R"({"id": 2, "cmd": "wait-text", "text": "GONE", "timeout_ms": 0})");
-    EXPECT_EQ(Error(missing), "timed out after 0 ms waiting for \"GONE\" on the screen");
+    EXPECT_EQ(Error(missing), "timed out after 0 ms waiting for \"GONE\" on the screen; it reads: READY");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,32 @@ TEST(TraceRows, AFrameAndItsReplyBecomeTwoRowsInBothFormats)
               "      16.000  panel   block 1      05 01 00 07  short status 0x00: no error, no key");
     EXPECT_EQ(t.rows[0].changed, (DisplayRect{0, 0, 6, 8}));
     EXPECT_EQ(t.engine.display().Writer(0, 3), t.rows[0].frame) << "the memory names the frame that drew there";
+}
+
+TEST(TraceRows, AFaultOnADeviceByteFollowsTheRowsOfEarlierTimes)
+{
+    TracedEngine t;
+    const std::uint64_t startUs = t.clock.NowMicros();
+    t.Send(EncodeFrame(kWriteString, Bytes{0, 0, 'A'}));
+    // A byte of the next block changed on its way in, told by the reader
+    // before the frame that completed earlier has been carried out.
+    LinkEvent flipped;
+    flipped.kind = LinkEventKind::FaultInjected;
+    flipped.fault = FaultKind::FlipBit;
+    flipped.effect = FaultEffect::BitFlipped;
+    flipped.timeUs = startUs + 8000;
+    t.builder.OnLinkEvent(flipped);
+    t.TickFor(10);
+
+    std::vector<TraceKind> kinds;
+    std::vector<std::uint64_t> times;
+    for (const TraceRow& row : t.rows) {
+        kinds.push_back(row.kind);
+        times.push_back(row.timeUs);
+    }
+    EXPECT_EQ(kinds, (std::vector{TraceKind::Frame, TraceKind::Fault, TraceKind::Reply}));
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_EQ(t.rows[1].number, 2U);
 }
 
 TEST(TraceRows, AReceiveErrorIsOneRowOfItsBytesAnsweredByTheTimedOutReply)
