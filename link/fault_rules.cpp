@@ -74,7 +74,8 @@ std::optional<double> Decimal(std::string_view text)
     return value;
 }
 
-// "2s", "1.5s", "500ms" or "500" (milliseconds), up to highest.
+// "2s", "1.5s" or "500ms", up to highest. A number without its unit is
+// refused: "for=2" is as likely meant as seconds as milliseconds.
 std::optional<std::uint32_t> Milliseconds(std::string_view text, std::uint32_t highest)
 {
     double scale = 1;
@@ -83,6 +84,8 @@ std::optional<std::uint32_t> Milliseconds(std::string_view text, std::uint32_t h
     } else if (text.ends_with("s")) {
         text.remove_suffix(1);
         scale = 1000;
+    } else {
+        return std::nullopt;
     }
     const auto value = Decimal(text);
     if (!value || *value < 0 || text.front() == '+' || *value * scale > highest) {
@@ -93,6 +96,15 @@ std::optional<std::uint32_t> Milliseconds(std::string_view text, std::uint32_t h
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(ms);
+}
+
+// For a bare number: what was likely meant, "; for=2s or for=2ms?".
+std::string UnitHint(std::string_view value)
+{
+    if (!Decimal(value) || value.front() == '-') {
+        return {};
+    }
+    return " (" + std::string(value) + "s or " + std::string(value) + "ms?)";
 }
 
 std::string Quoted(std::string_view text)
@@ -121,7 +133,7 @@ std::string TakeKey(FaultRule& rule, std::string_view key, std::string_view valu
     } else if (key == "after") {
         const auto ms = Milliseconds(value, kLongestWaitMs);
         if (!ms) {
-            return what + ": after needs a time from 0 to a day, such as 10s or 500ms";
+            return what + ": after needs a time from 0 to a day with its unit, such as 10s or 500ms" + UnitHint(value);
         }
         rule.trigger = FaultTrigger::After;
         rule.afterMs = *ms;
@@ -134,7 +146,8 @@ std::string TakeKey(FaultRule& rule, std::string_view key, std::string_view valu
     } else if (key == "for") {
         const auto ms = Milliseconds(value, kLongestUnplugMs);
         if (!ms || *ms == 0) {
-            return what + ": for needs a time from 1 ms to an hour, such as 2s or 500ms";
+            return what + ": for needs a time from 1 ms to an hour with its unit, such as 2s or 500ms" +
+                   UnitHint(value);
         }
         rule.ms = *ms;
     } else if (key == "keep") {

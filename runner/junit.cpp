@@ -42,7 +42,8 @@ std::string Seconds(double seconds)
 
 } // namespace
 
-std::string JUnitReport(const std::vector<ScenarioResult>& results, double seconds)
+std::string JUnitReport(const std::vector<ScenarioResult>& results, double seconds,
+                        const std::vector<std::pair<std::string, std::string>>& properties)
 {
     int failures = 0;
     int errors = 0;
@@ -56,6 +57,13 @@ std::string JUnitReport(const std::vector<ScenarioResult>& results, double secon
     xml += "  <testsuite name=\"quillon-run\" tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
            std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + Seconds(seconds) +
            "\">\n";
+    if (!properties.empty()) {
+        xml += "    <properties>\n";
+        for (const auto& [name, value] : properties) {
+            xml += "      <property name=\"" + Escape(name) + "\" value=\"" + Escape(value) + "\"/>\n";
+        }
+        xml += "    </properties>\n";
+    }
     for (const ScenarioResult& result : results) {
         xml += "    <testcase classname=\"" + Escape(result.file) + "\" name=\"" + Escape(result.name) + "\" time=\"" +
                Seconds(result.seconds) + "\"";

@@ -374,6 +374,12 @@ std::string OpenLine(const Options& options, Link& link)
     return {};
 }
 
+std::string SeedText(std::uint64_t seed)
+{
+    return "faults at random with seed " + std::to_string(seed) + "; --fault-seed " + std::to_string(seed) +
+           " repeats them";
+}
+
 // The seed given, or a new one, told when a rule draws at random so that the
 // run can be repeated.
 std::uint64_t FaultSeed(std::optional<std::uint64_t> given, const std::vector<FaultRule>& rules, bool quiet)
@@ -383,8 +389,7 @@ std::uint64_t FaultSeed(std::optional<std::uint64_t> given, const std::vector<Fa
     }
     const std::uint64_t seed = NewFaultSeed();
     if (DrawsAtRandom(rules) && !quiet) {
-        std::cerr << "quillon-run: faults at random with seed " << seed << "; --fault-seed " << seed
-                  << " repeats them\n";
+        std::cerr << "quillon-run: " << SeedText(seed) << "\n";
     }
     return seed;
 }
@@ -464,6 +469,7 @@ void PrintStats(const PanelHost& host, const Link& link)
                  {"worst_tick_work_ms", JsonNumber(stats.worstTickWorkMs)},
                  {"events_dropped", stats.eventsDropped},
                  {"faults", FaultCounts(stats)},
+                 {"fault_seed", link.faults->seed()},
                  {"cpu_s", JsonNumber(static_cast<double>(std::clock()) / CLOCKS_PER_SEC)}};
     if (link.demo) {
         const demo::DemoStatus demo = link.demo->Status();
@@ -601,7 +607,11 @@ int main(int argc, char** argv)
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart).count();
         if (!options.junit.empty()) {
             std::string error;
-            if (!WriteFile(options.junit, JUnitReport(results, seconds), error)) {
+            std::vector<std::pair<std::string, std::string>> properties;
+            if (link.faults->drewAtRandom()) {
+                properties.emplace_back("fault-seed", std::to_string(link.faults->seed()));
+            }
+            if (!WriteFile(options.junit, JUnitReport(results, seconds, properties), error)) {
                 std::cerr << "quillon-run: " << error << "\n";
             }
         }
@@ -662,6 +672,11 @@ int main(int argc, char** argv)
         status = kDeviceEndedStatus;
     } else if (const std::optional<ChildExit> ended = device.End(); ended && !options.quiet) {
         std::cerr << "quillon-run: the device was ended: " << ended->Describe() << "\n";
+    }
+    // A failure under faults drawn at random can be repeated only with its
+    // seed, so it is told even to a quiet run.
+    if (status != 0 && link.faults->drewAtRandom()) {
+        std::cerr << "quillon-run: " << SeedText(link.faults->seed()) << "\n";
     }
     if (link.tcp && std::chrono::steady_clock::now() >= deadline) {
         if (const std::string waited = link.tcp->WaitingFor(); !waited.empty()) {

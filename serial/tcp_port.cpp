@@ -93,7 +93,10 @@ bool ParseTcpAddress(const std::string& text, const std::string& defaultHost, Tc
         host = host.substr(1, host.size() - 2);
     }
     if (host.empty()) {
-        error = "\"" + text + "\" has no host; give HOST:PORT";
+        // A host alone ("127.0.0.1", "localhost") lacks its port, not its host.
+        const bool number = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        error = "\"" + text + (colon == std::string::npos && !number ? "\" has no port" : "\" has no host") +
+                "; give HOST:PORT";
         return false;
     }
     unsigned long number = 0;

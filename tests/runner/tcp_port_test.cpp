@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "protocol/protocol.h"
 #include "runner/panel_host.h"
@@ -75,10 +76,20 @@ TEST(TcpPort, AddressesAsTheCommandLineGivesThem)
     EXPECT_EQ(address.port, 5555);
     ASSERT_TRUE(ParseTcpAddress("[::1]:80", "", address, error));
     EXPECT_EQ(address.host, "::1");
-    for (const char* bad : {"host:", "host:99999", "host:12x", ":80"}) {
-        EXPECT_FALSE(ParseTcpAddress(bad, "", address, error)) << bad;
+    // What is missing is named: a host alone lacks its port.
+    const std::pair<const char*, const char*> bad[] = {
+        {"host:", "\"host:\" has no port number from 0 to 65535"},
+        {"host:99999", "\"host:99999\" has no port number from 0 to 65535"},
+        {"host:12x", "\"host:12x\" has no port number from 0 to 65535"},
+        {":80", "\":80\" has no host; give HOST:PORT"},
+        {"80", "\"80\" has no host; give HOST:PORT"},
+        {"127.0.0.1", "\"127.0.0.1\" has no port; give HOST:PORT"},
+        {"localhost", "\"localhost\" has no port; give HOST:PORT"},
+    };
+    for (const auto& [text, message] : bad) {
+        EXPECT_FALSE(ParseTcpAddress(text, "", address, error)) << text;
+        EXPECT_EQ(error, message);
     }
-    EXPECT_FALSE(ParseTcpAddress("80", "", address, error));
 }
 
 TEST(TcpPort, ADeviceThatGoesMidBlockIsAnsweredAgainWhenItComesBack)
