@@ -30,6 +30,7 @@
 #include "serial/memory_line.h"
 #include "serial/port_setup.h"
 #include "serial/serial_port.h"
+#include "serial/standard_output.h"
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
 #include "tools/demo/demo_device.h"
@@ -504,6 +505,9 @@ int main(int argc, char** argv)
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    // An output whose reader has gone ends the run the same way, below, so
+    // that the device is ended with it.
+    IgnoreBrokenPipe();
 
     SteadyClock clock;
     PanelHost host(*link.panelPort, clock, processStart);
@@ -578,7 +582,7 @@ int main(int argc, char** argv)
         if (!deviceEnded && device.running()) {
             deviceEnded = device.Poll();
         }
-        return stopSignal != 0 || control.quitRequested() || deviceEnded.has_value();
+        return stopSignal != 0 || StandardOutputClosed() || control.quitRequested() || deviceEnded.has_value();
     };
 
     int status = 0;

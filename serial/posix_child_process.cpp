@@ -65,13 +65,19 @@ struct FileActions {
 };
 
 // Starts /bin/sh -c script in group (0: a group of its own, which it leads)
-// and returns 0, or the reason it could not.
+// and returns 0, or the reason it could not. SIGPIPE has the system's
+// default action in it, whatever this program does with it, so a pipeline in
+// the command ends as it would from a terminal.
 int SpawnShell(const std::string& script, const FileActions& files, pid_t group, pid_t& id)
 {
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attributes, group);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
     std::string shell = "sh";
     std::string option = "-c";
     std::string text = script;

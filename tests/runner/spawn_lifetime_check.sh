@@ -2,6 +2,8 @@
 # The device --spawn started never outlives quillon-run. CASE is one of:
 #   killed         the runner is killed (SIGKILL) while the device's shell,
 #                  which survives the request to end, runs a compound command
+#   output-closed  the reader of the runner's standard output ends: the run
+#                  ends with the status SIGTERM gives it
 # Usage: spawn_lifetime_check.sh CASE QUILLON_RUN DEMO_DEVICE FOLDER
 set -euo pipefail
 case=$1 run=$2 device=$3 folder=$4
@@ -38,6 +40,24 @@ expect_group_ends() {
     done
     fail "group $1 still runs"
 }
+# Fails unless the processes the files name have ended within ten seconds.
+expect_ended() {
+    local file state
+    for file; do
+        for _ in $(seq 100); do
+            state=$({ sed 's/^.*) //' "/proc/$(cat "$file")/stat" 2>/dev/null || true; } | cut -d' ' -f1)
+            [ -z "$state" ] || [ "$state" = Z ] && continue 2
+            sleep 0.1
+        done
+        fail "$(cat "$file") of $file still runs"
+    done
+}
+
+# The demo device, with a program of its own beside it, in folder $1:
+# device.pid and background.pid name them.
+device_command() {
+    echo "sleep 300 & echo \$! > $1/background.pid; echo \$\$ > $1/device.pid; exec '$device' --port {port}"
+}
 
 case $case in
 killed)
@@ -52,6 +72,29 @@ killed)
     kill -KILL "$runner"
     wait "$runner" || true
     expect_group_ends "$group"
+    ;;
+output-closed)
+    # The same device stopped by SIGTERM, for the status that gives.
+    mkdir "$folder/term"
+    "$run" --virtual-port --trace - --artifacts "$folder/term" --spawn "$(device_command "$folder/term")" \
+        >/dev/null 2>"$folder/term.err" &
+    runner=$!
+    wait_for "$folder/term/background.pid"
+    kill -TERM "$runner"
+    term_status=0
+    wait "$runner" || term_status=$?
+
+    # The virtual port's path and two rows of the trace are read, then the
+    # reader ends while the device goes on talking.
+    mkdir "$folder/closed"
+    set +e
+    timeout -s KILL 60 "$run" --virtual-port --trace - --artifacts "$folder/closed" \
+        --spawn "$(device_command "$folder/closed")" 2>"$folder/closed.err" | head -3 >/dev/null
+    closed_status=${PIPESTATUS[0]}
+    set -e
+    [ "$closed_status" = "$term_status" ] ||
+        fail "exit status $closed_status when the output closed, $term_status on SIGTERM"
+    expect_ended "$folder/closed/device.pid" "$folder/closed/background.pid"
     ;;
 *)
     fail "no case $case"

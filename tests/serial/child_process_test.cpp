@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "serial/child_process.h"
+#include "serial/standard_output.h"
 
 namespace quillon {
 namespace {
@@ -227,6 +228,18 @@ TEST_F(ChildProcessTest, NothingOfTheCommandIsLeftHoweverItEnds)
         EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
         EXPECT_EQ(errno, ECHILD);
     }
+}
+
+TEST_F(ChildProcessTest, CommandDiesOfABrokenPipeThoughThisProgramIgnoresIt)
+{
+    IgnoreBrokenPipe();
+    ChildProcess child;
+    std::string error;
+    ASSERT_TRUE(child.Start("kill -PIPE $$; exit 4", output, error)) << error;
+    const auto exit = WaitForExit(child);
+    ASSERT_TRUE(exit);
+    EXPECT_TRUE(exit->signalled);
+    EXPECT_EQ(exit->value, SIGPIPE);
 }
 
 TEST(SubstitutePortTest, EveryPlaceholderTakesThePort)
