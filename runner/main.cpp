@@ -515,6 +515,10 @@ int main(int argc, char** argv)
     LineWriter traceOut;
     std::unique_ptr<TraceBuilder> tracer;
     if (!options.trace.empty()) {
+        if (options.trace != "-") {
+            std::error_code ignored;
+            std::filesystem::create_directories(std::filesystem::path(options.trace).parent_path(), ignored);
+        }
         std::string error;
         if (!traceOut.Open(options.trace, error)) {
             std::cerr << "quillon-run: cannot write the trace: " << error << "\n";
