@@ -347,6 +347,11 @@ std::string OpenLine(const Options& options, Link& link)
             return error;
         }
         link.portForDevice = std::to_string(listen ? link.tcp->LocalPort() : address.port);
+        if (listen && address.port == 0 && !options.spawn.empty() &&
+            options.spawn.find("{port}") == std::string::npos && !options.quiet) {
+            std::cerr << "quillon-run: --spawn has no {port} and --tcp-listen " << options.tcpListen
+                      << " picks a port: the device cannot know which\n";
+        }
         if (listen && !options.quiet) {
             std::cerr << "quillon-run: waiting for the device on " << address.host << ":" << link.portForDevice << "\n";
         }
