@@ -30,6 +30,7 @@
 #include "serial/memory_line.h"
 #include "serial/port_setup.h"
 #include "serial/serial_port.h"
+#include "serial/standard_output.h"
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
 #include "tools/demo/demo_device.h"
@@ -346,6 +347,11 @@ std::string OpenLine(const Options& options, Link& link)
             return error;
         }
         link.portForDevice = std::to_string(listen ? link.tcp->LocalPort() : address.port);
+        if (listen && address.port == 0 && !options.spawn.empty() &&
+            options.spawn.find("{port}") == std::string::npos && !options.quiet) {
+            std::cerr << "quillon-run: --spawn has no {port} and --tcp-listen " << options.tcpListen
+                      << " picks a port: the device cannot know which\n";
+        }
         if (listen && !options.quiet) {
             std::cerr << "quillon-run: waiting for the device on " << address.host << ":" << link.portForDevice << "\n";
         }
@@ -510,6 +516,9 @@ int main(int argc, char** argv)
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    // An output whose reader has gone ends the run the same way, below, so
+    // that the device is ended with it.
+    IgnoreBrokenPipe();
 
     SteadyClock clock;
     PanelHost host(*link.panelPort, clock, processStart);
@@ -517,6 +526,10 @@ int main(int argc, char** argv)
     LineWriter traceOut;
     std::unique_ptr<TraceBuilder> tracer;
     if (!options.trace.empty()) {
+        if (options.trace != "-") {
+            std::error_code ignored;
+            std::filesystem::create_directories(std::filesystem::path(options.trace).parent_path(), ignored);
+        }
         std::string error;
         if (!traceOut.Open(options.trace, error)) {
             std::cerr << "quillon-run: cannot write the trace: " << error << "\n";
@@ -584,7 +597,7 @@ int main(int argc, char** argv)
         if (!deviceEnded && device.running()) {
             deviceEnded = device.Poll();
         }
-        return stopSignal != 0 || control.quitRequested() || deviceEnded.has_value();
+        return stopSignal != 0 || StandardOutputClosed() || control.quitRequested() || deviceEnded.has_value();
     };
 
     int status = 0;

@@ -30,7 +30,10 @@ std::string SubstitutePort(std::string_view command, std::string_view port);
 // A command started through the shell, such as an emulator that is to be
 // the device: its standard output and error go to one file, its standard
 // input is empty. It runs in a process group of its own, so ending it ends
-// whatever the shell started for it too. Destroying a running one ends it.
+// whatever the shell started for it too. Destroying a running one ends it,
+// and the group never outlives the program that started it, however that
+// program ends: on POSIX a watcher in the group ends the group when this
+// program has gone, on Windows the job object does.
 class ChildProcess {
 public:
     static constexpr std::chrono::milliseconds kDefaultGrace{2000};
@@ -46,7 +49,8 @@ public:
     // shell cannot find starts and exits at once with status 127.
     bool Start(const std::string& command, const std::string& outputPath, std::string& error);
     // Looks without waiting: how it ended, once it has; nothing while it runs
-    // or before it was started.
+    // or before it was started. Once the command has ended, whatever it left
+    // running in its group is killed.
     std::optional<ChildExit> Poll();
     // Asks it to end (SIGTERM), and kills it (SIGKILL) if it has not ended
     // after grace; returns how it ended. One that ended already just says
@@ -58,9 +62,14 @@ public:
 
 private:
     // The process and what ends it with all it started: its id and its
-    // process group on POSIX, its handle and its job object on Windows.
+    // process group (the watcher's id) on POSIX, its handle and its job
+    // object on Windows.
     std::intptr_t process_ = 0;
     std::intptr_t group_ = 0;
+    // On POSIX, the write end of the pipe the watcher reads, held by this
+    // program alone: it closes when this program ends, and the watcher then
+    // ends the group.
+    std::intptr_t lifeline_ = -1;
     bool running_ = false;
     std::optional<ChildExit> exit_;
 };

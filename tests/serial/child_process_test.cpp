@@ -13,9 +13,11 @@
 #include <vector>
 
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "serial/child_process.h"
+#include "serial/standard_output.h"
 
 namespace quillon {
 namespace {
@@ -192,6 +194,52 @@ TEST_F(ChildProcessTest, EndingReachesWhatTheShellStartedAndSoDoesDestroying)
         }
         EXPECT_TRUE(gone) << "sleep " << background << " still runs";
     }
+}
+
+TEST_F(ChildProcessTest, NothingOfTheCommandIsLeftHoweverItEnds)
+{
+    struct Case {
+        const char* how;
+        const char* command;
+        // How long End waits; none for a command that exits on its own.
+        std::optional<std::chrono::milliseconds> grace;
+    };
+    const std::vector<Case> cases{
+        {"exits on its own", "sleep 30 & echo $!", std::nullopt},
+        {"ended", "sleep 30 & echo $!; wait", 5s},
+        {"killed after ignoring the request", "trap '' TERM; sleep 30 & echo $!; wait", 200ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        ChildProcess child;
+        std::string error;
+        ASSERT_TRUE(child.Start(c.command, output, error)) << error;
+        ASSERT_TRUE(WaitForOutput("\n"));
+        const auto background = static_cast<pid_t>(std::stol(Output()));
+        ASSERT_TRUE(c.grace ? child.End(*c.grace) : WaitForExit(child));
+        bool gone = false;
+        for (int i = 0; i < 500 && !gone; ++i) {
+            gone = Gone(background);
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(gone) << "sleep " << background << " still runs";
+        // No process of this one's is left, running or waiting to be reaped.
+        int status = 0;
+        EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
+    }
+}
+
+TEST_F(ChildProcessTest, CommandDiesOfABrokenPipeThoughThisProgramIgnoresIt)
+{
+    IgnoreBrokenPipe();
+    ChildProcess child;
+    std::string error;
+    ASSERT_TRUE(child.Start("kill -PIPE $$; exit 4", output, error)) << error;
+    const auto exit = WaitForExit(child);
+    ASSERT_TRUE(exit);
+    EXPECT_TRUE(exit->signalled);
+    EXPECT_EQ(exit->value, SIGPIPE);
 }
 
 TEST(SubstitutePortTest, EveryPlaceholderTakesThePort)

@@ -1,0 +1,19 @@
+#pragma once
+
+namespace quillon {
+
+// This program's own standard output and standard error, when what they
+// lead to goes away: a pipe whose reader has ended, a terminal that has
+// hung up.
+
+// A write to a pipe whose reader has ended fails instead of ending the
+// program at once (SIGPIPE is ignored on POSIX), so the program ends the way
+// it chooses, with what it started. Windows has no such signal: there such a
+// write fails already.
+void IgnoreBrokenPipe();
+
+// Whether standard output or standard error has gone away. Only a failed
+// write tells on Windows, so there it is always false.
+bool StandardOutputClosed();
+
+} // namespace quillon
