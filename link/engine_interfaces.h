@@ -24,6 +24,11 @@ public:
     // return at once over and over while nothing can be read (a closed port,
     // a hung-up line), so the reader never spins.
     virtual void WaitForInput(int timeoutMs) = 0;
+    // How long the panel holds the block it has just completed before it
+    // answers, in milliseconds: asked once a block, on the ticking thread. A
+    // line that slows the panel down on purpose says so; a line is not slow
+    // of itself.
+    virtual std::uint32_t ReplyHoldMs() { return 0; }
     // The line can bring no byte more: a recording played to its end. The
     // device is not silent then, it is over, so the panel keeps its screen
     // instead of timing the device out.

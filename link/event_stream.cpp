@@ -42,6 +42,17 @@ void EventStream::EmitAfterNext(const LinkEvent& event)
     }
 }
 
+void EventStream::EmitHeld()
+{
+    std::vector<LinkEvent> held;
+    held.swap(afterNext_);
+    for (const LinkEvent& event : held) {
+        if (observer_ != nullptr) {
+            observer_->OnLinkEvent(event);
+        }
+    }
+}
+
 void EventStream::Drain()
 {
     if (!fromReader_) {
@@ -53,12 +64,19 @@ void EventStream::Drain()
             observer_->OnLinkEvent(event);
         }
     }
-    const std::uint32_t dropped = dropped_.load(std::memory_order_relaxed);
+    // Acquire: the gap's time and block were stored before its count.
+    const std::uint32_t dropped = dropped_.load(std::memory_order_acquire);
     if (dropped != droppedReported_ && observer_ != nullptr) {
         LinkEvent report;
         report.kind = LinkEventKind::EventsDropped;
-        report.timeMs = event.timeMs;
+        report.timeMs = gapTimeMs_.load(std::memory_order_relaxed);
+        report.timeUs = gapTimeUs_.load(std::memory_order_relaxed);
+        report.block = gapBlock_.load(std::memory_order_relaxed);
         report.dropped = dropped - droppedReported_;
+        const std::uint32_t bytes = droppedBytes_.load(std::memory_order_relaxed);
+        report.value = bytes - droppedBytesReported_;
+        droppedBytesReported_ = bytes;
+        gapOpen_.store(false, std::memory_order_release);
         observer_->OnLinkEvent(report);
     }
     droppedReported_ = dropped;
@@ -66,9 +84,24 @@ void EventStream::Drain()
 
 void EventStream::PushFromReader(const LinkEvent& event)
 {
-    if (!fromReader_->Push(event)) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
+    if (fromReader_->Push(event)) {
+        return;
     }
+    if (!gapOpen_.exchange(true, std::memory_order_acquire)) {
+        gapTimeMs_.store(event.timeMs, std::memory_order_relaxed);
+        gapTimeUs_.store(event.timeUs, std::memory_order_relaxed);
+        gapBlock_.store(event.block, std::memory_order_relaxed);
+    }
+    const std::uint32_t bytes = event.kind == LinkEventKind::ByteReceived   ? 1
+                                : event.kind == LinkEventKind::BytesRefused ? event.value
+                                                                            : 0;
+    droppedBytes_.fetch_add(bytes, std::memory_order_relaxed);
+    dropped_.fetch_add(1, std::memory_order_release);
+}
+
+bool EventStream::Crowded() const
+{
+    return fromReader_->Queued() >= kReaderCapacity / 2;
 }
 
 } // namespace quillon

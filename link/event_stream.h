@@ -32,12 +32,17 @@ public:
     // Holds an event back until the next one is emitted: what a stage on the
     // line did to a write is told after the event of the write itself.
     void EmitAfterNext(const LinkEvent& event);
+    // Delivers what was told to follow the next event now, when no event of
+    // its own follows.
+    void EmitHeld();
     // Delivers what the reader queued.
     void Drain();
 
     // Reader thread.
     bool wanted() const { return wanted_.load(std::memory_order_acquire); }
     void PushFromReader(const LinkEvent& event);
+    // The queue is filling up: what can be told as a count should be.
+    bool Crowded() const;
 
 private:
     LinkObserver* observer_ = nullptr;
@@ -45,6 +50,14 @@ private:
     std::unique_ptr<SpscRing<LinkEvent, kReaderCapacity>> fromReader_;
     std::atomic<std::uint32_t> dropped_{0};
     std::uint32_t droppedReported_ = 0;
+    // The device's bytes among the dropped events, and when and in which
+    // block the first event of a gap was lost.
+    std::atomic<std::uint32_t> droppedBytes_{0};
+    std::uint32_t droppedBytesReported_ = 0;
+    std::atomic<bool> gapOpen_{false};
+    std::atomic<std::uint64_t> gapTimeUs_{0};
+    std::atomic<std::uint32_t> gapTimeMs_{0};
+    std::atomic<std::uint32_t> gapBlock_{0};
     std::vector<LinkEvent> afterNext_;
 };
 

@@ -71,10 +71,28 @@ void FaultPort::Clear()
 
 void FaultPort::NoteSides()
 {
+    const auto any = [this](auto acts) { return std::any_of(rules_.begin(), rules_.end(), acts); };
     receiveFaults_.store(
-        std::any_of(rules_.begin(), rules_.end(), [](const ActiveRule& active) { return !active.rule.OnReplies(); }));
+        any([](const ActiveRule& active) { return active.rule.OnBytes() || active.rule.kind == FaultKind::Unplug; }));
     sendFaults_.store(
-        std::any_of(rules_.begin(), rules_.end(), [](const ActiveRule& active) { return !active.rule.OnBytes(); }));
+        any([](const ActiveRule& active) { return active.rule.OnReplies() || active.rule.kind == FaultKind::Unplug; }));
+    holdFaults_.store(any([](const ActiveRule& active) { return active.rule.kind == FaultKind::HoldReply; }));
+}
+
+std::uint32_t FaultPort::ReplyHoldMs()
+{
+    if (!holdFaults_.load()) {
+        return inner_.ReplyHoldMs();
+    }
+    const std::lock_guard lock(rulesMutex_);
+    std::uint32_t hold = 0;
+    for (ActiveRule& active : rules_) {
+        if (active.rule.kind == FaultKind::HoldReply && Strikes(active)) {
+            hold = std::max(hold, active.rule.ms);
+            Tell(false, active, FaultEffect::BlockHeld, {}, active.rule.ms);
+        }
+    }
+    return hold;
 }
 
 std::vector<std::string> FaultPort::Rules()

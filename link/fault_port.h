@@ -60,6 +60,8 @@ public:
     // Ticking thread.
     bool Write(const std::uint8_t* data, std::size_t length) override;
     bool LineEnded() const override { return inner_.LineEnded(); }
+    // hold-reply: counts the block and says how long to hold it.
+    std::uint32_t ReplyHoldMs() override;
 
     // The thread that sends delayed replies at their time; tests without it
     // call SendDue.
@@ -114,6 +116,7 @@ private:
     std::atomic<bool> receiveFaults_{false};
     std::atomic<bool> sendFaults_{false};
     std::atomic<bool> drewAtRandom_{false};
+    std::atomic<bool> holdFaults_{false};
 
     // A reply held back by delay-reply, until it has left: told then, since
     // only then has the device got it.

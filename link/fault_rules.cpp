@@ -19,9 +19,9 @@ struct KindInfo {
     bool parameterRequired;
 };
 
-const std::array<KindInfo, 7>& Kinds()
+const std::array<KindInfo, 8>& Kinds()
 {
-    static const std::array<KindInfo, 7> kinds{{
+    static const std::array<KindInfo, 8> kinds{{
         {FaultKind::DropReply, "drop-reply", {}, false},
         {FaultKind::CorruptReply, "corrupt-reply", {}, false},
         {FaultKind::DelayReply, "delay-reply", {"ms"}, true},
@@ -29,6 +29,7 @@ const std::array<KindInfo, 7>& Kinds()
         {FaultKind::DropByte, "drop-byte", {}, false},
         {FaultKind::FlipBit, "flip-bit", {"bit"}, false},
         {FaultKind::Unplug, "unplug", {"for"}, true},
+        {FaultKind::HoldReply, "hold-reply", {"ms"}, true},
     }};
     return kinds;
 }
@@ -292,6 +293,7 @@ std::string FaultRuleText(const FaultRule& rule)
     std::string text = std::string(FaultKindName(rule.kind)) + ":";
     switch (rule.kind) {
     case FaultKind::DelayReply:
+    case FaultKind::HoldReply:
         text += "ms=" + std::to_string(rule.ms) + ",";
         break;
     case FaultKind::TruncateReply:

@@ -17,7 +17,8 @@ inline constexpr std::size_t kMaxFaultRuleLength = 256;
 
 // When a fault strikes. Every, At and Chance count the events of the fault's
 // kind (the panel's writes for the reply faults, the device's bytes for the
-// byte faults) from the moment the rule was given; After is a time from then.
+// byte faults, the blocks the panel completes for hold-reply) from the
+// moment the rule was given; After is a time from then.
 enum class FaultTrigger : std::uint8_t { Every, At, Chance, After };
 
 // One fault asked for: "drop-reply:every=3", "delay-reply:ms=300,p=0.05",
@@ -31,8 +32,9 @@ struct FaultRule {
     double chance = 0;
     // After: milliseconds from the moment the rule was given.
     std::uint32_t afterMs = 0;
-    // delay-reply: how late a reply leaves; unplug: how long the line is
-    // dead. Milliseconds.
+    // delay-reply: how late a reply leaves; hold-reply: how long the panel
+    // holds a complete block; unplug: how long the line is dead.
+    // Milliseconds.
     std::uint32_t ms = 0;
     // truncate-reply: the bytes sent (fewer when the reply is shorter); 0
     // sends the first half.

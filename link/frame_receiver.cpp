@@ -186,6 +186,9 @@ ReceiveResult FrameReceiver::ReceivePass()
     // always finds that reply's reset applied.
     ApplyHandOvers();
     if (!queried || waiting == 0) {
+        if (untoldRefused_.load(std::memory_order_relaxed) != 0) {
+            TellUntoldRefused(clock_.NowMs());
+        }
         return ReceiveResult::NoInput;
     }
     const std::uint32_t now = clock_.NowMs();
@@ -203,8 +206,7 @@ ReceiveResult FrameReceiver::ReceivePass()
         // The device must wait for the reply before it sends again; a byte
         // now is a protocol error.
         port_.ReadByte(scratch);
-        ReportByte(scratch, now);
-        RaiseErrors(kRxByteDuringCompleteBlock, scratch, now);
+        Refuse(scratch, kRxByteDuringCompleteBlock, now);
         return ReceiveResult::ByteHandled;
     }
 
@@ -234,16 +236,15 @@ ReceiveResult FrameReceiver::ReceivePass()
             raised = kRxBadLength;
         }
     }
-    ReportByte(byte, now);
-
     const auto next = static_cast<std::uint8_t>(index + 1);
     index_ = next;
-    if (raised != 0) {
-        RaiseErrors(raised, byte, now);
-    }
-    if (errors_.load() != 0) {
+    // After a receive error no frame completes until the reply that clears
+    // it: every byte till then is refused.
+    if (raised != 0 || errors_.load() != 0) {
+        Refuse(byte, raised, now);
         return ReceiveResult::ByteHandled;
     }
+    ReportByte(byte, now);
 
     // A length byte that would lie outside the buffer has not arrived, so no
     // frame can complete there.
@@ -277,10 +278,52 @@ LinkEvent FrameReceiver::Event(LinkEventKind kind, std::uint8_t byte, std::uint3
     return event;
 }
 
-void FrameReceiver::ReportByte(std::uint8_t byte, std::uint32_t now)
+void FrameReceiver::ReportByte(std::uint8_t byte, std::uint32_t now, std::uint8_t errors)
 {
     if (events_.wanted()) {
-        events_.PushFromReader(Event(LinkEventKind::ByteReceived, byte, now));
+        LinkEvent event = Event(LinkEventKind::ByteReceived, byte, now);
+        event.rxErrors = errors;
+        events_.PushFromReader(event);
+    }
+}
+
+void FrameReceiver::Refuse(std::uint8_t byte, std::uint8_t raised, std::uint32_t now)
+{
+    if (!events_.wanted()) {
+        errors_.fetch_or(raised);
+        return;
+    }
+    if (events_.Crowded()) {
+        errors_.fetch_or(raised);
+        untoldErrors_.fetch_or(errors_.load(), std::memory_order_relaxed);
+        untoldRefused_.fetch_add(1, std::memory_order_release);
+        return;
+    }
+    if (untoldRefused_.load(std::memory_order_relaxed) != 0) {
+        TellUntoldRefused(now);
+    }
+    ReportByte(byte, now, static_cast<std::uint8_t>(errors_.load() | raised));
+    if (raised != 0) {
+        RaiseErrors(raised, byte, now);
+    }
+}
+
+std::uint32_t FrameReceiver::TakeUntoldRefused(std::uint8_t& errors)
+{
+    const std::uint32_t count = untoldRefused_.exchange(0, std::memory_order_acquire);
+    errors = untoldErrors_.exchange(0, std::memory_order_relaxed);
+    return count;
+}
+
+void FrameReceiver::TellUntoldRefused(std::uint32_t now)
+{
+    if (events_.Crowded()) {
+        return;
+    }
+    LinkEvent event = Event(LinkEventKind::BytesRefused, 0, now);
+    event.value = TakeUntoldRefused(event.rxErrors);
+    if (event.value != 0) {
+        events_.PushFromReader(event);
     }
 }
 

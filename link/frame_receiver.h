@@ -71,6 +71,9 @@ public:
     // before it, plus one, counting a reply whose reset waits to be
     // applied. Reader thread only.
     std::uint32_t BlockOfNextByte() const;
+    // Bytes refused while the event queue was crowded and not yet told, with
+    // the receive error bits they carried; the count is taken (0 after).
+    std::uint32_t TakeUntoldRefused(std::uint8_t& errors);
     // The count framesReceived reached with the last frame injected by hand.
     std::uint32_t lastInjectedFrame() const { return lastInjectedFrame_.load(std::memory_order_acquire); }
 
@@ -100,8 +103,13 @@ private:
     void StoreByte(std::size_t index, std::uint8_t byte) { buffer_[index].store(byte, std::memory_order_relaxed); }
     std::uint8_t Stored(std::size_t index) const { return buffer_[index].load(std::memory_order_relaxed); }
     LinkEvent Event(LinkEventKind kind, std::uint8_t byte, std::uint32_t now) const;
-    void ReportByte(std::uint8_t byte, std::uint32_t now);
+    void ReportByte(std::uint8_t byte, std::uint32_t now, std::uint8_t errors = 0);
     void RaiseErrors(std::uint8_t bits, std::uint8_t byte, std::uint32_t now);
+    // A byte that makes no frame: told byte by byte while the event queue has
+    // room, counted while it is crowded (a flood), so the queue always has
+    // room for the frames.
+    void Refuse(std::uint8_t byte, std::uint8_t raised, std::uint32_t now);
+    void TellUntoldRefused(std::uint32_t now);
     void CountFrame(std::size_t start, std::size_t end, bool injected, std::uint32_t now);
     bool ResetPending(std::uint32_t& request) const;
 
@@ -125,6 +133,9 @@ private:
     std::atomic<std::uint32_t> lastByteTick_{0};
     std::atomic<std::uint32_t> resetsApplied_{0};
     std::atomic<std::uint32_t> lastInjectedFrame_{0};
+    // Refused bytes counted rather than told; taken by either thread.
+    std::atomic<std::uint32_t> untoldRefused_{0};
+    std::atomic<std::uint8_t> untoldErrors_{0};
 
     // Written by the ticking thread only.
     // Requests counted in the high bits, the request's flags in the low two.

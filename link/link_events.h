@@ -26,8 +26,12 @@ enum class LinkEventKind : std::uint8_t {
     SynchRequestSent,
     // A time-out fired; its reply follows as ReplySent (timeout).
     TimeoutReply,
-    // Events the reader could not queue since the last report (dropped).
+    // Events the reader could not queue since the last report (dropped; value:
+    // the device's bytes among them; time and block: of the first lost).
     EventsDropped,
+    // Bytes the receiver refused, told as a count while its queue is filling
+    // rather than a byte at a time (value: how many; rxErrors: the bits).
+    BytesRefused,
     // A fault asked for on purpose changed what crossed the line (fault,
     // effect, rule, bytes as they were meant, value, byte).
     FaultInjected,
@@ -50,6 +54,9 @@ enum class FaultKind : std::uint8_t {
     DropByte,
     FlipBit,
     Unplug,
+    // Not on the line: the panel itself holds a complete block before it
+    // answers, as a slow panel does.
+    HoldReply,
 };
 
 // What a fault did to the line.
@@ -73,6 +80,9 @@ enum class FaultEffect : std::uint8_t {
     // A reply held back has left for the device; value: how long it was
     // held, in milliseconds.
     HeldReplySent,
+    // The panel holds the block it has just completed before answering it;
+    // value: for how long, in milliseconds.
+    BlockHeld,
 };
 
 struct LinkEvent {

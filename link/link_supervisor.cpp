@@ -45,7 +45,14 @@ void LinkSupervisor::Tick()
         SendSynchRequest();
     }
     MergeKeyBits();
-    if (!ProcessFrames()) {
+    if (replyHeld_) {
+        // The block stays complete until then: what the device sends
+        // meanwhile is refused, and no time-out runs.
+        if (clock_.NowMs() - replyHeldSince_ >= replyHoldMs_) {
+            replyHeld_ = false;
+            SendReply(true, {}, LinkTimeout::None);
+        }
+    } else if (!ProcessFrames()) {
         CheckTimeouts();
     }
     events_.Drain();
@@ -115,7 +122,14 @@ bool LinkSupervisor::ProcessFrames()
         }
 
         if ((frame[0] & kLastFrameBit) != 0) {
-            SendReply(true, {}, LinkTimeout::None);
+            replyHoldMs_ = port_.ReplyHoldMs();
+            events_.EmitHeld();
+            if (replyHoldMs_ == 0) {
+                SendReply(true, {}, LinkTimeout::None);
+            } else {
+                replyHeld_ = true;
+                replyHeldSince_ = clock_.NowMs();
+            }
         } else {
             frameCursor_ = static_cast<std::uint8_t>(frameCursor_ + frame[1] + kFrameOverhead);
         }
@@ -161,6 +175,14 @@ void LinkSupervisor::CheckTimeouts()
 
 void LinkSupervisor::SendReply(bool answersFrame, FrameReceiver::ResetRequest reset, LinkTimeout timeout)
 {
+    if (events_.observed()) {
+        // Bytes of a flood counted rather than told belong before the reply.
+        LinkEvent refused = Event(LinkEventKind::BytesRefused);
+        refused.value = receiver_.TakeUntoldRefused(refused.rxErrors);
+        if (refused.value != 0) {
+            events_.Emit(refused);
+        }
+    }
     const std::uint8_t status = status_;
     std::array<std::uint8_t, LongStatusFrame(0).size()> reply{};
     std::size_t replyLength = 0;

@@ -67,6 +67,11 @@ private:
     std::uint32_t lastSyncTick_;
     std::uint32_t lastRxTick_ = 0;
     std::uint32_t seenActivity_ = 0;
+    // A slow panel's complete block, held before its reply: since when, and
+    // for how long.
+    bool replyHeld_ = false;
+    std::uint32_t replyHeldSince_ = 0;
+    std::uint32_t replyHoldMs_ = 0;
 };
 
 } // namespace quillon

@@ -33,6 +33,9 @@ public:
         return true;
     }
 
+    // Producer side: how many wait, at least.
+    std::size_t Queued() const { return tail_.load(std::memory_order_relaxed) - head_.load(std::memory_order_acquire); }
+
     // Consumer side.
     bool Pop(T& value)
     {

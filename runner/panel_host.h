@@ -29,6 +29,14 @@ struct LinkStats {
     std::uint32_t framesExecuted = 0;
     std::uint32_t synchRequests = 0;
     std::uint32_t eventsDropped = 0;
+    // Bytes the receiver refused (they made no frame), and the receive errors
+    // raised: a bad function code or length, bytes during a complete block,
+    // an overflow of the receive buffer.
+    std::uint32_t refusedBytes = 0;
+    // Every byte the device sent, those in a gap of the event log included.
+    std::uint64_t bytesReceived = 0;
+    std::uint32_t receiveErrors = 0;
+    std::uint8_t receiveErrorBits = 0;
     // Milliseconds from the process's start to the first reply; -1 before it.
     double firstReplyMs = -1;
     std::uint64_t ticks = 0;
@@ -39,7 +47,7 @@ struct LinkStats {
     // The longest a tick's own work took.
     double worstTickWorkMs = 0;
     // Faults injected on purpose, by kind (FaultKind's order).
-    std::array<std::uint32_t, 7> faults{};
+    std::array<std::uint32_t, 8> faults{};
 };
 
 // What the screen reads, run by run ("MAIN MENU | Set point +42"), for a

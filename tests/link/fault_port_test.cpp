@@ -294,6 +294,44 @@ TEST(FaultPortTest, EngineTellsTheReplyThenWhatTheFaultDidToIt)
     EXPECT_EQ(Bytes(log.events.back().bytes().begin(), log.events.back().bytes().end()), Reply(0x00));
 }
 
+// A slow panel holds the block it completed before answering: the device's
+// bytes meanwhile are refused as bytes during a complete block, and the
+// reply goes at the first tick the hold has passed.
+TEST(FaultPortTest, HoldReplyKeepsTheBlockCompleteAndRefusesWhatComesMeanwhile)
+{
+    FaultyEngine panel;
+    EventLog log;
+    panel.engine.SetObserver(&log);
+    panel.Add("hold-reply:ms=50,at=1");
+    panel.Exchange(Frame(0x05, {0x00}));
+    EXPECT_TRUE(panel.device.Writes().empty());
+    ASSERT_EQ(log.Of(LinkEventKind::FaultInjected).size(), 1U);
+    EXPECT_EQ(log.Of(LinkEventKind::FaultInjected)[0].effect, FaultEffect::BlockHeld);
+
+    panel.device.Feed(Frame(0x05, {0x00}));
+    while (panel.engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    for (int ms = 10; ms < 50; ms += 10) {
+        panel.clock.Advance(10);
+        panel.engine.Tick();
+    }
+    EXPECT_TRUE(panel.device.Writes().empty());
+    ASSERT_FALSE(log.Of(LinkEventKind::ErrorRaised).empty());
+    EXPECT_EQ(log.Of(LinkEventKind::ErrorRaised)[0].rxErrors, kRxByteDuringCompleteBlock);
+
+    panel.clock.Advance(10);
+    panel.engine.Tick();
+    EXPECT_EQ(panel.device.Writes(), std::vector<Bytes>{Reply(0x00)});
+    // The refused block is answered with an error once the line is quiet;
+    // the next block, with the rule spent, at once.
+    panel.clock.Advance(130);
+    panel.engine.Tick();
+    ASSERT_EQ(panel.device.Writes().size(), 2U);
+    EXPECT_NE(panel.device.Writes()[1][2] & kStatusErrorMask, 0);
+    panel.Exchange(Frame(0x05, {0x00}));
+    EXPECT_EQ(panel.device.Writes().size(), 3U);
+}
+
 TEST(FaultRulesTest, RulesAreReadAndWrittenBack)
 {
     const std::vector<std::pair<std::string, std::string>> good{
@@ -318,7 +356,7 @@ TEST(FaultRulesTest, NonsenseIsRefusedWithTheReason)
 {
     const std::vector<std::pair<std::string, std::string>> bad{
         {"lose-reply:every=2", "the kinds are drop-reply, corrupt-reply, delay-reply, truncate-reply, drop-byte, "
-                               "flip-bit, unplug"},
+                               "flip-bit, unplug, hold-reply"},
         {"drop-reply:every=0", "every needs a whole number of events from 1"},
         {"drop-reply:p=1.5", "p needs a chance above 0 and at most 1"},
         {"drop-reply:p=nan", "p needs a chance"},
