@@ -86,10 +86,16 @@ std::optional<Json> EventJson(const LinkEvent& event, double t)
         base("error");
         json["rx_errors"] = event.rxErrors;
         break;
+    case LinkEventKind::BytesRefused:
+        base("refused");
+        json["count"] = event.value;
+        json["rx_errors"] = event.rxErrors;
+        break;
     case LinkEventKind::EventsDropped:
         json["event"] = "dropped";
         json["t"] = JsonNumber(t);
         json["count"] = event.dropped;
+        json["device_bytes"] = event.value;
         break;
     case LinkEventKind::FaultInjected:
         base("fault");

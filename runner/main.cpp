@@ -96,6 +96,7 @@ struct Options {
     std::string control;
     std::optional<std::uint16_t> controlTcp;
     bool synchRequired = false;
+    bool replyOnTick = false;
     bool stats = false;
     bool quiet = false;
 };
@@ -238,6 +239,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
 
     app.option_defaults()->group("Other");
     app.add_flag("--synch-required", options.synchRequired, "ask the device to synchronise, single-byte replies");
+    app.add_flag("--reply-on-tick", options.replyOnTick,
+                 "answer each block at the next 10 ms tick, as the panel's own timing does, instead of at once: a "
+                 "device that sends before it has its reply is then refused");
     app.add_flag("--stats", options.stats, "print the link's figures as JSON on standard error");
     app.add_flag("-q,--quiet", options.quiet, "print only failures and errors");
     // Set again so that they come last in the help text.
@@ -474,6 +478,9 @@ void PrintStats(const PanelHost& host, const Link& link)
                  {"worst_tick_lateness_ms", JsonNumber(stats.worstTickLatenessMs)},
                  {"worst_tick_work_ms", JsonNumber(stats.worstTickWorkMs)},
                  {"events_dropped", stats.eventsDropped},
+                 {"bytes_received", stats.bytesReceived},
+                 {"refused_bytes", stats.refusedBytes},
+                 {"receive_errors", stats.receiveErrors},
                  {"faults", FaultCounts(stats)},
                  {"fault_seed", link.faults->seed()},
                  {"cpu_s", JsonNumber(static_cast<double>(std::clock()) / CLOCKS_PER_SEC)}};
@@ -565,6 +572,7 @@ int main(int argc, char** argv)
     const std::string artifactsDir = !options.artifacts.empty()   ? options.artifacts
                                      : slash != std::string::npos ? options.junit.substr(0, slash)
                                                                   : ".";
+    host.engine().SetReplyOnTick(options.replyOnTick);
     host.Start(options.synchRequired);
     if (options.demo) {
         StartDemo(options, link);

@@ -183,6 +183,19 @@ void PanelHost::OnLinkEvent(const LinkEvent& event)
         break;
     case LinkEventKind::EventsDropped:
         stats_.eventsDropped += event.dropped;
+        stats_.bytesReceived += event.value;
+        break;
+    case LinkEventKind::ByteReceived:
+        ++stats_.bytesReceived;
+        stats_.refusedBytes += event.rxErrors != 0 ? 1 : 0;
+        break;
+    case LinkEventKind::BytesRefused:
+        stats_.bytesReceived += event.value;
+        stats_.refusedBytes += event.value;
+        break;
+    case LinkEventKind::ErrorRaised:
+        ++stats_.receiveErrors;
+        stats_.receiveErrorBits |= event.rxErrors;
         break;
     case LinkEventKind::FaultInjected:
         // The line coming back ends the unplug already counted, and a held

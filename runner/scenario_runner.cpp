@@ -1,8 +1,10 @@
 #include "runner/scenario_runner.h"
 
 #include <iostream>
+#include <utility>
 
 #include "protocol/protocol.h"
+#include "trace/frame_decoder.h"
 
 namespace quillon::runner {
 
@@ -43,12 +45,15 @@ bool EndsWith(const std::string& text, const std::string& end)
 
 ScenarioRunner::ScenarioRunner(PanelHost& host, RunSettings settings)
     : host_(host), settings_(std::move(settings)), errorsMark_(host.stats().errorReplies),
-      timeoutsMark_(host.stats().timeoutReplies)
+      timeoutsMark_(host.stats().timeoutReplies), refusedMark_(host.stats().refusedBytes)
 {
     frameListener_ = host_.AddListener([this](const LinkEvent& event) {
         const std::uint8_t code = event.length > 0 ? event.data[0] & kFunctionCodeMask : 0;
         if (event.kind == LinkEventKind::FrameExecuted && event.executed && code < frames_.size()) {
             ++frames_[code];
+        }
+        if (event.kind == LinkEventKind::ErrorRaised || event.kind == LinkEventKind::BytesRefused) {
+            refusedWhy_ |= event.rxErrors;
         }
     });
 }
@@ -204,13 +209,20 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
     case StepKind::ExpectNoErrors: {
         const std::uint32_t errors = host_.stats().errorReplies - errorsMark_;
         const std::uint32_t timeouts = host_.stats().timeoutReplies - timeoutsMark_;
+        const std::uint32_t refused = host_.stats().refusedBytes - refusedMark_;
+        const std::uint8_t why = std::exchange(refusedWhy_, 0);
         errorsMark_ = host_.stats().errorReplies;
         timeoutsMark_ = host_.stats().timeoutReplies;
-        if (errors == 0 && timeouts == 0) {
+        refusedMark_ = host_.stats().refusedBytes;
+        if (errors == 0 && timeouts == 0 && refused == 0) {
             return {};
         }
-        return Count(errors, "error reply", "error replies") + " and " +
-               Count(timeouts, "time-out reply", "time-out replies") + " since the start or the last expect-no-errors";
+        // A device that floods the panel with bytes that make no frame may
+        // never let it answer: the bytes it refused count as much.
+        return Count(errors, "error reply", "error replies") + ", " +
+               Count(timeouts, "time-out reply", "time-out replies") + " and " + Count(refused, "byte", "bytes") +
+               " refused by the receiver" + (why != 0 ? " (" + DescribeRxErrors(why) + ")" : "") +
+               " since the start or the last expect-no-errors";
     }
     case StepKind::Fault:
         if (host_.faults() == nullptr) {

@@ -75,6 +75,9 @@ private:
     RunSettings settings_;
     std::uint32_t errorsMark_ = 0;
     std::uint32_t timeoutsMark_ = 0;
+    std::uint32_t refusedMark_ = 0;
+    // The receive errors raised since the last expect-no-errors.
+    std::uint8_t refusedWhy_ = 0;
     // Frames carried out, by function code, and the counts at the last mark.
     std::array<std::uint32_t, kHighestFunctionCode + 1> frames_{};
     std::array<std::uint32_t, kHighestFunctionCode + 1> framesMark_{};

@@ -96,6 +96,9 @@ std::string DescribeFault(const LinkEvent& event)
     case FaultEffect::HeldReplySent:
         what = "held reply sent, " + std::to_string(event.value) + " ms late";
         break;
+    case FaultEffect::BlockHeld:
+        what = "block held " + std::to_string(event.value) + " ms before its reply; bytes meanwhile are refused";
+        break;
     }
     return what + " (fault " + FaultRuleWords(event.rule.data()) + ")";
 }
@@ -158,27 +161,49 @@ void TraceBuilder::FlushPendingBytes(const LinkEvent& answeredBy)
     row.bytes = std::move(pending_);
     if (pendingErrors_ != 0) {
         row.meaning = "bytes refused by the receiver";
+        if (pendingCount_ > row.bytes.size()) {
+            row.meaning += ": " + std::to_string(pendingCount_) + " bytes, the first " +
+                           std::to_string(row.bytes.size()) + " shown";
+        }
         row.error = DescribeRxErrors(pendingErrors_);
     } else {
         row.meaning = "bytes of a frame that never completed";
         row.error = "incomplete frame dropped";
     }
     pending_.clear();
+    pendingCount_ = 0;
     pendingErrors_ = 0;
     pendingTimeUs_ = 0;
     pendingBlock_ = 0;
     Emit(std::move(row));
 }
 
+void TraceBuilder::GatherRefused(const LinkEvent& event, std::uint32_t count)
+{
+    // A flood of bytes that make no frame is told a row every 100 ms, not
+    // only when the panel answers it, which a flood never lets it do.
+    if (pendingErrors_ != 0 && event.timeUs - pendingTimeUs_ >= kRefusedRowUs) {
+        FlushPendingBytes(event);
+    }
+    if (pendingCount_ == 0 && pending_.empty()) {
+        pendingTimeUs_ = event.timeUs;
+        pendingBlock_ = event.block;
+    }
+    if (event.kind == LinkEventKind::ByteReceived && pending_.size() < kShownRefusedBytes) {
+        pending_.push_back(event.byte);
+    }
+    pendingCount_ += count;
+    pendingErrors_ |= event.rxErrors;
+}
+
 void TraceBuilder::OnLinkEvent(const LinkEvent& event)
 {
     switch (event.kind) {
     case LinkEventKind::ByteReceived:
-        if (pending_.empty()) {
-            pendingTimeUs_ = event.timeUs;
-            pendingBlock_ = event.block;
-        }
-        pending_.push_back(event.byte);
+        GatherRefused(event, 1);
+        break;
+    case LinkEventKind::BytesRefused:
+        GatherRefused(event, event.value);
         break;
     case LinkEventKind::ErrorRaised:
         if (pending_.empty()) {
@@ -193,6 +218,7 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         // has no bytes on the line.
         if (!event.injected) {
             pending_.clear();
+            pendingCount_ = 0;
             pendingTimeUs_ = 0;
         }
         break;
@@ -266,6 +292,9 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         row.block = event.block;
         row.meaning = "events lost on the way";
         row.error = std::to_string(event.dropped) + " events dropped: the log has a gap here";
+        if (event.value != 0) {
+            row.error += "; " + std::to_string(event.value) + " device bytes among them";
+        }
         Emit(std::move(row));
         break;
     }

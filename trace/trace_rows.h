@@ -76,6 +76,8 @@ public:
 private:
     void Emit(TraceRow row);
     void FlushPendingBytes(const LinkEvent& answeredBy);
+    // A byte taken, or bytes refused and counted.
+    void GatherRefused(const LinkEvent& event, std::uint32_t count);
     std::uint64_t Since(std::uint64_t timeUs) const { return timeUs >= startUs_ ? timeUs - startUs_ : 0; }
 
     std::uint64_t startUs_;
@@ -83,7 +85,10 @@ private:
     std::uint64_t rows_ = 0;
     // Bytes of the frame in progress, with the time of the first of them
     // and the receive errors they raised.
+    static constexpr std::uint64_t kRefusedRowUs = 100'000;
+    static constexpr std::size_t kShownRefusedBytes = 64;
     std::vector<std::uint8_t> pending_;
+    std::uint32_t pendingCount_ = 0;
     std::uint64_t pendingTimeUs_ = 0;
     std::uint32_t pendingBlock_ = 0;
     std::uint8_t pendingErrors_ = 0;

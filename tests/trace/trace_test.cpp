@@ -96,6 +96,27 @@ TEST(TraceRows, AFaultOnADeviceByteFollowsTheRowsOfEarlierTimes)
     EXPECT_EQ(t.rows[1].number, 2U);
 }
 
+// A device that floods the panel with bytes that make no frame never lets it
+// answer; the flood is still told, a row every 100 ms with its count.
+TEST(TraceRows, AFloodOfRefusedBytesIsARowEvery100ms)
+{
+    TracedEngine t;
+    Bytes flood(1000, 0x7F);
+    for (std::size_t i = 0; i < flood.size(); i += 100) {
+        t.Send(Bytes(flood.begin() + static_cast<long>(i), flood.begin() + static_cast<long>(i) + 100));
+        t.engine.Tick();
+    }
+    ASSERT_GE(t.rows.size(), 9U);
+    ASSERT_LE(t.rows.size(), 10U);
+    for (const TraceRow& row : t.rows) {
+        EXPECT_EQ(row.kind, TraceKind::Bytes);
+        EXPECT_NE(row.error.find("bad function code"), std::string::npos) << row.error;
+        EXPECT_EQ(row.bytes.size(), 64U);
+        EXPECT_EQ(row.meaning, "bytes refused by the receiver: 100 bytes, the first 64 shown");
+    }
+    EXPECT_EQ(t.rows[1].timeUs - t.rows[0].timeUs, 100'000U);
+}
+
 TEST(TraceRows, AReceiveErrorIsOneRowOfItsBytesAnsweredByTheTimedOutReply)
 {
     TracedEngine t;
