@@ -84,6 +84,20 @@ bool SettingsStored(const QSettings& settings)
 #endif
 }
 
+// Whether the settings hold none of the three the program has always kept
+// (COM, Synch Required, Save Settings) but some of the View menu's, as a
+// user who wrote a zoom by hand leaves them. That is a first start: what the
+// View menu keeps, there or not, never makes the three look half-written.
+bool HoldsOnlyViewSettings(const QSettings& settings)
+{
+    for (const QString& key : {kComKey, kSynchRequiredKey, kSaveSettingsKey}) {
+        if (settings.contains(key)) {
+            return false;
+        }
+    }
+    return settings.childGroups().contains(kViewGroup);
+}
+
 } // namespace
 
 MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
@@ -160,9 +174,10 @@ void MainWindow::OpenStartPort()
 bool MainWindow::ReadSettings()
 {
     SettingsFile settings;
-    // A file that cannot be opened is a missing key; one that opens but is
-    // malformed holds values that cannot be read, reported below.
-    if (!SettingsStored(settings) || settings.status() == QSettings::AccessError) {
+    // A file that cannot be opened is a missing key, and one with only the
+    // View menu's settings a first start; one that opens but is malformed
+    // holds values that cannot be read, reported below.
+    if (!SettingsStored(settings) || settings.status() == QSettings::AccessError || HoldsOnlyViewSettings(settings)) {
         return false;
     }
     std::optional<std::int32_t> lastRead = ReadInt32(settings, kSaveSettingsKey);

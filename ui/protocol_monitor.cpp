@@ -38,6 +38,9 @@ constexpr int kDefaultHeight = 420;
 // bytes, a frame's code, length and first data byte: the meaning tells the
 // frame, and the cell's tooltip has every byte.
 constexpr std::size_t kLeastBytesShown = 3;
+// Where the window is lower than wanted (below a zoomed panel), it shows at
+// least this many rows besides the least its controls take.
+constexpr int kLeastRowsShown = 6;
 
 // A text frame as a device typically sends it, a menu line: what the
 // columns are sized to hold when the window opens.
@@ -119,18 +122,44 @@ void ProtocolMonitor::Attach(MainWindow& window)
     });
 }
 
-QRect MonitorPlacement(const QRect& window, QSize wanted, int least, const QRect& available)
+QRect MonitorPlacement(const QRect& window, QSize wanted, QSize least, const QRect& available)
 {
-    QSize size = wanted.boundedTo(available.size());
-    int left = window.right() + 1;
-    const int room = available.right() + 1 - left;
-    if (room >= std::min(least, size.width())) {
-        size.setWidth(std::min(size.width(), room));
-    } else {
-        left = available.right() + 1 - size.width();
-    }
-    const int top = std::clamp(window.top(), available.top(), available.bottom() + 1 - size.height());
-    return {QPoint(left, top), size};
+    const QSize size = wanted.boundedTo(available.size());
+    least = least.boundedTo(size);
+    // Each side in turn: the room between the window and the screen's edge,
+    // the monitor's extent across it (its least when the room is smaller,
+    // so it goes against the edge and over the window), and the rectangle.
+    const auto beside = [&](int room, int wantedExtent, int leastExtent, bool acrossWidth, bool after) {
+        const int extent = room >= leastExtent ? std::min(wantedExtent, room) : leastExtent;
+        QRect placed(QPoint(), acrossWidth ? QSize(extent, size.height()) : QSize(size.width(), extent));
+        const QPoint inside(std::clamp(window.left(), available.left(), available.right() + 1 - placed.width()),
+                            std::clamp(window.top(), available.top(), available.bottom() + 1 - placed.height()));
+        placed.moveTopLeft(inside);
+        if (acrossWidth && after) {
+            placed.moveLeft(std::min(window.right() + 1, available.right() + 1 - extent));
+        } else if (acrossWidth) {
+            placed.moveRight(std::max(window.left() - 1, available.left() + extent - 1));
+        } else if (after) {
+            placed.moveTop(std::min(window.bottom() + 1, available.bottom() + 1 - extent));
+        } else {
+            placed.moveBottom(std::max(window.top() - 1, available.top() + extent - 1));
+        }
+        return placed;
+    };
+    const std::array<QRect, 4> sides{
+        beside(available.right() - window.right(), size.width(), least.width(), true, true),
+        beside(window.left() - available.left(), size.width(), least.width(), true, false),
+        beside(available.bottom() - window.bottom(), size.height(), least.height(), false, true),
+        beside(window.top() - available.top(), size.height(), least.height(), false, false),
+    };
+    // The first side that leaves the window clear, else the one over the
+    // least of it.
+    const auto covered = [&](const QRect& placed) {
+        const QRect over = placed & window;
+        return static_cast<qint64>(over.width()) * over.height();
+    };
+    return *std::min_element(sides.begin(), sides.end(),
+                             [&](const QRect& a, const QRect& b) { return covered(a) < covered(b); });
 }
 
 void ProtocolMonitor::Open()
@@ -150,14 +179,15 @@ void ProtocolMonitor::Open()
 
 void ProtocolMonitor::Place()
 {
-    // Beside the window and as tall as it, however far it is zoomed, as far
-    // as the screen has room.
+    // Beside the window and as tall as it, however far it is zoomed, or
+    // below it, as far as the screen has room.
     const QSize frame = frameGeometry().size() - size();
     const std::array<int, MonitorLog::kErrorColumn> typical = TypicalColumnWidths();
     const QSize wanted = QSize(DefaultSize().width(), std::max(kDefaultHeight, window_->height())) + frame;
     const int bytesGiven = typical[MonitorLog::kBytesColumn] - LeastBytesWidth();
-    const QRect placed = MonitorPlacement(window_->frameGeometry(), wanted, wanted.width() - bytesGiven,
-                                          window_->screen()->availableGeometry());
+    const QSize least(wanted.width() - bytesGiven, LeastHeight() + frame.height());
+    const QRect placed =
+        MonitorPlacement(window_->frameGeometry(), wanted, least, window_->screen()->availableGeometry());
     move(placed.topLeft());
     resize(placed.size() - frame);
     if (!shownBefore_) {
@@ -165,6 +195,11 @@ void ProtocolMonitor::Place()
         columnWidths_[MonitorLog::kBytesColumn] = typical[MonitorLog::kBytesColumn] - shortfall;
         ApplyColumnWidths();
     }
+}
+
+int ProtocolMonitor::LeastHeight() const
+{
+    return layout()->minimumSize().height() + kLeastRowsShown * view_->verticalHeader()->defaultSectionSize();
 }
 
 int ProtocolMonitor::LeastBytesWidth() const

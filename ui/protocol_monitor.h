@@ -21,11 +21,12 @@ namespace quillon {
 
 class MainWindow;
 
-// Where the monitor opens, frames included: to the right of the main
-// window's frame when there is room there for its least width, else against
-// the available area's right edge; within that area either way, as wide and
-// tall as wanted where it has room.
-QRect MonitorPlacement(const QRect& window, QSize wanted, int least, const QRect& available);
+// Where the monitor opens, frames included, always within the available
+// area: beside the main window's frame on the first side with room for its
+// least size, to the right, then the left, below, above; as wide and tall as
+// wanted where it has room. Where no side has that room, against the edge of
+// the side where it covers the least of the window.
+QRect MonitorPlacement(const QRect& window, QSize wanted, QSize least, const QRect& available);
 
 // The protocol monitor window: one row per frame in either direction,
 // grouped by block, with filters, pause, clear, copy and save. Selecting a
@@ -44,8 +45,8 @@ public:
     // pixel under the pointer is told while the monitor is open, and it
     // closes with the window.
     void Attach(MainWindow& window);
-    // Shows the window beside the main window within the screen, or raises
-    // it.
+    // Shows the window beside the main window, or below it where the
+    // screen has no room beside, within the screen; or raises it.
     void Open();
 
     // The window's controls, for the program and the tests alike.
@@ -93,6 +94,8 @@ private:
     // the bytes column gives up what the screen cannot hold.
     void Place();
     int LeastBytesWidth() const;
+    // Tall enough for the controls and a few rows.
+    int LeastHeight() const;
     int CellMargin() const;
     void UpdateHighlight();
     void EmitHighlight(const std::optional<DisplayRect>& area);

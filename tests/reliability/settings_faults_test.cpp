@@ -26,6 +26,7 @@
 #include "tests/support/fakes.h"
 #include "ui/main_window.h"
 #include "ui/message_sink.h"
+#include "ui/panel_widget.h"
 #include "ui/port_control.h"
 
 namespace quillon::testing {
@@ -232,6 +233,36 @@ TEST_F(SettingsFaultTest, JunkFileShowsOnlyTheReadMessageAndIsReplacedWithGoodSe
         const QSettings saved(FilePath(), QSettings::IniFormat);
         EXPECT_EQ(saved.value(QStringLiteral("COM")).toInt(), 3) << what;
         EXPECT_EQ(saved.value(QStringLiteral("Save Settings")).toInt(), window->GetSaveSettings()) << what;
+    }
+}
+
+TEST_F(SettingsFaultTest, AFileWithOnlyTheViewSectionIsAFirstStartAndKeepsItsViewOnClose)
+{
+    struct Case {
+        QByteArray bytes;
+        const char* theme;
+    };
+    const Case cases[] = {
+        {"[View]\nZoom=2\n", "lcd"},
+        {"[View]\r\nZoom=3\r\nTheme=amber\r\n", "amber"},
+        {"# written by hand\n[View]\nTheme=blue\nPosition=@Point(40 30)\n", "blue"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(c.bytes);
+        auto window = Start();
+        const std::string what = c.bytes.toStdString();
+        EXPECT_TRUE(messages.texts.empty()) << what;
+        EXPECT_EQ(window->CurrentPort(), PortTarget::Com(1)) << what;
+        EXPECT_EQ(window->GetSaveSettings(), 0) << what;
+        EXPECT_FALSE(SynchModeOn()) << what;
+        EXPECT_STREQ(window->panel()->theme().key, c.theme) << what;
+
+        EXPECT_TRUE(window->WriteSettings()) << what;
+        EXPECT_TRUE(messages.texts.empty()) << what;
+        const QSettings saved(FilePath(), QSettings::IniFormat);
+        EXPECT_EQ(saved.value(QStringLiteral("COM")).toInt(), 1) << what;
+        EXPECT_EQ(saved.value(QStringLiteral("Save Settings")).toInt(), 0) << what;
+        EXPECT_EQ(saved.value(QStringLiteral("View/Theme")).toString(), QLatin1String(c.theme)) << what;
     }
 }
 

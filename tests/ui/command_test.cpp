@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -291,6 +293,26 @@ TEST(ProgramTest, VirtualPortPrintsItsPathAndTheWindowComesUp)
     const QImage picture(shot);
     EXPECT_EQ(picture.width(), 302);
     EXPECT_GT(picture.height(), 305) << "panel and menu bar";
+}
+
+TEST(ProgramTest, ASettingsFileWithOnlyAZoomStartsWithoutAMessageAtThatZoom)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("Ostrel"));
+    QFile settings(dir.filePath(QStringLiteral("Ostrel/Quillon.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[View]\nZoom=2\n");
+    settings.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    const ProgramRun run =
+        RunProgram({"--virtual-port", dir.filePath(QStringLiteral("panel")), "--screenshot", shot}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains(QStringLiteral("settings"))) << run.err.toStdString();
+    EXPECT_EQ(QImage(shot).width(), 2 * 302);
 }
 
 TEST(ProgramTest, ScreenshotRunReportsAPortThatCannotBeOpenedOnStandardError)

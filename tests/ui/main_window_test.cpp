@@ -389,6 +389,18 @@ TEST_F(MainWindowTest, ReadRulesForMissingAndBrokenValues)
          false},
         {"com negative, synch last", {{"Save Settings", 1}, {"COM", "-5"}}, -5, 1, true, true},
         {"save any nonzero", {{"Save Settings", 5}, {"COM", 2}, {"Synch Required", 9}}, 2, 5, true, false},
+        // The View menu's settings alone are a first start; beside the
+        // three, they change none of the rules above.
+        {"view only", {{"View/Zoom", 2}, {"View/Theme", "amber"}}, 1, 0, false, false},
+        {"view, save missing", {{"View/Zoom", 2}, {"COM", 7}, {"Synch Required", 1}}, 1, 0, false, true},
+        {"view, synch missing", {{"View/Zoom", 2}, {"Save Settings", 1}, {"COM", 7}}, 7, 1, true, true},
+        {"view, com alone", {{"View/Zoom", 2}, {"COM", 7}}, 1, 0, false, true},
+        {"view, all three",
+         {{"View/Zoom", 2}, {"Save Settings", 1}, {"COM", 7}, {"Synch Required", 0}},
+         7,
+         1,
+         false,
+         false},
     };
     for (const ReadCase& c : cases) {
         settings.Write(c.stored);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <QApplication>
@@ -409,7 +410,7 @@ TEST_F(MonitorTest, TheRowTotalCountsOnWhileAFilterShowsNoneOfTheNewRows)
     EXPECT_TRUE(monitor.countsText().startsWith(QStringLiteral("6 of 6 rows"))) << monitor.countsText().toStdString();
 }
 
-TEST(MonitorPlacementTest, BesideTheWindowWhereThereIsRoomElseOverItAlwaysOnTheScreen)
+TEST(MonitorPlacementTest, BesideTheWindowOnTheFirstSideWithRoomElseOverItsLeastAlwaysOnTheScreen)
 {
     const QRect screen(0, 0, 1280, 1024);
     const QRect belowATopBar(0, 30, 1280, 994);
@@ -417,21 +418,30 @@ TEST(MonitorPlacementTest, BesideTheWindowWhereThereIsRoomElseOverItAlwaysOnTheS
         const char* name;
         QRect window;
         QSize wanted;
-        int least;
+        QSize least;
         QRect available;
         QRect placed;
     };
     const Case cases[] = {
-        {"room beside", QRect(0, 0, 304, 370), QSize(900, 420), 700, screen, QRect(304, 0, 900, 420)},
-        {"narrowed beside", QRect(0, 0, 304, 370), QSize(1100, 420), 900, screen, QRect(304, 0, 976, 420)},
-        {"too narrow beside: over the window", QRect(0, 0, 304, 370), QSize(1100, 420), 1000, screen,
-         QRect(180, 0, 1100, 420)},
-        {"zoomed window: over it", QRect(0, 0, 908, 960), QSize(1000, 960), 800, screen, QRect(280, 0, 1000, 960)},
-        {"larger than the screen", QRect(0, 0, 304, 370), QSize(1400, 1200), 900, screen, QRect(304, 0, 976, 1024)},
-        {"low window: raised to fit", QRect(100, 800, 304, 370), QSize(900, 420), 800, screen,
+        {"room beside", QRect(0, 0, 304, 370), QSize(900, 420), QSize(700, 300), screen, QRect(304, 0, 900, 420)},
+        {"narrowed beside", QRect(0, 0, 304, 370), QSize(1100, 420), QSize(900, 300), screen, QRect(304, 0, 976, 420)},
+        {"too narrow beside: below", QRect(0, 0, 304, 370), QSize(1100, 420), QSize(1000, 300), screen,
+         QRect(0, 370, 1100, 420)},
+        {"too narrow on the right: left", QRect(900, 100, 304, 370), QSize(1000, 420), QSize(800, 300), screen,
+         QRect(0, 100, 900, 420)},
+        {"lowered below", QRect(0, 0, 604, 632), QSize(1200, 632), QSize(950, 300), screen, QRect(0, 632, 1200, 392)},
+        {"above a low window", QRect(0, 600, 604, 424), QSize(1200, 632), QSize(950, 300), screen,
+         QRect(0, 0, 1200, 600)},
+        {"no room: over the least of it, below", QRect(0, 0, 906, 937), QSize(1200, 937), QSize(950, 300), screen,
+         QRect(0, 724, 1200, 300)},
+        {"no room: over the least of it, beside", QRect(0, 0, 1000, 400), QSize(1200, 950), QSize(300, 900),
+         QRect(0, 0, 1280, 1000), QRect(980, 0, 300, 950)},
+        {"larger than the screen", QRect(0, 0, 304, 370), QSize(1400, 1200), QSize(900, 300), screen,
+         QRect(304, 0, 976, 1024)},
+        {"low window: raised to fit", QRect(100, 800, 304, 370), QSize(900, 420), QSize(800, 300), screen,
          QRect(404, 604, 876, 420)},
-        {"top bar", QRect(0, 0, 304, 370), QSize(900, 1200), 800, belowATopBar, QRect(304, 30, 900, 994)},
-        {"second screen", QRect(1280, 0, 304, 370), QSize(900, 420), 800, QRect(1280, 0, 1920, 1080),
+        {"top bar", QRect(0, 0, 304, 370), QSize(900, 1200), QSize(800, 300), belowATopBar, QRect(304, 30, 900, 994)},
+        {"second screen", QRect(1280, 0, 304, 370), QSize(900, 420), QSize(800, 300), QRect(1280, 0, 1920, 1080),
          QRect(1584, 0, 900, 420)},
     };
     for (const Case& c : cases) {
@@ -473,6 +483,50 @@ TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPoin
 
     window->close();
     EXPECT_FALSE(monitor.isVisible());
+}
+
+TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWholeAndThePanelsKeysInSight)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    window->move(0, 0);
+    window->show();
+    const QRect screen = window->screen()->availableGeometry();
+    ASSERT_EQ(screen.size(), QSize(1280, 1024));
+    // The bottom of the panel picture's lowest key, in rows at 1x.
+    constexpr int kKeysBottom = 237;
+    const int largest = window->LargestZoomThatFits();
+    ASSERT_EQ(largest, 3) << "the zooms a 1280 x 1024 screen holds";
+    for (int zoom = PanelWidget::kMinZoom; zoom <= largest; ++zoom) {
+        window->SetZoom(zoom);
+        ASSERT_EQ(window->panel()->zoom(), zoom);
+        emit window->protocolMonitorRequested();
+        ASSERT_TRUE(monitor.isVisible()) << zoom;
+        const QRect panel = window->frameGeometry();
+        const QRect rows = monitor.frameGeometry();
+        const std::string where = std::to_string(zoom) + "x: panel " + std::to_string(panel.width()) + "x" +
+                                  std::to_string(panel.height()) + ", monitor at " + std::to_string(rows.x()) + "," +
+                                  std::to_string(rows.y()) + " " + std::to_string(rows.width()) + "x" +
+                                  std::to_string(rows.height());
+        EXPECT_TRUE(screen.contains(panel)) << where;
+        EXPECT_TRUE(screen.contains(rows)) << where;
+        // At 3x the screen keeps 370 pixels beside the panel and 86 below
+        // it, too little for the monitor's columns or a few of its rows:
+        // then it covers only the front below the keys.
+        const QRect over = rows & panel;
+        EXPECT_EQ(over.isEmpty(), zoom < 3) << where;
+        const int keysBottom = window->panel()->mapToGlobal(QPoint(0, kKeysBottom * zoom)).y();
+        EXPECT_TRUE(over.isEmpty() || over.top() > keysBottom) << where;
+        const QTableView& view = *monitor.view();
+        EXPECT_LE(view.columnViewportPosition(MonitorLog::kMeaningColumn) +
+                      view.columnWidth(MonitorLog::kMeaningColumn),
+                  view.viewport()->width())
+            << where;
+        monitor.close();
+    }
 }
 
 } // namespace
