@@ -224,7 +224,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     app.option_defaults()->group("The device");
     text("--spawn", options.spawn, "COMMAND",
          "start the device with the shell once the panel is ready, {port} replaced by the port, and end it when "
-         "the run ends; its output goes to device.log in the artifacts folder");
+         "the run ends; its output goes to device.log in the artifacts folder, whose last lines are told when "
+         "the device ends first (exit status 3)");
     app.add_option_function<std::string>(
            "--line-rate",
            [&options](const std::string& value) {
