@@ -6,10 +6,16 @@ namespace quillon::runner {
 
 namespace {
 
-std::string Escape(const std::string& text)
+// Text for an element, or for an attribute, where a line break or a tab
+// written as itself would be read back as a space.
+std::string Escape(const std::string& text, bool attribute = false)
 {
     std::string out;
     for (const char c : text) {
+        if (attribute && (c == '\n' || c == '\t')) {
+            out += c == '\n' ? "&#10;" : "&#9;";
+            continue;
+        }
         switch (c) {
         case '&':
             out += "&amp;";
@@ -60,19 +66,19 @@ std::string JUnitReport(const std::vector<ScenarioResult>& results, double secon
     if (!properties.empty()) {
         xml += "    <properties>\n";
         for (const auto& [name, value] : properties) {
-            xml += "      <property name=\"" + Escape(name) + "\" value=\"" + Escape(value) + "\"/>\n";
+            xml += "      <property name=\"" + Escape(name, true) + "\" value=\"" + Escape(value, true) + "\"/>\n";
         }
         xml += "    </properties>\n";
     }
     for (const ScenarioResult& result : results) {
-        xml += "    <testcase classname=\"" + Escape(result.file) + "\" name=\"" + Escape(result.name) + "\" time=\"" +
-               Seconds(result.seconds) + "\"";
+        xml += "    <testcase classname=\"" + Escape(result.file, true) + "\" name=\"" + Escape(result.name, true) +
+               "\" time=\"" + Seconds(result.seconds) + "\"";
         if (result.outcome == Outcome::Passed) {
             xml += "/>\n";
             continue;
         }
         const char* element = result.outcome == Outcome::Failed ? "failure" : "error";
-        xml += ">\n      <" + std::string(element) + " message=\"" + Escape(result.message) + "\">" +
+        xml += ">\n      <" + std::string(element) + " message=\"" + Escape(result.message, true) + "\">" +
                Escape(result.message) + "</" + element + ">\n    </testcase>\n";
     }
     xml += "  </testsuite>\n</testsuites>\n";

@@ -2,11 +2,15 @@
 // It connects the panel to a device, runs scenario files against it (keys,
 // waits for text or frames, screen comparisons), and serves a control socket
 // for test frameworks.
+#include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +55,10 @@ constexpr int kDeviceEndedStatus = 3;
 // Where the output of the device --spawn started goes, in the artifacts
 // folder.
 constexpr const char* kDeviceOutputName = "device.log";
+// A device that ended first is told with this many of the last lines of its
+// output, taken from this much of the end of it at most.
+constexpr std::size_t kDeviceTailLines = 10;
+constexpr std::streamoff kDeviceTailBytes = 4096;
 constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
 // --dump-text alone waits for the screen to stay the same this long.
 constexpr std::chrono::milliseconds kSettleTime{500};
@@ -62,6 +70,54 @@ volatile std::sig_atomic_t stopSignal = 0;
 extern "C" void OnStopSignal(int)
 {
     stopSignal = 1;
+}
+
+// The last `count` lines of the file at path (fewer when it has fewer), from
+// its last kDeviceTailBytes; none when it is empty or cannot be read.
+std::vector<std::string> LastLines(const std::string& path, std::size_t count)
+{
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) {
+        return {};
+    }
+    const std::streamoff start = std::max<std::streamoff>(0, std::streamoff(file.tellg()) - kDeviceTailBytes);
+    file.seekg(start);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // A line the window starts within is left out rather than shown cut.
+    std::size_t begin = 0;
+    if (start > 0) {
+        const std::size_t first = text.find('\n');
+        begin = first == std::string::npos ? text.size() : first + 1;
+    }
+    std::vector<std::string> lines;
+    while (begin < text.size()) {
+        const std::size_t end = std::min(text.find('\n', begin), text.size());
+        std::string line = text.substr(begin, end - begin);
+        if (line.ends_with('\r')) {
+            line.pop_back();
+        }
+        lines.push_back(std::move(line));
+        begin = end + 1;
+    }
+    if (lines.size() > count) {
+        lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(count));
+    }
+    return lines;
+}
+
+// How the device --spawn started ended before the run, where its output is
+// and that output's last lines, each on a line of its own.
+std::string DeviceEndedText(const ChildExit& ended, const std::string& outputPath)
+{
+    std::string text = "the device ended before the run did: " + ended.Describe() + "; its output is in " + outputPath;
+    const std::vector<std::string> lines = LastLines(outputPath, kDeviceTailLines);
+    if (!lines.empty()) {
+        text += ", which ends:";
+        for (const std::string& line : lines) {
+            text += "\n  " + line;
+        }
+    }
+    return text;
 }
 
 int UsageError(const std::string& message)
@@ -169,7 +225,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     app.option_defaults()->group("The device");
     text("--spawn", options.spawn, "COMMAND",
          "start the device with the shell once the panel is ready, {port} replaced by the port, and end it when "
-         "the run ends; its output goes to device.log in the artifacts folder");
+         "the run ends; its output goes to device.log in the artifacts folder, whose last lines are told when "
+         "the device ends first (exit status 3)");
     app.add_option_function<std::string>(
            "--line-rate",
            [&options](const std::string& value) {
@@ -625,6 +682,11 @@ int main(int argc, char** argv)
                 break;
             }
         }
+        // The scenario the device's end cut short fails with it.
+        if (deviceEnded && results.back().outcome == Outcome::Stopped) {
+            results.back().outcome = Outcome::Failed;
+            results.back().message += "; " + DeviceEndedText(*deviceEnded, deviceOutput);
+        }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart).count();
         if (!options.junit.empty()) {
             std::string error;
@@ -688,8 +750,7 @@ int main(int argc, char** argv)
         status = options.timeoutExitCode;
     }
     if (deviceEnded) {
-        std::cerr << "quillon-run: the device ended before the run did: " << deviceEnded->Describe()
-                  << "; its output is in " << deviceOutput << "\n";
+        std::cerr << "quillon-run: " << DeviceEndedText(*deviceEnded, deviceOutput) << "\n";
         status = kDeviceEndedStatus;
     } else if (const std::optional<ChildExit> ended = device.End(); ended && !options.quiet) {
         std::cerr << "quillon-run: the device was ended: " << ended->Describe() << "\n";
