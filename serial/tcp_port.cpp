@@ -146,9 +146,9 @@ std::string TcpPort::WaitingFor() const
         return {};
     }
     if (connecting_) {
-        return "the device's port at " + Describe(remote_) + " to open";
+        return "the " + peerName_ + "'s port at " + Describe(remote_) + " to open";
     }
-    return listener_ >= 0 ? "a device to connect on port " + std::to_string(LocalPort()) : std::string{};
+    return listener_ >= 0 ? "a " + peerName_ + " to connect on port " + std::to_string(LocalPort()) : std::string{};
 }
 
 std::string TcpPort::Listen(const TcpAddress& address)
@@ -227,14 +227,14 @@ void TcpPort::TakePeer(std::intptr_t fd, const std::string& who)
         peer_.store(fd);
     }
     retryMs_ = kFirstRetryMs;
-    Log("device connected: " + who);
+    Log(peerName_ + " connected: " + who);
 }
 
 void TcpPort::StartWaiting(const std::string& why)
 {
     retryMs_ = kFirstRetryMs;
     nextAttemptMs_ = NowMs() + retryMs_;
-    Log("waiting for the device at " + Describe(remote_) + " (" + why + ")");
+    Log("waiting for the " + peerName_ + " at " + Describe(remote_) + " (" + why + ")");
 }
 
 void TcpPort::DropPeer(const std::string& why)
@@ -243,7 +243,7 @@ void TcpPort::DropPeer(const std::string& why)
         std::lock_guard lock(mutex_);
         sockets::Close(Restore(peer_.exchange(-1)));
     }
-    Log("device disconnected: " + why);
+    Log(peerName_ + " disconnected: " + why);
     if (connecting_) {
         StartWaiting("it hung up");
     }

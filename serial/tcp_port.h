@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "link/engine_interfaces.h"
 
@@ -31,9 +32,12 @@ bool ParseTcpAddress(const std::string& text, const std::string& defaultHost, Tc
 // The reader thread calls BytesWaiting, ReadByte and WaitForInput and is the
 // only one that takes or drops a connection; Write comes from the ticking
 // thread. Close only once the reader has stopped.
+//
+// What it tells names the other end "the device", as the panel's side sees
+// it; the demo device, which is the device, names it "the panel".
 class TcpPort final : public PanelPort {
 public:
-    TcpPort() = default;
+    explicit TcpPort(std::string peer = "device") : peerName_(std::move(peer)) {}
     ~TcpPort() override;
     TcpPort(const TcpPort&) = delete;
     TcpPort& operator=(const TcpPort&) = delete;
@@ -78,6 +82,7 @@ private:
     std::uint32_t nextAttemptMs_ = 0;
     std::uint32_t retryMs_ = 0;
     std::function<void(const std::string&)> log_;
+    const std::string peerName_;
 };
 
 } // namespace quillon

@@ -13,6 +13,7 @@
 #endif
 
 #include "serial/port_setup.h"
+#include "serial/tcp_port.h"
 #include "tools/demo/demo_device.h"
 
 namespace {
@@ -64,6 +65,25 @@ void WaitForStopRequest()
 }
 #endif
 
+// Connects or listens, as the command line asks, and tells where; an empty
+// text, or why the line cannot be used.
+std::string OpenTcp(quillon::TcpPort& tcp, const quillon::TcpAddress& address, bool listen, bool quiet)
+{
+    const std::string end = ", looking for the panel; Ctrl+C stops it.";
+    if (!quiet) {
+        tcp.SetLog([](const std::string& line) { std::cout << line << std::endl; });
+        if (!listen) {
+            std::cout << "Demo device connecting to " << address.host << ":" << address.port << end << std::endl;
+        }
+    }
+    const std::string error = listen ? tcp.Listen(address) : tcp.Connect(address);
+    if (error.empty() && listen && !quiet) {
+        // For port 0, the port the system chose: the one a panel needs.
+        std::cout << "Demo device listening on " << address.host << ":" << tcp.LocalPort() << end << std::endl;
+    }
+    return error;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -71,8 +91,8 @@ int main(int argc, char** argv)
     std::string port;
     quillon::demo::DemoOptions options;
     bool quiet = false;
-    CLI::App app("Plays the controlling device of the panel on a serial line: it draws a small\n"
-                 "panel application (a menu, a set point with a slider bar, the contrast, a\n"
+    CLI::App app("Plays the controlling device of the panel on a serial line or a TCP socket: it\n"
+                 "draws a small panel application (a menu, a set point with a slider bar, the contrast, a\n"
                  "status screen with icons, test patterns) and follows the panel's keys.",
                  "quillon-demo-device");
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -80,6 +100,17 @@ int main(int argc, char** argv)
                    "the line to use: a serial device (/dev/ttyUSB0, COM3 on Windows), a pseudo-terminal "
                    "(/dev/pts/3, the path `quillon --virtual-port` prints) or a symbolic link to one (a socat pair)")
         ->type_name("PATH");
+    std::string tcpConnect;
+    std::string tcpListen;
+    app.add_option("--tcp-connect", tcpConnect,
+                   "a panel whose line is a TCP socket (`quillon-run --tcp-listen`): connect to it, trying again "
+                   "until its port is open, and again whenever it goes")
+        ->type_name("HOST:PORT");
+    app.add_option("--tcp-listen", tcpListen,
+                   "wait for a panel to connect over TCP (`quillon-run --tcp-connect`), on HOST (127.0.0.1 unless "
+                   "given); port 0 takes one the system chooses and prints it; one panel at a time, the next taken "
+                   "when it goes")
+        ->type_name("[HOST:]PORT");
     bool noPacing = false;
     app.add_flag("--no-pacing", noPacing, "send each block at once instead of at 9600 baud's pace");
     app.add_flag("--quiet", quiet, "print nothing but errors");
@@ -96,15 +127,39 @@ int main(int argc, char** argv)
         return UsageError(error.what());
     }
     options.paceWrites = !noPacing;
-    if (port.empty()) {
-        return UsageError("which port? Give --port PATH");
+    const int lines = (port.empty() ? 0 : 1) + (tcpConnect.empty() ? 0 : 1) + (tcpListen.empty() ? 0 : 1);
+    if (lines == 0) {
+        return UsageError("which line? Give --port PATH, --tcp-connect HOST:PORT or --tcp-listen [HOST:]PORT");
+    }
+    if (lines > 1) {
+        return UsageError("one line at a time: --port, --tcp-connect or --tcp-listen");
+    }
+    const bool listen = !tcpListen.empty();
+    quillon::TcpAddress address;
+    // A panel listened for is reached on this machine alone unless told.
+    if (std::string error; port.empty() && !quillon::ParseTcpAddress(listen ? tcpListen : tcpConnect,
+                                                                     listen ? "127.0.0.1" : "", address, error)) {
+        return UsageError(error);
     }
     if (!quiet) {
         options.log = [](const std::string& line) { std::cout << line << std::endl; };
     }
 
     TakeStopRequests();
+    // Declared before the device, so that it is closed after the device's
+    // thread has stopped reading it.
+    quillon::TcpPort tcp("panel");
     quillon::demo::DemoDeviceThread device(options);
+    if (port.empty()) {
+        if (const std::string error = OpenTcp(tcp, address, listen, quiet); !error.empty()) {
+            std::cerr << "quillon-demo-device: " << error << "\n";
+            return 1;
+        }
+        device.Start(tcp);
+        WaitForStopRequest();
+        device.Stop();
+        return 0;
+    }
     const int failedStep = device.Start(port);
     // Taken at once, before any other call can change it: the reason belongs
     // to the failed set-up step.
