@@ -30,6 +30,7 @@
 #include "runner/scenario.h"
 #include "runner/scenario_runner.h"
 #include "serial/child_process.h"
+#include "serial/com_ports.h"
 #include "serial/line_server.h"
 #include "serial/memory_line.h"
 #include "serial/port_setup.h"
@@ -371,7 +372,10 @@ std::string PortFailure(const std::string& path, int step, int error)
 {
     std::string text =
         "cannot use " + path + " (set-up step " + std::to_string(step) + " failed: " + SetupStepText(step) + ")";
-    return error != 0 ? text + ": " + SystemErrorText(error) : text;
+    if (error == 0) {
+        return text;
+    }
+    return text + ": " + (IsMissingPortError(error) ? MissingPortText(FoundComPorts()) : SystemErrorText(error));
 }
 
 // An empty text when the line is up, otherwise why not.
