@@ -560,6 +560,7 @@ void PrintStats(const PanelHost& host, const Link& link)
 int main(int argc, char** argv)
 {
     const Moment processStart = std::chrono::steady_clock::now();
+    ShowUtf8OnConsole();
     Options options;
     if (const auto status = ParseOptions(argc, argv, options)) {
         return *status;
