@@ -1,8 +1,20 @@
 # The ZIPs for Windows users: quillon-run.exe and quillon-demo-device.exe, the
 # programs' own install rules put them at the top of the archive (the mingw
 # preset sets CMAKE_INSTALL_BINDIR to "."), and a short text on using them
-# with a COM port. `cpack --config build/mingw/CPackConfig.cmake` builds it.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/windows/README.txt DESTINATION .)
+# with a COM port and a scenario to run. `cpack --config
+# build/mingw/CPackConfig.cmake` builds it.
+
+# The texts, with the line endings Windows programs expect.
+function(quillon_windows_text source name)
+    file(READ ${source} text)
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${CMAKE_BINARY_DIR}/windows-texts/${name} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+quillon_windows_text(${CMAKE_CURRENT_LIST_DIR}/windows/README.txt README.txt)
+quillon_windows_text(${CMAKE_SOURCE_DIR}/examples/scenarios/set_point.yaml set_point.yaml)
+install(FILES ${CMAKE_BINARY_DIR}/windows-texts/README.txt ${CMAKE_BINARY_DIR}/windows-texts/set_point.yaml
+        DESTINATION .)
 
 # The desktop program's build adds quillon.exe with Qt's DLLs, the C and C++
 # runtime DLLs they share with it, and the plugins it loads: the windows
@@ -13,7 +25,8 @@ if(QUILLON_BUILD_UI)
     endforeach()
     install(FILES ${QUILLON_QT_PREFIX}/plugins/platforms/qwindows.dll DESTINATION platforms)
     install(FILES ${QUILLON_QT_PREFIX}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/windows/README-desktop.txt DESTINATION . RENAME README-desktop.txt)
+    quillon_windows_text(${CMAKE_CURRENT_LIST_DIR}/windows/README-desktop.txt README-desktop.txt)
+    install(FILES ${CMAKE_BINARY_DIR}/windows-texts/README-desktop.txt DESTINATION .)
 endif()
 
 set(CPACK_GENERATOR ZIP)

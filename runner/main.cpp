@@ -30,6 +30,7 @@
 #include "runner/scenario.h"
 #include "runner/scenario_runner.h"
 #include "serial/child_process.h"
+#include "serial/com_ports.h"
 #include "serial/line_server.h"
 #include "serial/memory_line.h"
 #include "serial/port_setup.h"
@@ -50,6 +51,18 @@ using namespace quillon::runner;
 using Moment = PanelHost::Moment;
 
 constexpr int kUsageStatus = 2;
+
+// The help's words for what differs between the systems.
+#ifdef _WIN32
+constexpr const char* kPortHelp = "a COM port, COM1 to COM256";
+constexpr const char* kNotOnWindows = " (not on Windows)";
+constexpr const char* kShell = "cmd";
+#else
+constexpr const char* kPortHelp = "a serial device or pseudo-terminal";
+constexpr const char* kNotOnWindows = "";
+constexpr const char* kShell = "the shell";
+#endif
+
 // The device --spawn started ended before the run did.
 constexpr int kDeviceEndedStatus = 3;
 // Where the output of the device --spawn started goes, in the artifacts
@@ -176,7 +189,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     const auto duration = Needs([](const std::string& text) { return ParseDuration(text).has_value(); },
                                 "needs a duration such as 30s or 500ms");
     // An option with a value of the type given; the text ones must not be empty.
-    const auto text = [&](const char* name, std::string& into, const char* type, const char* help) {
+    const auto text = [&](const char* name, std::string& into, const char* type, const std::string& help) {
         return app.add_option(name, into, help)->type_name(type)->check(nonEmpty);
     };
     const auto durationInto = [&](const char* name, std::optional<std::uint32_t>& into, const char* help) {
@@ -194,10 +207,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     int controlTcp = 0;
 
     app.option_defaults()->group("LINK, one of");
-    text("--port", options.port, "PATH", "a serial device or pseudo-terminal");
+    text("--port", options.port, "PATH", kPortHelp);
     CLI::Option* virtualPortOption =
         app.add_option("--virtual-port", virtualPort,
-                       "make a pseudo-terminal for the device, print its path, and make LINK a symbolic link to it")
+                       "make a pseudo-terminal for the device, print its path, and make LINK a symbolic link to it" +
+                           std::string(kNotOnWindows))
             ->expected(0, 1)
             ->type_name("[LINK]");
     text("--tcp-connect", options.tcpConnect, "HOST:PORT",
@@ -224,9 +238,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
 
     app.option_defaults()->group("The device");
     text("--spawn", options.spawn, "COMMAND",
-         "start the device with the shell once the panel is ready, {port} replaced by the port, and end it when "
-         "the run ends; its output goes to device.log in the artifacts folder, whose last lines are told when "
-         "the device ends first (exit status 3)");
+         std::string("start the device with ") + kShell +
+             " once the panel is ready, {port} replaced by the port, and end it when "
+             "the run ends; its output goes to device.log in the artifacts folder, whose last lines are told when "
+             "the device ends first (exit status 3)");
     app.add_option_function<std::string>(
            "--line-rate",
            [&options](const std::string& value) {
@@ -291,7 +306,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
         ->check(CLI::IsMember({"text", "jsonl"}).description(""));
 
     app.option_defaults()->group("Control socket (JSON Lines)");
-    text("--control", options.control, "PATH", "a Unix socket at PATH");
+    text("--control", options.control, "PATH", "a Unix socket at PATH" + std::string(kNotOnWindows));
     CLI::Option* controlTcpOption = number("--control-tcp", controlTcp, "PORT", "a TCP port on 127.0.0.1", 65535);
 
     app.option_defaults()->group("Other");
@@ -371,7 +386,10 @@ std::string PortFailure(const std::string& path, int step, int error)
 {
     std::string text =
         "cannot use " + path + " (set-up step " + std::to_string(step) + " failed: " + SetupStepText(step) + ")";
-    return error != 0 ? text + ": " + SystemErrorText(error) : text;
+    if (error == 0) {
+        return text;
+    }
+    return text + ": " + (IsMissingPortError(error) ? MissingPortText(FoundComPorts()) : SystemErrorText(error));
 }
 
 // An empty text when the line is up, otherwise why not.
@@ -556,6 +574,7 @@ void PrintStats(const PanelHost& host, const Link& link)
 int main(int argc, char** argv)
 {
     const Moment processStart = std::chrono::steady_clock::now();
+    ShowUtf8OnConsole();
     Options options;
     if (const auto status = ParseOptions(argc, argv, options)) {
         return *status;

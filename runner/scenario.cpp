@@ -99,6 +99,56 @@ std::string PanelText(const YAML::Node& node, const std::string& action)
     return *panel;
 }
 
+// The 1-based line of the first byte that is not part of a UTF-8 character,
+// none when the text is UTF-8 through. A text that begins with the byte order
+// mark of UTF-16 or UTF-32 is left to the YAML reader, which reads those.
+std::optional<int> FirstLineNotUtf8(std::string_view text)
+{
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") || text.starts_with(std::string_view("\0\0", 2))) {
+        return std::nullopt;
+    }
+    int line = 1;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = 1;
+        char32_t lowest = 0;
+        char32_t code = byte;
+        if (byte >= 0xF0 && byte <= 0xF4) {
+            length = 4;
+            lowest = 0x10000;
+            code = byte & 0x07U;
+        } else if (byte >= 0xE0 && byte < 0xF0) {
+            length = 3;
+            lowest = 0x800;
+            code = byte & 0x0FU;
+        } else if (byte >= 0xC2 && byte < 0xE0) {
+            length = 2;
+            lowest = 0x80;
+            code = byte & 0x1FU;
+        } else if (byte >= 0x80) {
+            return line;
+        }
+        if (length > text.size() - i) {
+            return line;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0U) != 0x80) {
+                return line;
+            }
+            code = (code << 6) | (next & 0x3FU);
+        }
+        if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return line;
+        }
+        if (byte == '\n') {
+            ++line;
+        }
+        i += length;
+    }
+    return std::nullopt;
+}
+
 std::uint8_t FrameCode(const YAML::Node& node)
 {
     const auto byName = [&](const YAML::Node& name) {
@@ -477,6 +527,10 @@ std::string KeySuggestion(std::string_view written)
 std::optional<Scenario> ParseScenario(std::string_view text, const std::string& fileName, const std::string& folder,
                                       bool readGoldens, std::string& error)
 {
+    if (const auto line = FirstLineNotUtf8(text)) {
+        error = fileName + ":" + std::to_string(*line) + ": the file is not UTF-8: save it as UTF-8";
+        return std::nullopt;
+    }
     try {
         const YAML::Node root = YAML::Load(std::string(text));
         if (!root.IsMap()) {

@@ -29,4 +29,8 @@ bool StandardOutputClosed()
     return false;
 }
 
+void ShowUtf8OnConsole()
+{
+}
+
 } // namespace quillon

@@ -16,4 +16,10 @@ void IgnoreBrokenPipe();
 // write tells on Windows, so there it is always false.
 bool StandardOutputClosed();
 
+// The program's texts are UTF-8, the panel's characters (°, ↑, Ω) too. On
+// Windows a console shows them as themselves only in its UTF-8 code page, so
+// that is the console's output code page until the program ends; a file or
+// a pipe gets the same bytes either way. Elsewhere this does nothing.
+void ShowUtf8OnConsole();
+
 } // namespace quillon

@@ -1,5 +1,9 @@
 #include "serial/standard_output.h"
 
+#include <cstdlib>
+
+#include <windows.h>
+
 namespace quillon {
 
 void IgnoreBrokenPipe()
@@ -9,6 +13,23 @@ void IgnoreBrokenPipe()
 bool StandardOutputClosed()
 {
     return false;
+}
+
+namespace {
+
+// The console's output code page before the program changed it.
+UINT codePageBefore = 0;
+
+} // namespace
+
+void ShowUtf8OnConsole()
+{
+    // 0 when the program has no console.
+    codePageBefore = GetConsoleOutputCP();
+    if (codePageBefore == 0 || codePageBefore == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) {
+        return;
+    }
+    std::atexit([] { SetConsoleOutputCP(codePageBefore); });
 }
 
 } // namespace quillon

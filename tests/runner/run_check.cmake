@@ -1,12 +1,12 @@
-# Runs PROGRAM with ARGS (separated by '|') and checks its exit status
-# (STATUS), that its standard error matches STDERR (and its standard output
-# STDOUT, when given), and that FILE exists and, when FILE_CONTENT is given,
-# matches it. CLEAN, when given, is removed first.
+# Runs PROGRAM (under EMULATOR, when given) with ARGS (separated by '|') and
+# checks its exit status (STATUS), that its standard error matches STDERR (and
+# its standard output STDOUT, when given), and that FILE exists and, when
+# FILE_CONTENT is given, matches it. CLEAN, when given, is removed first.
 if(CLEAN)
     file(REMOVE_RECURSE "${CLEAN}")
 endif()
 string(REPLACE "|" ";" arguments "${ARGS}")
-execute_process(COMMAND ${PROGRAM} ${arguments} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${arguments} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors
                 TIMEOUT 60)
 if(NOT "${status}" STREQUAL "${STATUS}")
     message(FATAL_ERROR "exit status ${status}, expected ${STATUS}; standard error:\n${errors}")

@@ -81,6 +81,14 @@ TEST(Scenario, BadFilesAreRefusedWithTheLineAndTheReason)
         {"steps:\n  - press: up\n    timeout: 1s\n", "s.yaml:3: \"timeout\" is not something press takes"},
         {"steps:\n  - click: up\n    press: down\n", "s.yaml:3: one step may do one thing"},
         {"steps:\n  - wait-text: \"\u20AC 5\"\n", "s.yaml:2: wait-text \"\u20AC 5\" has a character the panel's font"},
+        // Saved in a Windows code page instead of UTF-8: a Latin-1 degree sign,
+        // an "ä" followed by a letter, a character cut short at the end.
+        {"name: x\nsteps:\n  - wait-text: \"42\xB0"
+         "C\"\n",
+         "s.yaml:3: the file is not UTF-8: save it as UTF-8"},
+        {"name: M\xE4rz\nsteps: [release]\n", "s.yaml:1: the file is not UTF-8: save it as UTF-8"},
+        {"steps:\n  - wait-text: \"\xE2\x86", "s.yaml:2: the file is not UTF-8"},
+        {"steps:\n  - wait-text: \"\xC0\xAF\"\n", "s.yaml:2: the file is not UTF-8"},
         {"steps:\n  - wait-text: \"A\"\n    inverse: maybe\n", "s.yaml:3: inverse \"maybe\" is neither true nor false"},
         {"steps:\n  - wait-frame: {name: FLY}\n", "s.yaml:2: \"FLY\" is not the name of a function code"},
         {"steps:\n  - wait-frame: {code: 12}\n", "s.yaml:2: function code 12 is not assigned"},
