@@ -529,5 +529,60 @@ TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWho
     }
 }
 
+TEST_F(MonitorWindowTest, BesideThePanelTheLongestReasonsForAnErrorStandWhole)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    window->move(0, 0);
+    window->show();
+    const auto feed = [&](const Bytes& bytes) {
+        rig.queue.Feed(bytes);
+        while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+        }
+        engine.Tick();
+    };
+    const auto quiet = [&](std::uint32_t ms) {
+        rig.clock.Advance(ms);
+        engine.Tick();
+    };
+    // A block longer than the receive buffer, answered after the quiet
+    // that follows; then half a frame and silence.
+    feed(EncodeBlock(std::vector<FrameContent>(31, FrameContent{kReadSwitches, {0}})));
+    quiet(200);
+    feed(Bytes{kReadSwitches, 1});
+    quiet(11000);
+    taps.log().Flush();
+
+    for (int zoom = PanelWidget::kMinZoom; zoom <= window->LargestZoomThatFits(); ++zoom) {
+        window->SetZoom(zoom);
+        emit window->protocolMonitorRequested();
+        const QTableView& view = *monitor.view();
+        QStyleOptionViewItem option;
+        option.initFrom(view.viewport());
+        option.font = view.font();
+        option.fontMetrics = view.fontMetrics();
+        const int shown = view.viewport()->width() - view.columnViewportPosition(MonitorLog::kErrorColumn);
+        QStringList reasons;
+        for (int row = 0; row < view.model()->rowCount(); ++row) {
+            const QModelIndex cell = view.model()->index(row, MonitorLog::kErrorColumn);
+            if (!cell.data().toString().isEmpty()) {
+                reasons << cell.data().toString();
+                EXPECT_GE(shown, view.itemDelegate()->sizeHint(option, cell).width())
+                    << zoom << "x, cut: " << cell.data().toString().toStdString();
+            }
+        }
+        for (const char* reason :
+             {"overflow: more than 120 bytes in one block", "receive error answered after 120 ms of quiet",
+              "no byte for 10 s: Communications Error"}) {
+            EXPECT_TRUE(reasons.contains(QString::fromLatin1(reason)))
+                << reason << " among " << reasons.join(QStringLiteral(" | ")).toStdString();
+        }
+        monitor.close();
+    }
+}
+
 } // namespace
 } // namespace quillon::testing
