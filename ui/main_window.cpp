@@ -367,9 +367,13 @@ int MainWindow::LargestZoomThatFits() const
 
 void MainWindow::SetZoom(int zoom)
 {
+    const int before = panel_->zoom();
     panel_->SetZoom(std::min(zoom, LargestZoomThatFits()));
     UpdateViewChecks();
     KeepOnScreen();
+    if (panel_->zoom() != before) {
+        emit zoomChanged(panel_->zoom());
+    }
 }
 
 void MainWindow::KeepOnScreen()

@@ -95,6 +95,8 @@ signals:
     void closed();
     // View > Protocol Monitor.
     void protocolMonitorRequested();
+    // The panel has been magnified anew, and the window kept on the screen.
+    void zoomChanged(int zoom);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

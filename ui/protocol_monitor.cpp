@@ -125,6 +125,12 @@ void ProtocolMonitor::Attach(MainWindow& window)
     PanelWidget* panel = window.panel();
     connect(&window, &MainWindow::protocolMonitorRequested, this, &ProtocolMonitor::Open);
     connect(&window, &MainWindow::closed, this, &QWidget::close);
+    // A panel grown or shrunk under an open monitor leaves it clear again.
+    connect(&window, &MainWindow::zoomChanged, this, [this] {
+        if (isVisible()) {
+            Place();
+        }
+    });
     connect(this, &ProtocolMonitor::highlightChanged, panel, &PanelWidget::SetHighlight);
     // The mark went when its pixels were drawn over; the selected row stays,
     // and choosing a row marks again.

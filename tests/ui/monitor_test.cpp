@@ -529,6 +529,37 @@ TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWho
     }
 }
 
+TEST_F(MonitorWindowTest, AZoomWhileItIsOpenMovesItClearOfThePanelAgain)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    window->move(0, 0);
+    window->show();
+    const QRect screen = window->screen()->availableGeometry();
+    emit window->protocolMonitorRequested();
+    constexpr int kKeysBottom = 237;
+    // Up and down again, the monitor open throughout; at 3x the screen holds
+    // both only with the monitor over the front below the keys.
+    for (const int zoom : {2, 3, 2, 1, 3, 1}) {
+        window->SetZoom(zoom);
+        ASSERT_EQ(window->panel()->zoom(), zoom);
+        ASSERT_TRUE(monitor.isVisible());
+        const QRect panel = window->frameGeometry();
+        const QRect rows = monitor.frameGeometry();
+        const QRect over = rows & panel;
+        const std::string where = std::to_string(zoom) + "x: monitor at " + std::to_string(rows.x()) + "," +
+                                  std::to_string(rows.y()) + " " + std::to_string(rows.width()) + "x" +
+                                  std::to_string(rows.height());
+        EXPECT_TRUE(screen.contains(rows)) << where;
+        EXPECT_EQ(over.isEmpty(), zoom < 3) << where;
+        const int keysBottom = window->panel()->mapToGlobal(QPoint(0, kKeysBottom * zoom)).y();
+        EXPECT_TRUE(over.isEmpty() || over.top() > keysBottom) << where;
+    }
+}
+
 TEST_F(MonitorWindowTest, BesideThePanelTheLongestReasonsForAnErrorStandWhole)
 {
     LinkTaps taps(rig.clock);
