@@ -127,6 +127,9 @@ private:
     // The device path stored in place of the COM number; empty while the
     // COM number is in use.
     QString devicePath_;
+    // A port has been chosen since the start: a stored Device the program
+    // did not read is then the program's to replace or take away.
+    bool portChosen_ = false;
     std::optional<PortTarget> runPort_;
     std::optional<PortTarget> virtualPort_;
     PanelWidget* panel_ = nullptr;
