@@ -13,6 +13,16 @@ namespace quillon {
 
 namespace {
 
+std::string Milliseconds(std::uint64_t timeUs)
+{
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%llu.%03llu", static_cast<unsigned long long>(timeUs / 1000),
+                  static_cast<unsigned long long>(timeUs % 1000));
+    return text.data();
+}
+
+} // namespace
+
 std::string TimeoutText(LinkTimeout timeout)
 {
     switch (timeout) {
@@ -25,16 +35,6 @@ std::string TimeoutText(LinkTimeout timeout)
     }
     return {};
 }
-
-std::string Milliseconds(std::uint64_t timeUs)
-{
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%llu.%03llu", static_cast<unsigned long long>(timeUs / 1000),
-                  static_cast<unsigned long long>(timeUs % 1000));
-    return text.data();
-}
-
-} // namespace
 
 const char* DirectionName(TraceDirection direction)
 {

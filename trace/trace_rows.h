@@ -99,6 +99,9 @@ private:
     LinkTimeout timeout_ = LinkTimeout::None;
 };
 
+// Why the panel answered without a complete block, in words: "no byte for
+// 10 s: Communications Error"; empty for LinkTimeout::None.
+std::string TimeoutText(LinkTimeout timeout);
 // What a fault did, in words: "reply dropped (fault drop-reply every 3)".
 std::string DescribeFault(const LinkEvent& event);
 // What crossed the line in place of the bytes a fault event names.

@@ -12,7 +12,7 @@ namespace quillon {
 
 CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_(window)
 {
-    const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("Select Comms Port"), kWidthUnits, 49);
+    const DialogUnits units = SetUpDialogFrame(*this, QStringLiteral("Select Comms Port"), kWidthUnits, kHeightUnits);
 
     portList_ = new QComboBox(this);
     portList_->setEditable(false);
@@ -30,8 +30,12 @@ CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    // The typed path has a row of its own below the buttons, as wide as the
+    // dialog, so a path such as /dev/serial/by-id/... shows far more than its
+    // tail.
     pathField_ = new QLineEdit(this);
-    pathField_->setGeometry(units.Rect(7, 29, 59, 14));
+    pathField_->setGeometry(units.Rect(7, kHeightUnits, kWidthUnits - 14, 14));
+    setFixedSize(width(), units.Y(kHeightUnits + 14 + 7));
     pathField_->setPlaceholderText(QStringLiteral("Device path"));
     pathField_->setToolTip(QStringLiteral("Any serial device, pseudo-terminal or link to one"));
 
@@ -41,7 +45,7 @@ CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_
     connect(pathField_, &QLineEdit::textEdited, this, [this] { portList_->setCurrentIndex(-1); });
 
     OnInitDialog();
-    WidenForTheEntries(units);
+    WidenForTheEntries();
 
     const auto updateOk = [this] { okButton_->setEnabled(SelectedPort().has_value()); };
     connect(portList_, &QComboBox::currentIndexChanged, this, updateOk);
@@ -77,7 +81,7 @@ void CommsPortDialog::OnInitDialog()
     portList_->setFocus();
 }
 
-void CommsPortDialog::WidenForTheEntries(const DialogUnits& units)
+void CommsPortDialog::WidenForTheEntries()
 {
     // COM1: to COM256: fit the list's own width; a device path or the
     // virtual port may not. The list then grows to show its widest entry
@@ -92,7 +96,7 @@ void CommsPortDialog::WidenForTheEntries(const DialogUnits& units)
     for (QPushButton* button : findChildren<QPushButton*>()) {
         button->move(button->x() + extra, button->y());
     }
-    setFixedSize(units.X(kWidthUnits) + extra, height());
+    setFixedSize(width() + extra, height());
 }
 
 std::optional<PortTarget> CommsPortDialog::SelectedPort() const

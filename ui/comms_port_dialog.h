@@ -15,7 +15,6 @@ class QPushButton;
 
 namespace quillon {
 
-class DialogUnits;
 class MainWindow;
 
 // The serial devices of the kinds a panel is cabled to (USB adapters, USB
@@ -52,9 +51,10 @@ public:
 
 private:
     static constexpr int kWidthUnits = 132;
+    static constexpr int kHeightUnits = 49;
 
     void OnInitDialog();
-    void WidenForTheEntries(const DialogUnits& units);
+    void WidenForTheEntries();
 
     MainWindow& window_;
     QComboBox* portList_ = nullptr;

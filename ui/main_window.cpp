@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include <QActionGroup>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -15,9 +18,11 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include "ui/about_dialog.h"
 #include "ui/comms_port_dialog.h"
@@ -98,6 +103,126 @@ bool HoldsOnlyViewSettings(const QSettings& settings)
     return settings.childGroups().contains(kViewGroup);
 }
 
+// The text of the settings file as it stands; nothing where the settings are
+// not a file (the registry on Windows) or there is none yet.
+std::optional<QByteArray> SettingsText(const QSettings& settings)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(settings);
+    return std::nullopt;
+#else
+    QFile file(settings.fileName());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return file.readAll();
+#endif
+}
+
+// One line of an INI file: its text as it stands, the group it is in, and
+// the key it sets (empty for a group's title, a comment, a blank line or a
+// line that sets nothing).
+struct IniLine {
+    QByteArray text;
+    QString group;
+    QString key;
+};
+
+std::vector<IniLine> IniLines(const QByteArray& text)
+{
+    std::vector<IniLine> lines;
+    QString group = QStringLiteral("General");
+    QList<QByteArray> raw = text.split('\n');
+    if (!raw.isEmpty() && raw.back().isEmpty()) {
+        raw.removeLast();
+    }
+    for (const QByteArray& line : raw) {
+        const QByteArray trimmed = line.trimmed();
+        QString key;
+        if (trimmed.startsWith('[') && trimmed.endsWith(']')) {
+            group = QString::fromUtf8(QByteArray::fromPercentEncoding(trimmed.mid(1, trimmed.size() - 2)));
+        } else if (const qsizetype equals = trimmed.indexOf('='); equals > 0 && !trimmed.startsWith(';')) {
+            key = QString::fromUtf8(QByteArray::fromPercentEncoding(trimmed.left(equals).trimmed()));
+        }
+        lines.push_back({line, group, key});
+    }
+    return lines;
+}
+
+// The keys the program writes, as "group/key".
+bool OwnKey(const IniLine& line)
+{
+    static const QStringList own{
+        QStringLiteral("General/") + kComKey,           QStringLiteral("General/") + kDeviceKey,
+        QStringLiteral("General/") + kSynchRequiredKey, QStringLiteral("General/") + kSaveSettingsKey,
+        kViewGroup + QLatin1Char('/') + kZoomKey,       kViewGroup + QLatin1Char('/') + kThemeKey,
+        kViewGroup + QLatin1Char('/') + kPositionKey,
+    };
+    return !line.key.isEmpty() && own.contains(line.group + QLatin1Char('/') + line.key);
+}
+
+// The settings toolkit writes the whole file from what it could read of it:
+// a line it could not read, a comment, are gone. The file before it is
+// written again with only the program's own keys taken from what the
+// toolkit wrote, each in its place or added to its group; every other line
+// stays as it was.
+bool KeepOtherLines(const QSettings& settings, const std::optional<QByteArray>& before)
+{
+    const std::optional<QByteArray> written = SettingsText(settings);
+    if (!before || !written) {
+        return true;
+    }
+    std::vector<IniLine> fresh;
+    for (IniLine& line : IniLines(*written)) {
+        if (OwnKey(line)) {
+            fresh.push_back(std::move(line));
+        }
+    }
+    std::vector<IniLine> merged;
+    std::vector<bool> placed(fresh.size(), false);
+    for (IniLine& line : IniLines(*before)) {
+        if (!OwnKey(line)) {
+            merged.push_back(std::move(line));
+            continue;
+        }
+        const auto same = std::find_if(fresh.begin(), fresh.end(), [&](const IniLine& value) {
+            return value.group == line.group && value.key == line.key;
+        });
+        const auto index = static_cast<std::size_t>(same - fresh.begin());
+        if (same != fresh.end() && !placed[index]) {
+            merged.push_back(*same);
+            placed[index] = true;
+        }
+    }
+    for (std::size_t index = 0; index < fresh.size(); ++index) {
+        if (placed[index]) {
+            continue;
+        }
+        const IniLine& value = fresh[index];
+        const auto last = std::find_if(merged.rbegin(), merged.rend(), [&](const IniLine& line) {
+            return line.group == value.group && !line.text.trimmed().isEmpty();
+        });
+        if (last != merged.rend()) {
+            merged.insert(last.base(), value);
+            continue;
+        }
+        if (!merged.empty() && !merged.back().text.trimmed().isEmpty()) {
+            merged.push_back({QByteArray(), value.group, QString()});
+        }
+        merged.push_back({'[' + QUrl::toPercentEncoding(value.group) + ']', value.group, QString()});
+        merged.push_back(value);
+    }
+    QByteArray text;
+    for (const IniLine& line : merged) {
+        text += line.text + '\n';
+    }
+    if (text == *written) {
+        return true;
+    }
+    QSaveFile file(settings.fileName());
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
 } // namespace
 
 MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
@@ -148,10 +273,12 @@ void MainWindow::SetCurrentPort(const PortTarget& target)
         SetComPort(target.number);
         devicePath_.clear();
         runPort_.reset();
+        portChosen_ = true;
         break;
     case PortTarget::Kind::DevicePath:
         devicePath_ = target.path;
         runPort_.reset();
+        portChosen_ = true;
         break;
     case PortTarget::Kind::Virtual:
         runPort_ = target;
@@ -207,11 +334,12 @@ bool MainWindow::WriteSettings()
         context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToSave);
         return false;
     }
+    const std::optional<QByteArray> before = SettingsText(settings);
     settings.setValue(kComKey, comPort_);
-    if (devicePath_.isEmpty()) {
-        settings.remove(kDeviceKey);
-    } else {
+    if (!devicePath_.isEmpty()) {
         settings.setValue(kDeviceKey, devicePath_);
+    } else if (portChosen_) {
+        settings.remove(kDeviceKey);
     }
     settings.setValue(kSynchRequiredKey, context_.engine.synchRequired() ? 1 : 0);
     settings.setValue(kSaveSettingsKey, saveSettings_);
@@ -219,7 +347,7 @@ bool MainWindow::WriteSettings()
     settings.sync();
     // A malformed old file leaves FormatError behind although it has just
     // been replaced; only a failed write is a failure to save.
-    if (settings.status() == QSettings::AccessError) {
+    if (settings.status() == QSettings::AccessError || !KeepOtherLines(settings, before)) {
         context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToSave);
         return false;
     }
@@ -367,9 +495,13 @@ int MainWindow::LargestZoomThatFits() const
 
 void MainWindow::SetZoom(int zoom)
 {
+    const int before = panel_->zoom();
     panel_->SetZoom(std::min(zoom, LargestZoomThatFits()));
     UpdateViewChecks();
     KeepOnScreen();
+    if (panel_->zoom() != before) {
+        emit zoomChanged(panel_->zoom());
+    }
 }
 
 void MainWindow::KeepOnScreen()

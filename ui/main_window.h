@@ -95,6 +95,8 @@ signals:
     void closed();
     // View > Protocol Monitor.
     void protocolMonitorRequested();
+    // The panel has been magnified anew, and the window kept on the screen.
+    void zoomChanged(int zoom);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -125,6 +127,9 @@ private:
     // The device path stored in place of the COM number; empty while the
     // COM number is in use.
     QString devicePath_;
+    // A port has been chosen since the start: a stored Device the program
+    // did not read is then the program's to replace or take away.
+    bool portChosen_ = false;
     std::optional<PortTarget> runPort_;
     std::optional<PortTarget> virtualPort_;
     PanelWidget* panel_ = nullptr;

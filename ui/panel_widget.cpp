@@ -8,7 +8,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QToolTip>
+#include <QTransform>
 
 namespace quillon {
 
@@ -70,6 +72,41 @@ DisplayRect Intersection(const DisplayRect& a, const DisplayRect& b)
 // them, in a colour that no display theme uses.
 const QColor kHighlightFill(255, 0, 160, 96);
 const QColor kHighlightEdge(255, 0, 160);
+
+// A held key sinks: its area is shaded, the picture inside it drawn one
+// picture pixel lower and further right, clipped to the area.
+const QColor kHeldShade(0, 0, 0, 80);
+
+// The key area with these bits; null for none.
+const KeyArea* AreaOf(std::uint8_t bits)
+{
+    const auto found =
+        std::find_if(kKeyAreas.begin(), kKeyAreas.end(), [bits](const KeyArea& area) { return area.bits == bits; });
+    return found != kKeyAreas.end() ? &*found : nullptr;
+}
+
+QRect AreaRect(const KeyArea& area)
+{
+    return {QPoint(area.left, area.top), QPoint(area.right, area.bottom)};
+}
+
+// The outline of a key within its area, in picture pixels: the round middle
+// key's half, or a rounded square key.
+QPainterPath HeldOutline(const KeyArea& area)
+{
+    const QRectF key(AreaRect(area).topLeft(), AreaRect(area).size());
+    QPainterPath outline;
+    if (area.bits == kKeyUp || area.bits == kKeyDown) {
+        const QRectF middle(AreaRect(*AreaOf(kKeyUp)).topLeft(),
+                            AreaRect(*AreaOf(kKeyDown)).bottomRight() + QPoint(1, 1));
+        outline.addEllipse(middle);
+        QPainterPath half;
+        half.addRect(key);
+        return outline.intersected(half);
+    }
+    outline.addRoundedRect(key, 5, 5);
+    return outline;
+}
 
 } // namespace
 
@@ -261,6 +298,18 @@ void PanelWidget::paintEvent(QPaintEvent* event)
             painter.drawImage(WidgetRect(display), panelImage_, display);
         }
     }
+    if (const KeyArea* held = AreaOf(shownHeld_)) {
+        const QRect key = AreaRect(*held);
+        const QRect shown = WidgetRect(key);
+        const QImage& front = zoomedFront_.isNull() ? panelImage_ : zoomedFront_;
+        const QRect from = zoomedFront_.isNull() ? key : shown;
+        painter.save();
+        painter.setClipRect(shown & area);
+        painter.setClipPath(QTransform::fromScale(zoom_, zoom_).map(HeldOutline(*held)), Qt::IntersectClip);
+        painter.drawImage(shown.translated(zoom_, zoom_), front, from);
+        painter.fillRect(shown, kHeldShade);
+        painter.restore();
+    }
     if (const QRect edge = HighlightArea(); !edge.isEmpty()) {
         painter.fillRect(edge.adjusted(1, 1, -1, -1), kHighlightFill);
         painter.setPen(kHighlightEdge);
@@ -289,6 +338,7 @@ void PanelWidget::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         const KeyArea* key = KeyAt(PicturePoint(event->position()));
         engine_.keys().Press(key != nullptr ? key->bits : 0);
+        ShowHeld(key != nullptr ? key->bits : 0);
     }
     QWidget::mousePressEvent(event);
 }
@@ -300,6 +350,10 @@ void PanelWidget::mouseReleaseEvent(QMouseEvent* event)
     // key let go outside the window stays latched until the next release.
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         engine_.keys().Release();
+    }
+    // The button is up wherever it was let go: the key no longer looks held.
+    if (event->button() == Qt::LeftButton && heldKeyboardKey_ == 0) {
+        ShowHeld(0);
     }
     QWidget::mouseReleaseEvent(event);
 }
@@ -332,6 +386,19 @@ void PanelWidget::Hover(QPoint displayPixel)
     }
 }
 
+void PanelWidget::ShowHeld(std::uint8_t bits)
+{
+    if (bits == shownHeld_) {
+        return;
+    }
+    for (const std::uint8_t key : {shownHeld_, bits}) {
+        if (const KeyArea* area = AreaOf(key)) {
+            update(WidgetRect(AreaRect(*area)));
+        }
+    }
+    shownHeld_ = bits;
+}
+
 void PanelWidget::keyPressEvent(QKeyEvent* event)
 {
     const std::uint8_t bits = KeyBitsOf(*event);
@@ -344,6 +411,7 @@ void PanelWidget::keyPressEvent(QKeyEvent* event)
     if (!event->isAutoRepeat()) {
         heldKeyboardKey_ = event->key();
         engine_.keys().Press(bits);
+        ShowHeld(bits);
     }
     event->accept();
 }
@@ -357,6 +425,7 @@ void PanelWidget::keyReleaseEvent(QKeyEvent* event)
     if (!event->isAutoRepeat() && event->key() == heldKeyboardKey_) {
         heldKeyboardKey_ = 0;
         engine_.keys().Release();
+        ShowHeld(0);
     }
     event->accept();
 }
@@ -368,6 +437,7 @@ void PanelWidget::focusOutEvent(QFocusEvent* event)
     if (heldKeyboardKey_ != 0) {
         heldKeyboardKey_ = 0;
         engine_.keys().Release();
+        ShowHeld(0);
     }
     QWidget::focusOutEvent(event);
 }

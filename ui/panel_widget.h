@@ -132,6 +132,8 @@ private:
     // The widget area the highlight covers, its outline included.
     QRect HighlightArea() const;
     void Hover(QPoint displayPixel);
+    // Draws the key with these bits pressed (0: every key released).
+    void ShowHeld(std::uint8_t bits);
 
     PanelEngine& engine_;
     QImage panelImage_;
@@ -144,6 +146,8 @@ private:
     // The keyboard key whose press is latched, so that letting go of a key
     // that another has replaced releases nothing.
     int heldKeyboardKey_ = 0;
+    // The key drawn pressed: the one the mouse button or keyboard holds.
+    std::uint8_t shownHeld_ = 0;
     // Inside an engine step, and runs painted in it wait for its end.
     bool runningEngine_ = false;
     bool displayDirty_ = false;

@@ -18,6 +18,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStringList>
 #include <QStyle>
 #include <QTableView>
 #include <QToolTip>
@@ -25,6 +26,7 @@
 
 #include "protocol/protocol.h"
 #include "trace/frame_decoder.h"
+#include "trace/trace_rows.h"
 #include "ui/main_window.h"
 #include "ui/panel_widget.h"
 
@@ -50,6 +52,24 @@ std::vector<std::uint8_t> TypicalFrame()
     std::vector<std::uint8_t> data{4, 0x0B};
     data.insert(data.end(), kText.begin(), kText.end());
     return EncodeFrame(kWriteString, data);
+}
+
+// The reasons a row's error gives for the panel's own receiver and
+// time-outs, each receive error bit alone: the column is sized to hold the
+// longest whole.
+QStringList StandardReasons()
+{
+    QStringList reasons;
+    for (unsigned bit = 1; bit <= 0x80; bit <<= 1) {
+        const std::string text = DescribeRxErrors(static_cast<std::uint8_t>(bit));
+        if (!text.empty()) {
+            reasons << QString::fromStdString(text);
+        }
+    }
+    for (const LinkTimeout timeout : {LinkTimeout::ReceiveError, LinkTimeout::Silence}) {
+        reasons << QString::fromStdString(TimeoutText(timeout));
+    }
+    return reasons;
 }
 
 QString CodeEntry(int code)
@@ -105,6 +125,12 @@ void ProtocolMonitor::Attach(MainWindow& window)
     PanelWidget* panel = window.panel();
     connect(&window, &MainWindow::protocolMonitorRequested, this, &ProtocolMonitor::Open);
     connect(&window, &MainWindow::closed, this, &QWidget::close);
+    // A panel grown or shrunk under an open monitor leaves it clear again.
+    connect(&window, &MainWindow::zoomChanged, this, [this] {
+        if (isVisible()) {
+            Place();
+        }
+    });
     connect(this, &ProtocolMonitor::highlightChanged, panel, &PanelWidget::SetHighlight);
     // The mark went when its pixels were drawn over; the selected row stays,
     // and choosing a row marks again.
@@ -185,14 +211,20 @@ void ProtocolMonitor::Place()
     const std::array<int, MonitorLog::kErrorColumn> typical = TypicalColumnWidths();
     const QSize wanted = QSize(DefaultSize().width(), std::max(kDefaultHeight, window_->height())) + frame;
     const int bytesGiven = typical[MonitorLog::kBytesColumn] - LeastBytesWidth();
-    const QSize least(wanted.width() - bytesGiven, LeastHeight() + frame.height());
+    // The meaning gives up at most what the errors take beyond their title,
+    // so the window finds its place where it found it for the title alone.
+    const int meaningGiven = ErrorColumnWidth() - ErrorTitleWidth();
+    const QSize least(wanted.width() - bytesGiven - meaningGiven, LeastHeight() + frame.height());
     const QRect placed =
         MonitorPlacement(window_->frameGeometry(), wanted, least, window_->screen()->availableGeometry());
     move(placed.topLeft());
     resize(placed.size() - frame);
     if (!shownBefore_) {
-        const int shortfall = std::clamp(wanted.width() - placed.width(), 0, bytesGiven);
-        columnWidths_[MonitorLog::kBytesColumn] = typical[MonitorLog::kBytesColumn] - shortfall;
+        const int shortfall = std::max(wanted.width() - placed.width(), 0);
+        const int fromBytes = std::min(shortfall, bytesGiven);
+        const int fromMeaning = std::min(shortfall - fromBytes, meaningGiven);
+        columnWidths_[MonitorLog::kBytesColumn] = typical[MonitorLog::kBytesColumn] - fromBytes;
+        columnWidths_[MonitorLog::kMeaningColumn] = typical[MonitorLog::kMeaningColumn] - fromMeaning;
         ApplyColumnWidths();
     }
 }
@@ -245,6 +277,22 @@ std::array<int, MonitorLog::kErrorColumn> ProtocolMonitor::TypicalColumnWidths()
     return widths;
 }
 
+int ProtocolMonitor::ErrorTitleWidth() const
+{
+    return view_->horizontalHeader()->fontMetrics().horizontalAdvance(
+               log_.headerData(MonitorLog::kErrorColumn, Qt::Horizontal).toString()) +
+           2 * CellMargin();
+}
+
+int ProtocolMonitor::ErrorColumnWidth() const
+{
+    int widest = 0;
+    for (const QString& reason : StandardReasons()) {
+        widest = std::max(widest, view_->fontMetrics().horizontalAdvance(reason));
+    }
+    return std::max(widest + CellMargin(), ErrorTitleWidth());
+}
+
 QSize ProtocolMonitor::DefaultSize() const
 {
     int width = view_->verticalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("9999999")) +
@@ -252,11 +300,8 @@ QSize ProtocolMonitor::DefaultSize() const
     for (const int column : TypicalColumnWidths()) {
         width += column;
     }
-    const int error = view_->horizontalHeader()->fontMetrics().horizontalAdvance(
-                          log_.headerData(MonitorLog::kErrorColumn, Qt::Horizontal).toString()) +
-                      2 * CellMargin();
     const QMargins margins = layout()->contentsMargins();
-    return {width + error + margins.left() + margins.right(), kDefaultHeight};
+    return {width + ErrorColumnWidth() + margins.left() + margins.right(), kDefaultHeight};
 }
 
 void ProtocolMonitor::ApplyColumnWidths()
@@ -325,6 +370,8 @@ void ProtocolMonitor::BuildControls()
     counts_->setFixedWidth(counts_->fontMetrics().horizontalAdvance(CountsText(most, most, log_.capacity())) + 8);
     pixel_ = new QLabel(this);
     pixel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long meaning wraps rather than widening the window past the screen.
+    pixel_->setWordWrap(true);
     auto* status = new QHBoxLayout;
     status->addWidget(counts_);
     status->addWidget(pixel_, 1);

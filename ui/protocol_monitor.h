@@ -87,11 +87,16 @@ private:
     // Each column but the last as wide as a typical row's text in it (the
     // meaning of a text frame the widest), or its title.
     std::array<int, MonitorLog::kErrorColumn> TypicalColumnWidths() const;
-    // Wide enough for those columns and the error column's title.
+    // The error column as wide as the longest reason the panel's own
+    // receiver and time-outs give, or its title.
+    int ErrorColumnWidth() const;
+    int ErrorTitleWidth() const;
+    // Wide enough for those columns and the error column.
     QSize DefaultSize() const;
     void ApplyColumnWidths();
     // Places and sizes the window beside the main window; the first time,
-    // the bytes column gives up what the screen cannot hold.
+    // the bytes column and then the meaning give up what the screen cannot
+    // hold, so that the errors stay whole.
     void Place();
     int LeastBytesWidth() const;
     // Tall enough for the controls and a few rows.

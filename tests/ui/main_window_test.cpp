@@ -1,10 +1,14 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -472,6 +476,59 @@ TEST_F(MainWindowTest, ViewSettingsComeBackAndLeaveThePortAndModeKeysByteForByte
     next->close();
     EXPECT_EQ(GeneralSection(settings.FilePath()), general);
     EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(MainWindowTest, AClosingKeepsEveryLineOfTheFileItDidNotWrite)
+{
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "reads the settings file line by line; Windows keeps registry values";
+#endif
+    struct KeepCase {
+        const char* name;
+        QByteArray stored;
+        // Lines the file holds after a close, besides the program's own.
+        std::vector<QByteArray> kept;
+    };
+    const KeepCase cases[] = {
+        {"a line of its own",
+         "[General]\nSave%20Settings=1\nCOM=3\nSynch%20Required=0\nDevice=/dev/ttyUSB0\nNote=bench 2\n",
+         {"Device=/dev/ttyUSB0", "Note=bench 2"}},
+        {"a line that fails to read",
+         "[General]\nSave%20Settings=1\nCOM=3\nSynch%20Required=0\nDevice=/dev/ttyUSB0\nthis is not a setting\n",
+         {"Device=/dev/ttyUSB0", "this is not a setting"}},
+        {"a broken number and a comment",
+         "; written by hand\n[General]\nSave%20Settings=yes\nCOM=3\nDevice=/dev/ttyACM1\n",
+         {"; written by hand", "Device=/dev/ttyACM1"}},
+        {"a group of its own",
+         "[General]\nSave%20Settings=1\nCOM=2\nSynch%20Required=1\n\n[Bench]\nRig=east\n",
+         {"[Bench]", "Rig=east", "COM=2"}},
+    };
+    for (const KeepCase& c : cases) {
+        {
+            QDir().mkpath(QFileInfo(settings.FilePath()).path());
+            QFile file(settings.FilePath());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(c.stored);
+        }
+        PanelRig fresh;
+        RecordingMessages freshMessages;
+        {
+            MainWindow window(fresh.Context(freshMessages));
+            window.close();
+        }
+        QFile file(settings.FilePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : c.kept) {
+            EXPECT_TRUE(lines.contains(line)) << c.name << ": lost " << line.toStdString();
+        }
+        // The three are written as always, each once.
+        for (const QByteArray key : {"COM=", "Synch%20Required=", "Save%20Settings="}) {
+            const auto count =
+                std::count_if(lines.begin(), lines.end(), [&](const QByteArray& line) { return line.startsWith(key); });
+            EXPECT_EQ(count, 1) << c.name << ": " << key.toStdString();
+        }
+    }
 }
 
 TEST_F(MainWindowTest, TheTitleSaysWhenTheLineHasEnded)

@@ -529,5 +529,91 @@ TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWho
     }
 }
 
+TEST_F(MonitorWindowTest, AZoomWhileItIsOpenMovesItClearOfThePanelAgain)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    window->move(0, 0);
+    window->show();
+    const QRect screen = window->screen()->availableGeometry();
+    emit window->protocolMonitorRequested();
+    constexpr int kKeysBottom = 237;
+    // Up and down again, the monitor open throughout; at 3x the screen holds
+    // both only with the monitor over the front below the keys.
+    for (const int zoom : {2, 3, 2, 1, 3, 1}) {
+        window->SetZoom(zoom);
+        ASSERT_EQ(window->panel()->zoom(), zoom);
+        ASSERT_TRUE(monitor.isVisible());
+        const QRect panel = window->frameGeometry();
+        const QRect rows = monitor.frameGeometry();
+        const QRect over = rows & panel;
+        const std::string where = std::to_string(zoom) + "x: monitor at " + std::to_string(rows.x()) + "," +
+                                  std::to_string(rows.y()) + " " + std::to_string(rows.width()) + "x" +
+                                  std::to_string(rows.height());
+        EXPECT_TRUE(screen.contains(rows)) << where;
+        EXPECT_EQ(over.isEmpty(), zoom < 3) << where;
+        const int keysBottom = window->panel()->mapToGlobal(QPoint(0, kKeysBottom * zoom)).y();
+        EXPECT_TRUE(over.isEmpty() || over.top() > keysBottom) << where;
+    }
+}
+
+TEST_F(MonitorWindowTest, BesideThePanelTheLongestReasonsForAnErrorStandWhole)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    window->move(0, 0);
+    window->show();
+    const auto feed = [&](const Bytes& bytes) {
+        rig.queue.Feed(bytes);
+        while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+        }
+        engine.Tick();
+    };
+    const auto quiet = [&](std::uint32_t ms) {
+        rig.clock.Advance(ms);
+        engine.Tick();
+    };
+    // A block longer than the receive buffer, answered after the quiet
+    // that follows; then half a frame and silence.
+    feed(EncodeBlock(std::vector<FrameContent>(31, FrameContent{kReadSwitches, {0}})));
+    quiet(200);
+    feed(Bytes{kReadSwitches, 1});
+    quiet(11000);
+    taps.log().Flush();
+
+    for (int zoom = PanelWidget::kMinZoom; zoom <= window->LargestZoomThatFits(); ++zoom) {
+        window->SetZoom(zoom);
+        emit window->protocolMonitorRequested();
+        const QTableView& view = *monitor.view();
+        QStyleOptionViewItem option;
+        option.initFrom(view.viewport());
+        option.font = view.font();
+        option.fontMetrics = view.fontMetrics();
+        const int shown = view.viewport()->width() - view.columnViewportPosition(MonitorLog::kErrorColumn);
+        QStringList reasons;
+        for (int row = 0; row < view.model()->rowCount(); ++row) {
+            const QModelIndex cell = view.model()->index(row, MonitorLog::kErrorColumn);
+            if (!cell.data().toString().isEmpty()) {
+                reasons << cell.data().toString();
+                EXPECT_GE(shown, view.itemDelegate()->sizeHint(option, cell).width())
+                    << zoom << "x, cut: " << cell.data().toString().toStdString();
+            }
+        }
+        for (const char* reason :
+             {"overflow: more than 120 bytes in one block", "receive error answered after 120 ms of quiet",
+              "no byte for 10 s: Communications Error"}) {
+            EXPECT_TRUE(reasons.contains(QString::fromLatin1(reason)))
+                << reason << " among " << reasons.join(QStringLiteral(" | ")).toStdString();
+        }
+        monitor.close();
+    }
+}
+
 } // namespace
 } // namespace quillon::testing

@@ -127,6 +127,58 @@ TEST_F(PanelWidgetTest, PressClearsReleasedAndAPressElsewhereKeepsTheLatchedKey)
     EXPECT_EQ(engine.keys().bits(), 1);
 }
 
+TEST_F(PanelWidgetTest, AHeldKeyLooksPressedInsideItsOwnAreaOnlyAndComesUpWhenLetGo)
+{
+    struct HeldCase {
+        const char* name;
+        QRect area; // in picture pixels
+        Qt::Key keyboardKey;
+    };
+    const HeldCase cases[] = {
+        {"left", QRect(QPoint(74, 199), QPoint(110, 220)), Qt::Key_Left},
+        {"right", QRect(QPoint(174, 199), QPoint(210, 220)), Qt::Key_Right},
+        {"up", QRect(QPoint(122, 202), QPoint(158, 217)), Qt::Key_Up},
+        {"down", QRect(QPoint(122, 219), QPoint(158, 237)), Qt::Key_Down},
+    };
+    for (const int zoom : {1, 3}) {
+        widget.SetZoom(zoom);
+        const QImage released = widget.grab().toImage();
+        for (const HeldCase& c : cases) {
+            const QRect shown(c.area.topLeft() * zoom, c.area.size() * zoom);
+            const auto expectPressedLook = [&](const char* how) {
+                const QImage held = widget.grab().toImage();
+                int changed = 0;
+                for (int y = 0; y < released.height(); ++y) {
+                    for (int x = 0; x < released.width(); ++x) {
+                        if (held.pixel(x, y) == released.pixel(x, y)) {
+                            continue;
+                        }
+                        ++changed;
+                        ASSERT_TRUE(shown.contains(x, y)) << c.name << " " << how << " at " << zoom << "x: " << x << ","
+                                                          << y << " changed outside the key";
+                    }
+                }
+                EXPECT_GT(changed, shown.width() * shown.height() / 2) << c.name << " " << how << " at " << zoom << "x";
+            };
+            const QPoint middle = shown.center();
+            Press(middle);
+            expectPressedLook("clicked");
+            Release(middle);
+            EXPECT_EQ(widget.grab().toImage(), released) << c.name << " let go at " << zoom << "x";
+
+            QTest::keyPress(&widget, c.keyboardKey);
+            expectPressedLook("from the keyboard");
+            QTest::keyRelease(&widget, c.keyboardKey);
+            EXPECT_EQ(widget.grab().toImage(), released) << c.name << " key up at " << zoom << "x";
+        }
+    }
+    // A press beside the keys draws none of them pressed.
+    const QImage released = widget.grab().toImage();
+    Press(QPoint(20, 20) * widget.zoom());
+    EXPECT_EQ(widget.grab().toImage(), released);
+    Release(QPoint(20, 20) * widget.zoom());
+}
+
 TEST_F(PanelWidgetTest, RightAndMiddleButtonsPressAndReleaseNothing)
 {
     for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
