@@ -149,6 +149,31 @@ std::vector<IniLine> IniLines(const QByteArray& text)
     return lines;
 }
 
+// Whether a file is text a person wrote: UTF-8 without control characters,
+// each group's title whole, no value without its key. A line the toolkit
+// merely skips is kept; a file with others (binary junk, a half-written
+// title) could keep it from reading the lines after them, so it is written
+// anew, as the toolkit does.
+bool ReadsAsSettings(const QByteArray& text)
+{
+    if (!QString::fromUtf8(text).toUtf8().startsWith(text)) {
+        return false;
+    }
+    for (const QByteArray& line : text.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        const bool brokenTitle = trimmed.startsWith('[') && !(trimmed.endsWith(']') && trimmed.count('[') == 1 &&
+                                                              trimmed.count(']') == 1);
+        const bool control = std::any_of(trimmed.begin(), trimmed.end(),
+                                         [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
+        // A value the toolkit would carry on into the next line.
+        const bool continued = trimmed.endsWith('\\');
+        if (control || brokenTitle || continued || trimmed.startsWith('=')) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The keys the program writes, as "group/key".
 bool OwnKey(const IniLine& line)
 {
@@ -169,7 +194,7 @@ bool OwnKey(const IniLine& line)
 bool KeepOtherLines(const QSettings& settings, const std::optional<QByteArray>& before)
 {
     const std::optional<QByteArray> written = SettingsText(settings);
-    if (!before || !written) {
+    if (!before || !written || !ReadsAsSettings(*before)) {
         return true;
     }
     std::vector<IniLine> fresh;
