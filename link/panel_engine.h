@@ -70,6 +70,9 @@ public:
     // injected on purpose) tells what it did, in order with the engine's
     // own events.
     LineEventSink& lineEvents() { return *this; }
+    // Ticking thread: the front end found its port hung up or opened it
+    // again, told in order with the engine's own events.
+    void TellPortChange(PortChange change);
 
     // The parts, for tools and tests that drive one of them directly.
     FrameReceiver& receiver() { return receiver_; }
@@ -81,6 +84,7 @@ private:
     void TellFromReader(LinkEvent event) override;
     void TellFromWriter(LinkEvent event) override;
 
+    Clock& clock_;
     EventStream events_;
     DisplayController display_;
     KeyLatch keys_;

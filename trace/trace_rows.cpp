@@ -298,6 +298,18 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         Emit(std::move(row));
         break;
     }
+    case LinkEventKind::PortChanged: {
+        TraceRow row;
+        row.timeUs = Since(event.timeUs);
+        row.kind = TraceKind::Note;
+        row.block = event.block;
+        row.meaning = event.port == PortChange::HungUp ? "port hung up" : "port opened again";
+        if (event.port == PortChange::HungUp) {
+            row.error = "the line hung up; opening it again every second";
+        }
+        Emit(std::move(row));
+        break;
+    }
     case LinkEventKind::FaultInjected: {
         TraceRow row;
         row.timeUs = Since(event.timeUs);

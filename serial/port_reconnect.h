@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "link/link_events.h"
+
+namespace quillon {
+
+class SerialPort;
+
+// Opens a serial port again after its line hangs up (the far end of a
+// pseudo-terminal closed, a USB adapter pulled): the same path, once a
+// second, until it opens and does not hang up at once. Runs on the thread
+// that ticks the engine; tells the hang-up once and the port opened again
+// once, never each try.
+class PortReconnect {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kRetryPeriod{1};
+
+    PortReconnect(SerialPort& port, std::string path, std::function<void(PortChange)> tell);
+
+    // Looks at the line, and while it is down tries it again when a second
+    // has passed since the last try.
+    void Check(Clock::time_point now = Clock::now());
+    bool down() const { return down_; }
+
+private:
+    SerialPort& port_;
+    std::string path_;
+    std::function<void(PortChange)> tell_;
+    bool down_ = false;
+    Clock::time_point nextTry_;
+};
+
+} // namespace quillon
