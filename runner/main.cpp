@@ -642,7 +642,8 @@ int main(int argc, char** argv)
     std::unique_ptr<PortReconnect> reconnect;
     if (options.reconnect) {
         reconnect = std::make_unique<PortReconnect>(
-            *link.serial, options.port, [&host](PortChange change) { host.engine().TellPortChange(change); });
+            *link.serial, [&options] { return options.port; },
+            [&host](PortChange change) { host.engine().TellPortChange(change); });
         host.AddTurnHook([&reconnect] { reconnect->Check(); });
     }
     if (options.demo) {

@@ -6,7 +6,7 @@
 
 namespace quillon {
 
-PortReconnect::PortReconnect(SerialPort& port, std::string path, std::function<void(PortChange)> tell)
+PortReconnect::PortReconnect(SerialPort& port, std::function<std::string()> path, std::function<void(PortChange)> tell)
     : port_(port), path_(std::move(path)), tell_(std::move(tell))
 {
 }
@@ -17,6 +17,10 @@ void PortReconnect::Check(Clock::time_point now)
         if (!port_.HungUp()) {
             return;
         }
+        downPath_ = path_();
+        if (downPath_.empty()) {
+            return;
+        }
         // Closed at once: the reader sleeps on a closed port instead of
         // waking for a line that only ever reports its hang-up.
         port_.Close();
@@ -25,13 +29,17 @@ void PortReconnect::Check(Clock::time_point now)
         tell_(PortChange::HungUp);
         return;
     }
+    if (port_.IsOpen() || path_() != downPath_) {
+        down_ = false;
+        return;
+    }
     if (now < nextTry_) {
         return;
     }
     nextTry_ = now + kRetryPeriod;
     // A node that opens but hangs up at once (the far end not back yet) is
     // not the line back.
-    if (port_.OpenCommPort(path_) != 0 || port_.HungUp()) {
+    if (port_.OpenCommPort(downPath_) != 0 || port_.HungUp()) {
         port_.Close();
         return;
     }

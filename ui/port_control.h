@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <QString>
 
 #include "link/engine_interfaces.h"
@@ -67,9 +69,13 @@ public:
     int Open(const PortTarget& target) override;
     void Close() override;
     int lastOpenError() const override { return openError_; }
+    // The serial device last opened, to open again after a hang-up; empty
+    // for a virtual port or once closed.
+    const std::string& reopenPath() const { return reopenPath_; }
 
 private:
     SerialPort& port_;
+    std::string reopenPath_;
     const VirtualPort* virtualPort_;
     int openError_ = 0;
 };

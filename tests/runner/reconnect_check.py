@@ -5,7 +5,8 @@ within 2 s and the trace tells the hang-up and the port opened again once
 each; without it, the block goes unanswered and the trace tells neither.
 
 Usage: reconnect_check.py reconnect|no-reconnect FOLDER PROGRAM [ARGUMENT...]
-PROGRAM is started with --port LINK --trace FILE --trace-format jsonl added.
+PROGRAM (quillon-run or the desktop program) is started with --port LINK
+--trace FILE --trace-format jsonl added, and ended with SIGTERM.
 """
 
 import json
