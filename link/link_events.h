@@ -35,12 +35,15 @@ enum class LinkEventKind : std::uint8_t {
     // A fault asked for on purpose changed what crossed the line (fault,
     // effect, rule, bytes as they were meant, value, byte).
     FaultInjected,
-    // The front end found the port hung up, or opened it again (port).
+    // The front end opened its port, could not open it (value: the set-up
+    // step that failed), found it hung up or opened it again (port).
     PortChanged,
 };
 
 // What became of the port under the link.
 enum class PortChange : std::uint8_t {
+    Opened,
+    OpenFailed,
     // The line hung up: the far end closed, or the device went away.
     HungUp,
     // The port answers again after a hang-up.

@@ -50,7 +50,7 @@ void PanelEngine::TellFromWriter(LinkEvent event)
     events_.EmitAfterNext(event);
 }
 
-void PanelEngine::TellPortChange(PortChange change)
+void PanelEngine::TellPortChange(PortChange change, int failedStep)
 {
     if (!events_.observed()) {
         return;
@@ -61,6 +61,7 @@ void PanelEngine::TellPortChange(PortChange change)
     event.timeUs = clock_.NowMicros();
     event.block = supervisor_.repliesSent() + 1;
     event.port = change;
+    event.value = static_cast<std::uint32_t>(failedStep);
     events_.Emit(event);
 }
 

@@ -70,9 +70,9 @@ public:
     // injected on purpose) tells what it did, in order with the engine's
     // own events.
     LineEventSink& lineEvents() { return *this; }
-    // Ticking thread: the front end found its port hung up or opened it
-    // again, told in order with the engine's own events.
-    void TellPortChange(PortChange change);
+    // Ticking thread: what became of the front end's port, told in order
+    // with the engine's own events; failedStep for OpenFailed.
+    void TellPortChange(PortChange change, int failedStep = 0);
 
     // The parts, for tools and tests that drive one of them directly.
     FrameReceiver& receiver() { return receiver_; }

@@ -638,6 +638,9 @@ int main(int argc, char** argv)
                                      : slash != std::string::npos ? options.junit.substr(0, slash)
                                                                   : ".";
     host.engine().SetReplyOnTick(options.replyOnTick);
+    if (link.serial) {
+        host.engine().TellPortChange(PortChange::Opened);
+    }
     host.Start(options.synchRequired);
     std::unique_ptr<PortReconnect> reconnect;
     if (options.reconnect) {

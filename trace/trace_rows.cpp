@@ -303,9 +303,21 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         row.timeUs = Since(event.timeUs);
         row.kind = TraceKind::Note;
         row.block = event.block;
-        row.meaning = event.port == PortChange::HungUp ? "port hung up" : "port opened again";
-        if (event.port == PortChange::HungUp) {
+        switch (event.port) {
+        case PortChange::Opened:
+            row.meaning = "port opened";
+            break;
+        case PortChange::OpenFailed:
+            row.meaning = "port could not be opened";
+            row.error = "set-up step " + std::to_string(event.value) + " failed";
+            break;
+        case PortChange::HungUp:
+            row.meaning = "port hung up";
             row.error = "the line hung up; opening it again every second";
+            break;
+        case PortChange::OpenedAgain:
+            row.meaning = "port opened again";
+            break;
         }
         Emit(std::move(row));
         break;

@@ -469,6 +469,10 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
         return kBadInputStatus;
     }
     taps.Attach(engine);
+    if (serialControl) {
+        serialControl->SetTell(
+            [&engine](PortChange change, int failedStep) { engine.TellPortChange(change, failedStep); });
+    }
     // A serial line that hangs up is opened again, looked at on the thread
     // that ticks the engine.
     std::optional<PortReconnect> reconnect;

@@ -73,6 +73,9 @@ int SerialPortControl::Open(const PortTarget& target)
     if (step != 0) {
         openError_ = port_.lastOpenError();
     }
+    if (tell_) {
+        tell_(step == 0 ? PortChange::Opened : PortChange::OpenFailed, step);
+    }
     return step;
 }
 

@@ -3,8 +3,12 @@ symbolic link the panel opens, pointed at a pseudo-terminal that is closed
 and then at a new one. With --reconnect the panel answers the next block
 within 2 s and the trace tells the hang-up and the port opened again once
 each; without it, the block goes unanswered and the trace tells neither.
+Either way the trace opens with the port opened.
 
-Usage: reconnect_check.py reconnect|no-reconnect FOLDER PROGRAM [ARGUMENT...]
+With "missing", the port is a path where nothing is: the program is let run
+to its end, and its trace tells that the port could not be opened.
+
+Usage: reconnect_check.py reconnect|no-reconnect|missing FOLDER PROGRAM [ARGUMENT...]
 PROGRAM (quillon-run or the desktop program) is started with --port LINK
 --trace FILE --trace-format jsonl added, and ended with SIGTERM.
 """
@@ -46,8 +50,27 @@ def reply_within(device, seconds):
     return False
 
 
+def notes_in(trace):
+    with open(trace, encoding="utf-8") as rows:
+        return [json.loads(line)["meaning"] for line in rows if '"kind":"note"' in line]
+
+
+def missing_port(folder, program):
+    trace = os.path.join(folder, "missing.jsonl")
+    run = subprocess.run(program + ["--port", os.path.join(folder, "nothing-here"), "--trace", trace,
+                                    "--trace-format", "jsonl"], capture_output=True, text=True, timeout=60)
+    notes = notes_in(trace)
+    if notes != ["port could not be opened"]:
+        sys.exit(f"notes: {notes}; {run.stderr}")
+    print(f"notes: {notes}")
+
+
 def main():
     mode, folder, program = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if mode == "missing":
+        os.makedirs(folder, exist_ok=True)
+        missing_port(folder, program)
+        return
     os.makedirs(folder, exist_ok=True)
     link = os.path.join(folder, "line")
     trace = os.path.join(folder, "trace.jsonl")
@@ -73,8 +96,9 @@ def main():
     finally:
         panel.send_signal(signal.SIGTERM)
         _, errors = panel.communicate(timeout=20)
-    with open(trace, encoding="utf-8") as rows:
-        notes = [json.loads(line)["meaning"] for line in rows if '"kind":"note"' in line]
+    notes = notes_in(trace)
+    if notes[:1] != ["port opened"] or notes.count("port opened") != 1:
+        sys.exit(f"the port's opening is not told once, first: {notes}")
     hung_up = notes.count("port hung up")
     opened = notes.count("port opened again")
     if mode == "reconnect" and not (answered and hung_up == 1 and opened == 1):
