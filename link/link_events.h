@@ -35,6 +35,19 @@ enum class LinkEventKind : std::uint8_t {
     // A fault asked for on purpose changed what crossed the line (fault,
     // effect, rule, bytes as they were meant, value, byte).
     FaultInjected,
+    // The front end opened its port, could not open it (value: the set-up
+    // step that failed), found it hung up or opened it again (port).
+    PortChanged,
+};
+
+// What became of the port under the link.
+enum class PortChange : std::uint8_t {
+    Opened,
+    OpenFailed,
+    // The line hung up: the far end closed, or the device went away.
+    HungUp,
+    // The port answers again after a hang-up.
+    OpenedAgain,
 };
 
 enum class LinkTimeout : std::uint8_t {
@@ -118,6 +131,8 @@ struct LinkEvent {
     FaultEffect effect = FaultEffect::ReplyDropped;
     std::array<char, 48> rule{};
     std::uint32_t value = 0;
+    // PortChanged: what became of the port.
+    PortChange port = PortChange::HungUp;
     // The frame, reply or request, length bytes of it.
     std::array<std::uint8_t, kRxBufferSize> data{};
     std::uint8_t length = 0;

@@ -6,7 +6,7 @@
 namespace quillon {
 
 PanelEngine::PanelEngine(PanelPort& port, Clock& clock)
-    : receiver_(port, clock, events_), supervisor_(receiver_, display_, keys_, port, clock, events_)
+    : clock_(clock), receiver_(port, clock, events_), supervisor_(receiver_, display_, keys_, port, clock, events_)
 {
     receiver_.SetBlockCompleteCallback([this] { OnBlockComplete(); });
 }
@@ -48,6 +48,21 @@ void PanelEngine::TellFromWriter(LinkEvent event)
 {
     event.block = supervisor_.repliesSent() + 1;
     events_.EmitAfterNext(event);
+}
+
+void PanelEngine::TellPortChange(PortChange change, int failedStep)
+{
+    if (!events_.observed()) {
+        return;
+    }
+    LinkEvent event;
+    event.kind = LinkEventKind::PortChanged;
+    event.timeMs = clock_.NowMs();
+    event.timeUs = clock_.NowMicros();
+    event.block = supervisor_.repliesSent() + 1;
+    event.port = change;
+    event.value = static_cast<std::uint32_t>(failedStep);
+    events_.Emit(event);
 }
 
 std::optional<std::uint8_t> PanelEngine::InjectFrame(std::uint8_t functionCode, std::span<const std::uint8_t> data)

@@ -70,6 +70,9 @@ public:
     // injected on purpose) tells what it did, in order with the engine's
     // own events.
     LineEventSink& lineEvents() { return *this; }
+    // Ticking thread: what became of the front end's port, told in order
+    // with the engine's own events; failedStep for OpenFailed.
+    void TellPortChange(PortChange change, int failedStep = 0);
 
     // The parts, for tools and tests that drive one of them directly.
     FrameReceiver& receiver() { return receiver_; }
@@ -81,6 +84,7 @@ private:
     void TellFromReader(LinkEvent event) override;
     void TellFromWriter(LinkEvent event) override;
 
+    Clock& clock_;
     EventStream events_;
     DisplayController display_;
     KeyLatch keys_;

@@ -33,6 +33,7 @@
 #include "serial/com_ports.h"
 #include "serial/line_server.h"
 #include "serial/memory_line.h"
+#include "serial/port_reconnect.h"
 #include "serial/port_setup.h"
 #include "serial/serial_port.h"
 #include "serial/standard_output.h"
@@ -166,6 +167,7 @@ struct Options {
     std::optional<std::uint16_t> controlTcp;
     bool synchRequired = false;
     bool replyOnTick = false;
+    bool reconnect = false;
     bool stats = false;
     bool quiet = false;
 };
@@ -208,6 +210,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
 
     app.option_defaults()->group("LINK, one of");
     text("--port", options.port, "PATH", kPortHelp);
+    app.add_flag("--reconnect", options.reconnect,
+                 "with --port: when the line hangs up (the device's end closed, a USB adapter pulled), open PATH "
+                 "again every second until it answers, and go on");
     CLI::Option* virtualPortOption =
         app.add_option("--virtual-port", virtualPort,
                        "make a pseudo-terminal for the device, print its path, and make LINK a symbolic link to it" +
@@ -345,6 +350,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
                                        "--demo or --replay"
                                      : "give only one of --port, --virtual-port, --tcp-connect, --tcp-listen, "
                                        "--demo, --replay");
+    }
+    if (options.reconnect && options.port.empty()) {
+        return UsageError("--reconnect opens a --port again after it hangs up; the other links have no such path");
     }
     if (!options.control.empty() && options.controlTcp) {
         return UsageError("give only one of --control and --control-tcp");
@@ -649,7 +657,17 @@ int main(int argc, char** argv)
                                      : slash != std::string::npos ? options.junit.substr(0, slash)
                                                                   : ".";
     host.engine().SetReplyOnTick(options.replyOnTick);
+    if (link.serial) {
+        host.engine().TellPortChange(PortChange::Opened);
+    }
     host.Start(options.synchRequired);
+    std::unique_ptr<PortReconnect> reconnect;
+    if (options.reconnect) {
+        reconnect = std::make_unique<PortReconnect>(
+            *link.serial, [&options] { return options.port; },
+            [&host](PortChange change) { host.engine().TellPortChange(change); });
+        host.AddTurnHook([&reconnect] { reconnect->Check(); });
+    }
     if (options.demo) {
         StartDemo(options, link);
     }

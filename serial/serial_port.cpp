@@ -212,6 +212,16 @@ bool SerialPort::IsOpen() const
     return fd_ >= 0;
 }
 
+bool SerialPort::HungUp() const
+{
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0) {
+        return false;
+    }
+    pollfd entry{fd_, POLLIN, 0};
+    return poll(&entry, 1, 0) > 0 && HasHungUp(entry);
+}
+
 int SerialPort::Borrow()
 {
     std::lock_guard lock(mutex_);

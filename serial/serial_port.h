@@ -44,6 +44,9 @@ public:
     int OpenVirtualPort(const VirtualPort& port);
     void Close();
     bool IsOpen() const;
+    // The line reports a hang-up or an error instead of data: the far end of
+    // a pseudo-terminal closed, or the device went away. Does not wait.
+    bool HungUp() const;
     // Why the last open failed, as the system said it (an errno value); 0
     // after a success or a failure the system gave no reason for. Opening
     // runs on one thread only, so this needs no lock.

@@ -198,6 +198,14 @@ void SerialPort::GiveBack()
     changed_.notify_all();
 }
 
+bool SerialPort::HungUp() const
+{
+    std::lock_guard lock(mutex_);
+    DWORD errors = 0;
+    COMSTAT status{};
+    return handle_ != nullptr && ClearCommError(handle_, &errors, &status) == 0;
+}
+
 bool SerialPort::BytesWaiting(std::size_t& count)
 {
     std::lock_guard lock(mutex_);

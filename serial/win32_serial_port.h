@@ -46,6 +46,9 @@ public:
     int OpenVirtualPort(const VirtualPort& port);
     void Close();
     bool IsOpen() const;
+    // The device went away (a USB adapter pulled): its state can no longer
+    // be queried. Does not wait.
+    bool HungUp() const;
     // Why the last open failed, as the system said it (a Win32 error code,
     // as GetLastError gives it); 0 after a success. Opening runs on one
     // thread only, so this needs no lock.

@@ -298,6 +298,30 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         Emit(std::move(row));
         break;
     }
+    case LinkEventKind::PortChanged: {
+        TraceRow row;
+        row.timeUs = Since(event.timeUs);
+        row.kind = TraceKind::Note;
+        row.block = event.block;
+        switch (event.port) {
+        case PortChange::Opened:
+            row.meaning = "port opened";
+            break;
+        case PortChange::OpenFailed:
+            row.meaning = "port could not be opened";
+            row.error = "set-up step " + std::to_string(event.value) + " failed";
+            break;
+        case PortChange::HungUp:
+            row.meaning = "port hung up";
+            row.error = "the line hung up; opening it again every second";
+            break;
+        case PortChange::OpenedAgain:
+            row.meaning = "port opened again";
+            break;
+        }
+        Emit(std::move(row));
+        break;
+    }
     case LinkEventKind::FaultInjected: {
         TraceRow row;
         row.timeUs = Since(event.timeUs);

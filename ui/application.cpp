@@ -18,6 +18,7 @@
 
 #include "link/fault_port.h"
 #include "link/paced_port.h"
+#include "serial/port_reconnect.h"
 #include "serial/serial_port.h"
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
@@ -39,6 +40,9 @@ namespace quillon {
 namespace {
 
 constexpr int kSendTimeoutMs = 3000;
+// How often a hung-up line is looked for with --reconnect; the tries to open
+// it again keep their own second.
+constexpr int kReconnectCheckMs = 50;
 // A demo run's screenshot waits for the device's first screen at most this
 // much longer than asked (a replay's for its end, this much longer than the
 // recording lasts), and is taken then whatever the display shows.
@@ -465,6 +469,21 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
         return kBadInputStatus;
     }
     taps.Attach(engine);
+    if (serialControl) {
+        serialControl->SetTell(
+            [&engine](PortChange change, int failedStep) { engine.TellPortChange(change, failedStep); });
+    }
+    // A serial line that hangs up is opened again, looked at on the thread
+    // that ticks the engine.
+    std::optional<PortReconnect> reconnect;
+    QTimer reconnectTimer;
+    if (commandLine.reconnect && serialControl) {
+        reconnect.emplace(
+            serialPort, [&serialControl] { return serialControl->reopenPath(); },
+            [&engine](PortChange change) { engine.TellPortChange(change); });
+        QObject::connect(&reconnectTimer, &QTimer::timeout, [&reconnect] { reconnect->Check(); });
+        reconnectTimer.start(kReconnectCheckMs);
+    }
     const std::unique_ptr<MainWindow> window =
         application.ShowMainWindow(WindowContext{engine, *portControl, messages, runPort.target()});
     ProtocolMonitor monitor(taps.log(), engine.display());

@@ -43,7 +43,7 @@ CommandLine Failed(const QString& error)
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char* flag : {"version", "demo", "reply-on-tick", "monitor"}) {
+    for (const char* flag : {"version", "demo", "reply-on-tick", "monitor", "reconnect"}) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
     }
     // --virtual-port takes its link as a value, see JoinVirtualPortLink.
@@ -219,6 +219,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     result.virtualLink = parser.value(kVirtualPort);
     result.demo = parser.isSet(QStringLiteral("demo"));
     result.replyOnTick = parser.isSet(QStringLiteral("reply-on-tick"));
+    result.reconnect = parser.isSet(QStringLiteral("reconnect"));
     result.screenshotPath = parser.value(QStringLiteral("screenshot"));
     result.monitor = parser.isSet(QStringLiteral("monitor"));
     result.tracePath = parser.value(QStringLiteral("trace"));
@@ -259,6 +260,10 @@ QString HelpText()
                           "\n"
                           "  --port PATH            use the serial device PATH for this run instead of\n"
                           "                         %1\n"
+                          "  --reconnect            when the serial line hangs up (the far end of a\n"
+                          "                         pseudo-terminal closed, a USB adapter pulled), open\n"
+                          "                         the same port again every second until it answers:\n"
+                          "                           quillon --port /tmp/panel-a --reconnect\n"
                           "  --virtual-port [LINK]  use a new pseudo-terminal instead of a serial port;\n"
                           "                         print the path the device should open, and make\n"
                           "                         LINK a symbolic link to it (not on Windows)\n"

@@ -30,6 +30,8 @@ struct CommandLine {
     bool demo = false;
     // --reply-on-tick: blocks are answered on the 10 ms tick only.
     bool replyOnTick = false;
+    // --reconnect: a serial port whose line hangs up is opened again.
+    bool reconnect = false;
     // --screenshot FILE: save the window's picture once shown, then end.
     QString screenshotPath;
     // --screenshot-after SECONDS: how long after showing the window the

@@ -52,12 +52,16 @@ PanelPort& SerialPortControl::Port()
 int SerialPortControl::Open(const PortTarget& target)
 {
     port_.Close();
+    reopenPath_.clear();
     openError_ = 0;
     int step = kMissingVirtualPortStep;
     switch (target.kind) {
     case PortTarget::Kind::ComNumber:
     case PortTarget::Kind::DevicePath:
         step = port_.OpenCommPort(QFile::encodeName(target.DevicePath()).toStdString());
+        if (step == 0) {
+            reopenPath_ = QFile::encodeName(target.DevicePath()).toStdString();
+        }
         break;
     case PortTarget::Kind::Virtual:
         if (virtualPort_ == nullptr) {
@@ -69,11 +73,15 @@ int SerialPortControl::Open(const PortTarget& target)
     if (step != 0) {
         openError_ = port_.lastOpenError();
     }
+    if (tell_) {
+        tell_(step == 0 ? PortChange::Opened : PortChange::OpenFailed, step);
+    }
     return step;
 }
 
 void SerialPortControl::Close()
 {
+    reopenPath_.clear();
     port_.Close();
 }
 

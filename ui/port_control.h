@@ -1,8 +1,13 @@
 #pragma once
 
+#include <functional>
+#include <string>
+#include <utility>
+
 #include <QString>
 
 #include "link/engine_interfaces.h"
+#include "link/link_events.h"
 
 namespace quillon {
 
@@ -67,9 +72,16 @@ public:
     int Open(const PortTarget& target) override;
     void Close() override;
     int lastOpenError() const override { return openError_; }
+    // Told of each open, with the set-up step that failed.
+    void SetTell(std::function<void(PortChange, int)> tell) { tell_ = std::move(tell); }
+    // The serial device last opened, to open again after a hang-up; empty
+    // for a virtual port or once closed.
+    const std::string& reopenPath() const { return reopenPath_; }
 
 private:
     SerialPort& port_;
+    std::string reopenPath_;
+    std::function<void(PortChange, int)> tell_;
     const VirtualPort* virtualPort_;
     int openError_ = 0;
 };

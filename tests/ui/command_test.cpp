@@ -263,9 +263,9 @@ TEST(ProgramTest, HelpNamesEveryOptionAndVersionShowsTheVersion)
 {
     const ProgramRun run = RunProgram({"--help"}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(run.exitCode, 0);
-    for (const char* option :
-         {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--reply-on-tick", "--screenshot FILE",
-          "--screenshot-after SECONDS", "--line-rate BAUD", "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
+    for (const char* option : {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--reply-on-tick",
+                               "--reconnect", "--screenshot FILE", "--screenshot-after SECONDS", "--line-rate BAUD",
+                               "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
         EXPECT_TRUE(run.out.contains(QString::fromLatin1(option))) << option;
     }
     // A bad value is refused before any window, naming what is taken.
