@@ -20,26 +20,7 @@ if [ "${1:-}" = "--quick" ]; then
     counts=(4 8)
     seconds=5
 fi
-build=${BUILD_DIR:-build/bench}
-
-program=${QUILLON_RUN:-$build/runner/quillon-run}
-if [ -z "${QUILLON_RUN:-}" ]; then
-    scripts/install-deps.sh
-    if [ "$build" = build/bench ]; then
-        cmake --preset bench >/dev/null
-    else
-        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_UI=OFF \
-            >/dev/null
-    fi
-    cmake --build "$build" -j 2 --target quillon-run
-fi
-
-echo "## Machine"
-echo
-echo "- processors: $(nproc), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "- load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "- commit: $(git rev-parse --short HEAD)"
-echo
+. scripts/bench_program.sh
 
 python3 - "$program" "$seconds" "${counts[@]}" <<'PY'
 import json
