@@ -303,6 +303,7 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         row.timeUs = Since(event.timeUs);
         row.kind = TraceKind::Note;
         row.block = event.block;
+        row.port = event.port;
         switch (event.port) {
         case PortChange::Opened:
             row.meaning = "port opened";

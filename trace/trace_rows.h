@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct TraceRow {
     TraceDirection direction = TraceDirection::Device;
     TraceKind kind = TraceKind::Frame;
     std::uint32_t block = 0;
+    // A note of the port opened, not opened or hung up: which.
+    std::optional<PortChange> port;
     std::vector<std::uint8_t> bytes;
     // Frames: the function code without bit 7, and its name; -1 and empty
     // for the other kinds.

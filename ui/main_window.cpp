@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QUrl>
 
 #include "ui/about_dialog.h"
@@ -161,13 +162,47 @@ bool ReadsAsSettings(const QByteArray& text)
     }
     for (const QByteArray& line : text.split('\n')) {
         const QByteArray trimmed = line.trimmed();
-        const bool brokenTitle = trimmed.startsWith('[') && !(trimmed.endsWith(']') && trimmed.count('[') == 1 &&
-                                                              trimmed.count(']') == 1);
+        const bool brokenTitle =
+            trimmed.startsWith('[') && !(trimmed.endsWith(']') && trimmed.count('[') == 1 && trimmed.count(']') == 1);
         const bool control = std::any_of(trimmed.begin(), trimmed.end(),
                                          [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
         // A value the toolkit would carry on into the next line.
         const bool continued = trimmed.endsWith('\\');
         if (control || brokenTitle || continued || trimmed.startsWith('=')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The values the settings toolkit reads from a text, from a file of its own
+// beside the settings (its cache knows each file by its path).
+std::optional<QVariantMap> ReadBack(const QString& settingsFile, const QByteArray& text)
+{
+    QTemporaryFile probe(QFileInfo(settingsFile).path() + QStringLiteral("/read-back-XXXXXX.conf"));
+    if (!probe.open() || probe.write(text) != text.size() || !probe.flush()) {
+        return std::nullopt;
+    }
+    const QSettings read(probe.fileName(), QSettings::IniFormat);
+    QVariantMap values;
+    for (const QString& key : read.allKeys()) {
+        values.insert(key, read.value(key));
+    }
+    return values;
+}
+
+// Whether the file with the other lines kept gives the program's own values
+// back as the toolkit's own file does: a line the toolkit reads in its own
+// way (quotes or escapes in a group's title, say) could change them.
+bool ReadsTheSame(const QString& settingsFile, const QByteArray& kept, const QByteArray& written)
+{
+    const std::optional<QVariantMap> fromKept = ReadBack(settingsFile, kept);
+    const std::optional<QVariantMap> fromWritten = ReadBack(settingsFile, written);
+    if (!fromKept || !fromWritten) {
+        return false;
+    }
+    for (auto value = fromWritten->constBegin(); value != fromWritten->constEnd(); ++value) {
+        if (fromKept->value(value.key()) != value.value()) {
             return false;
         }
     }
@@ -241,7 +276,7 @@ bool KeepOtherLines(const QSettings& settings, const std::optional<QByteArray>& 
     for (const IniLine& line : merged) {
         text += line.text + '\n';
     }
-    if (text == *written) {
+    if (text == *written || !ReadsTheSame(settings.fileName(), text, *written)) {
         return true;
     }
     QSaveFile file(settings.fileName());

@@ -79,6 +79,25 @@ QString CodeEntry(int code)
                         : QStringLiteral("%1 %2").arg(code).arg(QLatin1String(name.data(), name.size()));
 }
 
+// " (open)", " (not open)", " (hung up)"; nothing before the port's first
+// note (a line that is no port: the demo's, a TCP socket, a recording).
+QString PortStateText(std::optional<PortChange> state)
+{
+    if (!state) {
+        return {};
+    }
+    switch (*state) {
+    case PortChange::Opened:
+    case PortChange::OpenedAgain:
+        return QStringLiteral(" (open)");
+    case PortChange::OpenFailed:
+        return QStringLiteral(" (not open)");
+    case PortChange::HungUp:
+        return QStringLiteral(" (hung up)");
+    }
+    return {};
+}
+
 QString CountsText(int shown, int held, std::size_t capacity)
 {
     return QStringLiteral("%L1 of %L2 rows (the last %L3 are kept)").arg(shown).arg(held).arg(capacity);
@@ -104,8 +123,15 @@ ProtocolMonitor::ProtocolMonitor(MonitorLog& log, const DisplayMemory& display, 
         UpdateCounts();
     });
     // The total counts every row, also while a filter shows none of those
-    // that arrive.
-    connect(&log_, &QAbstractItemModel::rowsInserted, this, &ProtocolMonitor::UpdateCounts);
+    // that arrive; a note of the port says what became of it.
+    connect(&log_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        for (int row = first; row <= last; ++row) {
+            if (log_.RowAt(row).port) {
+                portState_ = log_.RowAt(row).port;
+            }
+        }
+        UpdateCounts();
+    });
     connect(&log_, &QAbstractItemModel::rowsRemoved, this, &ProtocolMonitor::UpdateCounts);
     connect(&log_, &QAbstractItemModel::modelReset, this, &ProtocolMonitor::UpdateCounts);
     const auto resettle = [this] {
@@ -122,6 +148,7 @@ ProtocolMonitor::ProtocolMonitor(MonitorLog& log, const DisplayMemory& display, 
 void ProtocolMonitor::Attach(MainWindow& window)
 {
     window_ = &window;
+    UpdateCounts();
     PanelWidget* panel = window.panel();
     connect(&window, &MainWindow::protocolMonitorRequested, this, &ProtocolMonitor::Open);
     connect(&window, &MainWindow::closed, this, &QWidget::close);
@@ -500,7 +527,11 @@ void ProtocolMonitor::EmitHighlight(const std::optional<DisplayRect>& area)
 
 void ProtocolMonitor::UpdateCounts()
 {
-    counts_->setText(CountsText(filter_.rowCount(), log_.rowCount(), log_.capacity()));
+    QString text = CountsText(filter_.rowCount(), log_.rowCount(), log_.capacity());
+    if (window_ != nullptr) {
+        text += QStringLiteral(" · %1%2").arg(window_->CurrentPort().Describe(), PortStateText(portState_));
+    }
+    counts_->setText(text);
 }
 
 void ProtocolMonitor::showEvent(QShowEvent* event)

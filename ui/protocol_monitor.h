@@ -115,6 +115,8 @@ private:
     QPushButton* pause_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* counts_ = nullptr;
+    // What the last note of the port said of it, once one has.
+    std::optional<PortChange> portState_;
     QLabel* pixel_ = nullptr;
     std::optional<DisplayRect> highlight_;
     // The column widths to give the view when it is shown again.

@@ -529,6 +529,29 @@ TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWho
     }
 }
 
+TEST_F(MonitorWindowTest, TheStatusLineNamesThePortAndWhatBecameOfIt)
+{
+    LinkTaps taps(rig.clock);
+    taps.Attach(engine);
+    const auto window = MakeWindow();
+    ProtocolMonitor monitor(taps.log(), engine.display());
+    monitor.Attach(*window);
+    const QString port = window->CurrentPort().Describe();
+    EXPECT_TRUE(monitor.countsText().endsWith(QStringLiteral(" · ") + port)) << monitor.countsText().toStdString();
+    const std::pair<PortChange, const char*> told[] = {
+        {PortChange::Opened, " (open)"},
+        {PortChange::HungUp, " (hung up)"},
+        {PortChange::OpenedAgain, " (open)"},
+        {PortChange::OpenFailed, " (not open)"},
+    };
+    for (const auto& [change, state] : told) {
+        engine.TellPortChange(change, change == PortChange::OpenFailed ? 1 : 0);
+        taps.log().Flush();
+        EXPECT_TRUE(monitor.countsText().endsWith(port + QString::fromLatin1(state)))
+            << monitor.countsText().toStdString();
+    }
+}
+
 TEST_F(MonitorWindowTest, AZoomWhileItIsOpenMovesItClearOfThePanelAgain)
 {
     LinkTaps taps(rig.clock);
