@@ -79,14 +79,10 @@ QString CodeEntry(int code)
                         : QStringLiteral("%1 %2").arg(code).arg(QLatin1String(name.data(), name.size()));
 }
 
-// " (open)", " (not open)", " (hung up)"; nothing before the port's first
-// note (a line that is no port: the demo's, a TCP socket, a recording).
-QString PortStateText(std::optional<PortChange> state)
+// " (open)", " (not open)", " (hung up)".
+QString PortStateText(PortChange state)
 {
-    if (!state) {
-        return {};
-    }
-    switch (*state) {
+    switch (state) {
     case PortChange::Opened:
     case PortChange::OpenedAgain:
         return QStringLiteral(" (open)");
@@ -394,7 +390,8 @@ void ProtocolMonitor::BuildControls()
     // As wide as its widest text, so a new count never lays the window out
     // again.
     const int most = static_cast<int>(log_.capacity());
-    counts_->setFixedWidth(counts_->fontMetrics().horizontalAdvance(CountsText(most, most, log_.capacity())) + 8);
+    countsWidth_ = counts_->fontMetrics().horizontalAdvance(CountsText(most, most, log_.capacity())) + 8;
+    counts_->setFixedWidth(countsWidth_);
     pixel_ = new QLabel(this);
     pixel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A long meaning wraps rather than widening the window past the screen.
@@ -527,11 +524,14 @@ void ProtocolMonitor::EmitHighlight(const std::optional<DisplayRect>& area)
 
 void ProtocolMonitor::UpdateCounts()
 {
-    QString text = CountsText(filter_.rowCount(), log_.rowCount(), log_.capacity());
-    if (window_ != nullptr) {
-        text += QStringLiteral(" · %1%2").arg(window_->CurrentPort().Describe(), PortStateText(portState_));
+    // A line that is no port (the demo's, TCP, a recording) tells of none;
+    // the port's name widens the counts only when it changes.
+    QString port;
+    if (window_ != nullptr && portState_) {
+        port = QStringLiteral(" · %1%2").arg(window_->CurrentPort().Describe(), PortStateText(*portState_));
     }
-    counts_->setText(text);
+    counts_->setFixedWidth(countsWidth_ + counts_->fontMetrics().horizontalAdvance(port));
+    counts_->setText(CountsText(filter_.rowCount(), log_.rowCount(), log_.capacity()) + port);
 }
 
 void ProtocolMonitor::showEvent(QShowEvent* event)

@@ -115,6 +115,7 @@ private:
     QPushButton* pause_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* counts_ = nullptr;
+    int countsWidth_ = 0;
     // What the last note of the port said of it, once one has.
     std::optional<PortChange> portState_;
     QLabel* pixel_ = nullptr;

@@ -537,7 +537,7 @@ TEST_F(MonitorWindowTest, TheStatusLineNamesThePortAndWhatBecameOfIt)
     ProtocolMonitor monitor(taps.log(), engine.display());
     monitor.Attach(*window);
     const QString port = window->CurrentPort().Describe();
-    EXPECT_TRUE(monitor.countsText().endsWith(QStringLiteral(" · ") + port)) << monitor.countsText().toStdString();
+    EXPECT_FALSE(monitor.countsText().contains(port)) << "no port has been opened yet";
     const std::pair<PortChange, const char*> told[] = {
         {PortChange::Opened, " (open)"},
         {PortChange::HungUp, " (hung up)"},
