@@ -3,6 +3,7 @@
 // changed, and the frame that last wrote each display pixel.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -449,18 +450,33 @@ TEST(MonitorPlacementTest, BesideTheWindowOnTheFirstSideWithRoomElseOverItsLeast
     }
 }
 
-class MonitorWindowTest : public WindowTest {};
+// The desktop program's window with the monitor attached, shown at the
+// screen's top left where the program puts it (a system may place a new
+// window elsewhere).
+class MonitorWindowTest : public WindowTest {
+protected:
+    void Open(bool shown = true)
+    {
+        taps_.Attach(engine);
+        window_ = MakeWindow();
+        monitor_.emplace(taps_.log(), engine.display());
+        monitor_->Attach(*window_);
+        if (shown) {
+            window_->move(0, 0);
+            window_->show();
+        }
+    }
+
+    LinkTaps taps_{rig.clock};
+    std::unique_ptr<MainWindow> window_;
+    std::optional<ProtocolMonitor> monitor_;
+};
 
 TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPointedAt)
 {
-    LinkTaps taps(rig.clock);
-    taps.Attach(engine);
-    const auto window = MakeWindow();
-    ProtocolMonitor monitor(taps.log(), engine.display());
-    monitor.Attach(*window);
-    // Where the program puts it; a system may place a new window elsewhere.
-    window->move(0, 0);
-    window->show();
+    Open();
+    const auto& window = window_;
+    ProtocolMonitor& monitor = *monitor_;
     rig.queue.Feed(EncodeFrame(kWriteArray, Bytes{3, 1, 0xFF, 0xFF}));
     while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
     }
@@ -487,13 +503,9 @@ TEST_F(MonitorWindowTest, TheViewMenuOpensItBesideThePanelAndItTellsThePixelPoin
 
 TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWholeAndThePanelsKeysInSight)
 {
-    LinkTaps taps(rig.clock);
-    taps.Attach(engine);
-    const auto window = MakeWindow();
-    ProtocolMonitor monitor(taps.log(), engine.display());
-    monitor.Attach(*window);
-    window->move(0, 0);
-    window->show();
+    Open();
+    const auto& window = window_;
+    ProtocolMonitor& monitor = *monitor_;
     const QRect screen = window->screen()->availableGeometry();
     ASSERT_EQ(screen.size(), QSize(1280, 1024));
     // The bottom of the panel picture's lowest key, in rows at 1x.
@@ -531,11 +543,10 @@ TEST_F(MonitorWindowTest, AtEveryZoomOfferedItOpensOnTheScreenWithItsMeaningsWho
 
 TEST_F(MonitorWindowTest, TheStatusLineNamesThePortAndWhatBecameOfIt)
 {
-    LinkTaps taps(rig.clock);
-    taps.Attach(engine);
-    const auto window = MakeWindow();
-    ProtocolMonitor monitor(taps.log(), engine.display());
-    monitor.Attach(*window);
+    Open(false);
+    const auto& window = window_;
+    ProtocolMonitor& monitor = *monitor_;
+    LinkTaps& taps = taps_;
     const QString port = window->CurrentPort().Describe();
     EXPECT_FALSE(monitor.countsText().contains(port)) << "no port has been opened yet";
     const std::pair<PortChange, const char*> told[] = {
@@ -554,13 +565,9 @@ TEST_F(MonitorWindowTest, TheStatusLineNamesThePortAndWhatBecameOfIt)
 
 TEST_F(MonitorWindowTest, AZoomWhileItIsOpenMovesItClearOfThePanelAgain)
 {
-    LinkTaps taps(rig.clock);
-    taps.Attach(engine);
-    const auto window = MakeWindow();
-    ProtocolMonitor monitor(taps.log(), engine.display());
-    monitor.Attach(*window);
-    window->move(0, 0);
-    window->show();
+    Open();
+    const auto& window = window_;
+    ProtocolMonitor& monitor = *monitor_;
     const QRect screen = window->screen()->availableGeometry();
     emit window->protocolMonitorRequested();
     constexpr int kKeysBottom = 237;
@@ -585,13 +592,10 @@ TEST_F(MonitorWindowTest, AZoomWhileItIsOpenMovesItClearOfThePanelAgain)
 
 TEST_F(MonitorWindowTest, BesideThePanelTheLongestReasonsForAnErrorStandWhole)
 {
-    LinkTaps taps(rig.clock);
-    taps.Attach(engine);
-    const auto window = MakeWindow();
-    ProtocolMonitor monitor(taps.log(), engine.display());
-    monitor.Attach(*window);
-    window->move(0, 0);
-    window->show();
+    Open();
+    const auto& window = window_;
+    ProtocolMonitor& monitor = *monitor_;
+    LinkTaps& taps = taps_;
     const auto feed = [&](const Bytes& bytes) {
         rig.queue.Feed(bytes);
         while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
