@@ -39,7 +39,7 @@
 #include "serial/standard_output.h"
 #include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
-#include "tools/demo/demo_device.h"
+#include "demo/demo_device.h"
 #include "trace/line_writer.h"
 #include "trace/recording.h"
 #include "trace/replay_port.h"

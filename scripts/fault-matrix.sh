@@ -19,4 +19,4 @@ cmake --build "$build" --target quillon-run quillon quillon-demo-device
 
 exec python3 tests/matrix/fault_matrix.py --all --work "$build/fault-matrix" \
     --quillon-run "$build/runner/quillon-run" --quillon "$build/ui/quillon" \
-    --demo-device "$build/tools/demo/quillon-demo-device" "$@"
+    --demo-device "$build/demo/quillon-demo-device" "$@"

@@ -5,7 +5,7 @@
 
 #include "serial/memory_line.h"
 #include "serial/virtual_port.h"
-#include "tools/demo/demo_device.h"
+#include "demo/demo_device.h"
 #include "ui/port_control.h"
 
 namespace quillon {

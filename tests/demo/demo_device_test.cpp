@@ -2,7 +2,7 @@
 // every block the device writes is received and answered at once, and every
 // wait of the device moves its hand-driven clock, so time-outs, retries and
 // animation run without sleeping.
-#include "tools/demo/demo_device.h"
+#include "demo/demo_device.h"
 
 #include <gtest/gtest.h>
 

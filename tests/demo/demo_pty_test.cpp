@@ -13,7 +13,7 @@
 #include "tests/demo/panel_pictures.h"
 #include "tests/serial/pty_pair.h"
 #include "tests/support/fakes.h"
-#include "tools/demo/demo_device.h"
+#include "demo/demo_device.h"
 
 namespace quillon::demo {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/demo/demo_screens.h"
+#include "demo/demo_screens.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "tests/support/fakes.h"
-#include "tools/demo/demo_model.h"
-#include "tools/demo/demo_screens.h"
+#include "demo/demo_model.h"
+#include "demo/demo_screens.h"
 
 namespace quillon::testing {
 

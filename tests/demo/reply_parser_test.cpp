@@ -1,4 +1,4 @@
-#include "tools/demo/reply_parser.h"
+#include "demo/reply_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "tools/demo/demo_model.h"
+#include "demo/demo_model.h"
 
 namespace quillon::demo {
 

@@ -1,4 +1,4 @@
-#include "tools/demo/demo_model.h"
+#include "demo/demo_model.h"
 
 #include <algorithm>
 #include <array>

@@ -12,10 +12,10 @@
 
 #include "link/engine_interfaces.h"
 #include "serial/serial_port.h"
-#include "tools/demo/demo_model.h"
-#include "tools/demo/demo_screens.h"
-#include "tools/demo/key_decoder.h"
-#include "tools/demo/reply_parser.h"
+#include "demo/demo_model.h"
+#include "demo/demo_screens.h"
+#include "demo/key_decoder.h"
+#include "demo/reply_parser.h"
 
 namespace quillon::demo {
 

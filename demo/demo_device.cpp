@@ -1,4 +1,4 @@
-#include "tools/demo/demo_device.h"
+#include "demo/demo_device.h"
 
 #include <algorithm>
 #include <chrono>

@@ -14,7 +14,7 @@
 
 #include "serial/port_setup.h"
 #include "serial/tcp_port.h"
-#include "tools/demo/demo_device.h"
+#include "demo/demo_device.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/demo/key_decoder.h"
+#include "demo/key_decoder.h"
 
 namespace quillon::demo {
 

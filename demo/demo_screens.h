@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "protocol/protocol.h"
-#include "tools/demo/demo_model.h"
+#include "demo/demo_model.h"
 
 namespace quillon::demo {
 
