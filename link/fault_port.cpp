@@ -26,7 +26,7 @@ constexpr std::uint8_t kCorruptStatus = 0x01;
 } // namespace
 
 FaultPort::FaultPort(PanelPort& inner, Clock& clock)
-    : inner_(inner), clock_(clock), sender_(inner, clock, TimedSender::Writes::Together)
+    : PortWrapper(inner), clock_(clock), sender_(inner, clock, TimedSender::Writes::Together)
 {
 }
 

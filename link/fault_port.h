@@ -13,6 +13,7 @@
 #include "link/engine_interfaces.h"
 #include "link/fault_rules.h"
 #include "link/link_events.h"
+#include "link/port_wrapper.h"
 #include "link/timed_sender.h"
 
 namespace quillon {
@@ -29,7 +30,7 @@ namespace quillon {
 // Random faults come from a generator per rule seeded from one seed, so the
 // same seed and the same exchange give the same faults. Times come from the
 // engine's clock; delayed replies leave from a thread of their own.
-class FaultPort final : public PanelPort {
+class FaultPort final : public PortWrapper {
 public:
     FaultPort(PanelPort& inner, Clock& clock);
     ~FaultPort() override;
@@ -59,7 +60,6 @@ public:
     void WaitForInput(int timeoutMs) override;
     // Ticking thread.
     bool Write(const std::uint8_t* data, std::size_t length) override;
-    bool LineEnded() const override { return inner_.LineEnded(); }
     // hold-reply: counts the block and says how long to hold it.
     std::uint32_t ReplyHoldMs() override;
 
@@ -103,7 +103,6 @@ private:
     // looked.
     void TellHeldRepliesSent();
 
-    PanelPort& inner_;
     Clock& clock_;
     LineEventSink* sink_ = nullptr;
     std::uint64_t seed_ = 0;

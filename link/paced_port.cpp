@@ -65,7 +65,7 @@ std::uint64_t LineSchedule::Next(std::uint64_t sentUs)
 }
 
 PacedPort::PacedPort(PanelPort& inner, Clock& clock, std::uint32_t baud)
-    : inner_(inner), clock_(clock), baud_(baud), receiveLine_(baud), sendLine_(baud),
+    : PortWrapper(inner), clock_(clock), baud_(baud), receiveLine_(baud), sendLine_(baud),
       sender_(inner, clock, TimedSender::Writes::EachByte)
 {
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "link/engine_interfaces.h"
+#include "link/port_wrapper.h"
 #include "link/timed_sender.h"
 
 namespace quillon {
@@ -66,7 +67,7 @@ private:
 // time in each direction. At rate 0 every call goes straight to the wrapped
 // port. Times come from the engine's clock (microseconds), so a test moves
 // them by hand.
-class PacedPort final : public PanelPort {
+class PacedPort final : public PortWrapper {
 public:
     // Bytes taken from the wrapped port before their time, and bytes written
     // but not yet handed over, at most: seconds of line at 9600 either way.
@@ -100,7 +101,6 @@ private:
     // be queried.
     bool TakeFromInner(std::uint64_t nowUs);
 
-    PanelPort& inner_;
     Clock& clock_;
     std::uint32_t baud_;
 
