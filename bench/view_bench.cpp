@@ -32,7 +32,7 @@ constexpr int kExposeLimitMs = 5000;
 // reader thread runs and no timer ticks, and each benchmark decides exactly
 // what runs.
 struct ViewRig {
-    ViewRig() : widget(engine)
+    ViewRig() : widget(host)
     {
         engine.SetLinkEnabled(true);
         widget.show();
@@ -46,7 +46,8 @@ struct ViewRig {
 
     StreamPort port;
     StillClock clock;
-    PanelEngine engine{port, clock};
+    PanelHost host{port, clock};
+    PanelEngine& engine = host.engine();
     PanelWidget widget;
 };
 

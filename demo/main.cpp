@@ -12,9 +12,9 @@
 #include <pthread.h>
 #endif
 
+#include "demo/demo_device.h"
 #include "serial/port_setup.h"
 #include "serial/tcp_port.h"
-#include "demo/demo_device.h"
 
 namespace {
 
@@ -163,13 +163,9 @@ int main(int argc, char** argv)
     const int failedStep = device.Start(port);
     // Taken at once, before any other call can change it: the reason belongs
     // to the failed set-up step.
-    const std::string reason = failedStep != 0 ? quillon::LastSystemError() : std::string();
+    const int reason = failedStep != 0 ? quillon::LastSystemErrorCode() : 0;
     if (failedStep != 0) {
-        std::cerr << "quillon-demo-device: cannot use " << port << ": " << quillon::SetupStepText(failedStep);
-        if (failedStep == quillon::kOpenStep) {
-            std::cerr << " (" << reason << ")";
-        }
-        std::cerr << "\n";
+        std::cerr << "quillon-demo-device: " << quillon::PortFailure(port, failedStep, reason) << "\n";
         return 1;
     }
     if (!quiet) {

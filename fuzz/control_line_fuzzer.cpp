@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "link/fault_port.h"
-#include "runner/control_service.h"
+#include "host/control_service.h"
 #include "serial/line_splitter.h"
 #include "serial/memory_line.h"
 

@@ -62,7 +62,7 @@ struct Program {
         Application();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, directory.path());
         QDir(directory.path()).mkpath(QStringLiteral("Ostrel"));
-        window = std::make_unique<MainWindow>(WindowContext{engine, port, messages, std::nullopt, directory.path()});
+        window = std::make_unique<MainWindow>(WindowContext{host, port, messages, std::nullopt, directory.path()});
     }
 
     QString FilePath() const { return directory.filePath(QStringLiteral("Ostrel/Quillon.conf")); }
@@ -92,7 +92,8 @@ struct Program {
                                 : QDir::tempPath() + QStringLiteral("/quillon-settings-fuzzer-XXXXXX")};
     AnyPort port;
     StepClock clock{0};
-    PanelEngine engine{port.port, clock};
+    PanelHost host{port.port, clock};
+    PanelEngine& engine = host.engine();
     CollectedMessages messages;
     std::unique_ptr<MainWindow> window;
     std::int64_t stamp = 0;

@@ -1,16 +1,16 @@
-#include "runner/control_service.h"
+#include "host/control_service.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "host/picture.h"
+#include "host/png.h"
+#include "host/words.h"
 #include "link/fault_rules.h"
 #include "protocol/protocol.h"
-#include "runner/picture.h"
-#include "runner/png.h"
-#include "runner/scenario.h"
 #include "trace/trace_rows.h"
 
-namespace quillon::runner {
+namespace quillon {
 
 namespace {
 
@@ -500,4 +500,4 @@ void ControlService::Handle(ClientId client, const std::string& line)
     }
 }
 
-} // namespace quillon::runner
+} // namespace quillon

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "runner/json.h"
-#include "runner/panel_host.h"
+#include "host/json.h"
+#include "host/panel_host.h"
 #include "serial/line_server.h"
 
-namespace quillon::runner {
+namespace quillon {
 
 // One request line of the control socket: {"cmd": "...", "id": ..., ...}.
 struct ControlRequest {
@@ -80,4 +80,4 @@ private:
     std::shared_ptr<ControlService*> self_;
 };
 
-} // namespace quillon::runner
+} // namespace quillon

@@ -1,10 +1,10 @@
-#include "runner/json.h"
+#include "host/json.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-namespace quillon::runner {
+namespace quillon {
 
 namespace {
 
@@ -137,4 +137,4 @@ std::string Base64(std::string_view bytes)
     return out;
 }
 
-} // namespace quillon::runner
+} // namespace quillon

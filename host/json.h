@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace quillon::runner {
+namespace quillon {
 
 // A JSON value, as the control socket reads and writes them. Objects keep
 // their members in the order they were added, so replies read naturally.
@@ -26,4 +26,4 @@ Json JsonNumber(double value);
 
 std::string Base64(std::string_view bytes);
 
-} // namespace quillon::runner
+} // namespace quillon

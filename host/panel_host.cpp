@@ -1,9 +1,9 @@
-#include "runner/panel_host.h"
+#include "host/panel_host.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace quillon::runner {
+namespace quillon {
 
 namespace {
 
@@ -26,17 +26,23 @@ PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
 {
     engine_.SetObserver(this);
     engine_.SetWake([this] {
+        std::function<void()> wake;
         {
             std::lock_guard lock(mutex_);
             blockWaiting_ = true;
+            wake = wake_;
         }
-        signal_.notify_one();
+        if (wake) {
+            wake();
+        }
     });
 }
 
 PanelHost::~PanelHost()
 {
     Stop();
+    engine_.SetWake({});
+    engine_.SetObserver(nullptr);
 }
 
 void PanelHost::Start(bool synchRequired)
@@ -67,42 +73,39 @@ double PanelHost::Elapsed() const
     return Milliseconds(std::chrono::steady_clock::now() - processStart_).count();
 }
 
+void PanelHost::SetWake(std::function<void()> wake)
+{
+    std::lock_guard lock(mutex_);
+    wake_ = std::move(wake);
+}
+
 void PanelHost::Post(std::function<void()> work)
 {
+    std::function<void()> wake;
     {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(work));
+        wake = wake_;
     }
-    signal_.notify_one();
+    if (wake) {
+        wake();
+    }
 }
 
-void PanelHost::Turn()
+void PanelHost::Step(bool tick)
 {
     std::vector<std::function<void()>> work;
     bool answer = false;
     {
-        std::unique_lock lock(mutex_);
-        signal_.wait_until(lock, nextTick_, [this] { return blockWaiting_ || !posted_.empty(); });
+        std::lock_guard lock(mutex_);
         answer = std::exchange(blockWaiting_, false);
         work.swap(posted_);
     }
     if (answer) {
         engine_.AnswerCompleteBlock();
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= nextTick_) {
-        const double late = Milliseconds(now - nextTick_).count();
-        stats_.worstTickLatenessMs = std::max(stats_.worstTickLatenessMs, late);
-        stats_.lateTicks += late >= PanelEngine::kTickPeriodMs ? 1 : 0;
-        engine_.Tick();
-        stats_.worstTickWorkMs =
-            std::max(stats_.worstTickWorkMs, Milliseconds(std::chrono::steady_clock::now() - now).count());
-        ++stats_.ticks;
-        nextTick_ += kTickPeriod;
-        // A tick missed is missed: the next one keeps the period from now.
-        if (nextTick_ <= now) {
-            nextTick_ = now + kTickPeriod;
-        }
+    if (tick) {
+        Tick();
     }
     for (auto& task : work) {
         task();
@@ -112,15 +115,21 @@ void PanelHost::Turn()
     }
 }
 
-bool PanelHost::TurnUntil(const std::function<bool()>& done, Moment until)
+void PanelHost::Tick()
 {
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        Turn();
+    const auto now = std::chrono::steady_clock::now();
+    const double late = std::max(0.0, Milliseconds(now - nextTick_).count());
+    stats_.worstTickLatenessMs = std::max(stats_.worstTickLatenessMs, late);
+    stats_.lateTicks += late >= PanelEngine::kTickPeriodMs ? 1 : 0;
+    engine_.Tick();
+    stats_.worstTickWorkMs =
+        std::max(stats_.worstTickWorkMs, Milliseconds(std::chrono::steady_clock::now() - now).count());
+    ++stats_.ticks;
+    nextTick_ += kTickPeriod;
+    // A tick missed is missed: the next one keeps the period from now.
+    if (nextTick_ <= now) {
+        nextTick_ = now + kTickPeriod;
     }
-    return true;
 }
 
 int PanelHost::AddListener(Listener listener)
@@ -216,4 +225,4 @@ void PanelHost::OnLinkEvent(const LinkEvent& event)
     std::erase_if(listeners_, [](const auto& entry) { return !entry.second; });
 }
 
-} // namespace quillon::runner
+} // namespace quillon

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -14,10 +13,11 @@
 #include <vector>
 
 #include "display/screen_reader.h"
+#include "host/click_watch.h"
 #include "link/fault_port.h"
 #include "link/panel_engine.h"
 
-namespace quillon::runner {
+namespace quillon {
 
 // What the host has seen of the link since it started.
 struct LinkStats {
@@ -54,87 +54,18 @@ struct LinkStats {
 // failure's message.
 std::string ScreenReads(const std::vector<TextRun>& runs);
 
-// Follows a click through the replies. The device tells one click from the
-// next by a reply between them that carries no key, so a click is over once
-// one reply has carried its key to the device and a later one has reached it
-// without. A reply a fault dropped, corrupted or cut (or the line lost) never
-// reached the device: a carrying one loses the key as a real line would, and
-// the click must then be made again, which Lost says once. A reply held back
-// reaches the device when it leaves, not when it is written.
-class ClickWatch {
-public:
-    explicit ClickWatch(std::uint8_t keyBit) : keyBit_(keyBit) {}
-    void Take(const LinkEvent& event)
-    {
-        // What a fault did to a write is told right after the write itself.
-        if (written_) {
-            const Reply reply = *std::exchange(written_, std::nullopt);
-            if (event.kind == LinkEventKind::FaultInjected && KeepsReplyFromDevice(event.effect)) {
-                lost_ = lost_ || (phase_ == 0 && Carries(reply));
-                return;
-            }
-            if (event.kind == LinkEventKind::FaultInjected && event.effect == FaultEffect::ReplyDelayed) {
-                held_.push_back(reply);
-                return;
-            }
-            Reached(reply);
-        }
-        if (event.kind == LinkEventKind::FaultInjected && event.effect == FaultEffect::HeldReplySent) {
-            // Held replies leave in order; one held before the click began
-            // is not among them.
-            const Reply left(event.bytes().begin(), event.bytes().end());
-            if (!held_.empty() && held_.front() == left) {
-                held_.pop_front();
-                Reached(left);
-            }
-        } else if (event.kind == LinkEventKind::ReplySent) {
-            written_.emplace(event.bytes().begin(), event.bytes().end());
-        }
-    }
-    // A reply written last, with no fault told after it, has reached the
-    // device.
-    bool done() const { return phase_ == 2 || (phase_ == 1 && written_ && !Carries(*written_)); }
-    std::uint8_t keyBit() const { return keyBit_; }
-    bool Lost()
-    {
-        const bool lost = lost_;
-        lost_ = false;
-        return lost;
-    }
-
-private:
-    using Reply = std::vector<std::uint8_t>;
-
-    static bool KeepsReplyFromDevice(FaultEffect effect)
-    {
-        return effect == FaultEffect::ReplyDropped || effect == FaultEffect::ReplyCorrupted ||
-               effect == FaultEffect::ReplyCut || effect == FaultEffect::ReplyLost;
-    }
-    bool Carries(const Reply& reply) const { return ((ReplyStatus(reply) >> kStatusKeyShift) & keyBit_) != 0; }
-    void Reached(const Reply& reply)
-    {
-        if (Carries(reply) ? phase_ == 0 : phase_ == 1) {
-            ++phase_;
-        }
-    }
-
-    std::uint8_t keyBit_;
-    int phase_ = 0;
-    std::optional<Reply> written_;
-    std::deque<Reply> held_;
-    bool lost_ = false;
-};
-
-// The panel engine on the runner's one thread: ticks it every 10 ms, answers
-// a complete block as soon as the reader says so, runs work posted from other
-// threads, and tells listeners of the link's events. Everything but Post runs
-// on the thread that calls Turn.
+// The running panel that every front end shares: the engine on its line, the
+// fan-out of its events, the screen read as text, clicks followed through the
+// replies, the faults given at run time and the link's figures. It has no
+// loop of its own: the front end's loop (the runner's thread, the window's
+// timer) ticks it every 10 ms and calls Step when woken. Everything but Post
+// and the wake runs on that loop's thread.
 class PanelHost final : public LinkObserver {
 public:
     using Listener = std::function<void(const LinkEvent&)>;
     using Moment = std::chrono::steady_clock::time_point;
 
-    PanelHost(PanelPort& port, Clock& clock, Moment processStart);
+    PanelHost(PanelPort& port, Clock& clock, Moment processStart = std::chrono::steady_clock::now());
     ~PanelHost() override;
     PanelHost(const PanelHost&) = delete;
     PanelHost& operator=(const PanelHost&) = delete;
@@ -143,14 +74,19 @@ public:
     void Start(bool synchRequired);
     void Stop();
 
-    // One turn of the loop: waits until the next tick is due, a block waits
-    // for its reply or work was posted, and does what is due.
-    void Turn();
-    // Turns until done() holds (true), or until the moment passes (false).
-    bool TurnUntil(const std::function<bool()>& done, Moment until);
+    // How the loop that drives the host is woken, from any thread, when a
+    // complete block waits for its reply or work has been posted.
+    void SetWake(std::function<void()> wake);
+    // Never blocks: answers a block that waits, ticks when asked, then runs
+    // the posted work and the hooks.
+    void Step(bool tick = false);
+    // One 10 ms tick of the engine, with its figures.
+    void Tick();
+    // When the next tick is due.
+    Moment nextTick() const { return nextTick_; }
     // Any thread.
     void Post(std::function<void()> work);
-    // Run after every turn.
+    // Run after every step.
     void AddTurnHook(std::function<void()> hook) { turnHooks_.push_back(std::move(hook)); }
 
     int AddListener(Listener listener);
@@ -180,7 +116,7 @@ private:
     LinkStats stats_;
 
     std::mutex mutex_;
-    std::condition_variable signal_;
+    std::function<void()> wake_;
     bool blockWaiting_ = false;
     std::vector<std::function<void()>> posted_;
 
@@ -192,4 +128,4 @@ private:
     std::uint64_t screenTextChange_ = ~std::uint64_t{0};
 };
 
-} // namespace quillon::runner
+} // namespace quillon

@@ -1,10 +1,10 @@
-#include "runner/picture.h"
+#include "host/picture.h"
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-namespace quillon::runner {
+namespace quillon {
 
 namespace {
 
@@ -197,4 +197,4 @@ Comparison Compare(const Bitmap& actual, const Bitmap& golden, const Region& reg
     return result;
 }
 
-} // namespace quillon::runner
+} // namespace quillon

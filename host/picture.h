@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "display/display_memory.h"
-#include "runner/png.h"
+#include "host/png.h"
 
-namespace quillon::runner {
+namespace quillon {
 
 // The display as a monochrome picture: a set pixel is ink.
 class Bitmap {
@@ -60,4 +60,4 @@ struct Comparison {
 };
 Comparison Compare(const Bitmap& actual, const Bitmap& golden, const Region& region);
 
-} // namespace quillon::runner
+} // namespace quillon

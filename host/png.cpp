@@ -1,4 +1,4 @@
-#include "runner/png.h"
+#include "host/png.h"
 
 #include <climits>
 #include <memory>
@@ -14,7 +14,7 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
-namespace quillon::runner {
+namespace quillon {
 
 namespace {
 
@@ -94,4 +94,4 @@ std::optional<RgbaImage> DecodePng(std::string_view file, std::string& error)
     return image;
 }
 
-} // namespace quillon::runner
+} // namespace quillon

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillon::runner {
+namespace quillon {
 
 struct Rgb {
     std::uint8_t red = 0;
@@ -39,4 +39,4 @@ std::string EncodePng(const IndexedImage& image);
 // a PNG, is damaged or is larger than 4096 x 4096.
 std::optional<RgbaImage> DecodePng(std::string_view file, std::string& error);
 
-} // namespace quillon::runner
+} // namespace quillon

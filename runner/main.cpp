@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -15,35 +14,29 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "demo/demo_device.h"
+#include "host/control_service.h"
+#include "host/json.h"
+#include "host/line.h"
+#include "host/line_files.h"
+#include "host/panel_host.h"
+#include "host/picture.h"
+#include "host/stats.h"
 #include "link/fault_port.h"
 #include "link/fault_rules.h"
 #include "link/paced_port.h"
-#include "runner/control_service.h"
+#include "runner/host_loop.h"
 #include "runner/junit.h"
-#include "runner/panel_host.h"
-#include "runner/picture.h"
 #include "runner/scenario.h"
 #include "runner/scenario_runner.h"
 #include "serial/child_process.h"
-#include "serial/com_ports.h"
 #include "serial/line_server.h"
-#include "serial/memory_line.h"
 #include "serial/port_reconnect.h"
-#include "serial/port_setup.h"
-#include "serial/serial_port.h"
 #include "serial/standard_output.h"
-#include "serial/tcp_port.h"
-#include "serial/virtual_port.h"
-#include "demo/demo_device.h"
-#include "trace/line_writer.h"
-#include "trace/recording.h"
-#include "trace/replay_port.h"
-#include "trace/trace_rows.h"
 
 namespace {
 
@@ -76,8 +69,6 @@ constexpr std::streamoff kDeviceTailBytes = 4096;
 constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
 // --dump-text alone waits for the screen to stay the same this long.
 constexpr std::chrono::milliseconds kSettleTime{500};
-// A replay ends this long after its last byte, so the last block is answered.
-constexpr std::chrono::milliseconds kReplayTail{200};
 
 volatile std::sig_atomic_t stopSignal = 0;
 
@@ -155,6 +146,7 @@ struct Options {
     std::optional<std::uint64_t> faultSeed;
     std::string trace;
     bool traceJson = false;
+    std::string record;
     std::vector<std::string> scenarios;
     std::optional<std::uint32_t> timeoutMs;
     int timeoutExitCode = 42;
@@ -180,54 +172,55 @@ CLI::Validator Needs(std::function<bool(const std::string&)> holds, std::string 
                           "");
 }
 
-// Fills options from the command line; an exit status when the run ends here.
-std::optional<int> ParseOptions(int argc, char** argv, Options& options)
+// A text option: refused when its value holds no text.
+CLI::Option* TextOption(CLI::App& app, const char* name, std::string& into, const char* type, const std::string& help)
 {
-    CLI::App app("Runs the emulated panel with no window: a device drives it over LINK while\n"
-                 "scenario files or a test framework press its keys and check its screen.",
-                 "quillon-run");
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    const auto nonEmpty = Needs([](const std::string& text) { return !text.empty(); }, "needs a value");
-    const auto duration = Needs([](const std::string& text) { return ParseDuration(text).has_value(); },
-                                "needs a duration such as 30s or 500ms");
-    // An option with a value of the type given; the text ones must not be empty.
-    const auto text = [&](const char* name, std::string& into, const char* type, const std::string& help) {
-        return app.add_option(name, into, help)->type_name(type)->check(nonEmpty);
-    };
-    const auto durationInto = [&](const char* name, std::optional<std::uint32_t>& into, const char* help) {
-        return app
-            .add_option_function<std::string>(
-                name, [&into](const std::string& value) { into = ParseDuration(value); }, help)
-            ->type_name("DURATION")
-            ->check(duration);
-    };
-    const auto number = [&](const char* name, auto& into, const char* type, const char* help, int highest) {
-        return app.add_option(name, into, help)->type_name(type)->check(CLI::Range(0, highest).description(""));
-    };
-    std::string virtualPort;
-    std::string traceFormat = "text";
-    int controlTcp = 0;
+    return app.add_option(name, into, help)
+        ->type_name(type)
+        ->check(Needs([](const std::string& text) { return !text.empty(); }, "needs a value"));
+}
 
+CLI::Option* DurationOption(CLI::App& app, const char* name, std::optional<std::uint32_t>& into, const char* help)
+{
+    return app
+        .add_option_function<std::string>(
+            name, [&into](const std::string& value) { into = ParseDuration(value); }, help)
+        ->type_name("DURATION")
+        ->check(Needs([](const std::string& text) { return ParseDuration(text).has_value(); },
+                      "needs a duration such as 30s or 500ms"));
+}
+
+// What the command line holds beyond Options until it is checked.
+struct Given {
+    CLI::Option* virtualPort = nullptr;
+    std::string virtualLink;
+    std::string traceFormat = "text";
+    CLI::Option* controlTcp = nullptr;
+    int controlTcpPort = 0;
+};
+
+void AddLineOptions(CLI::App& app, Options& options, Given& given)
+{
     app.option_defaults()->group("LINK, one of");
-    text("--port", options.port, "PATH", kPortHelp);
+    TextOption(app, "--port", options.port, "PATH", kPortHelp);
     app.add_flag("--reconnect", options.reconnect,
                  "with --port: when the line hangs up (the device's end closed, a USB adapter pulled), open PATH "
                  "again every second until it answers, and go on");
-    CLI::Option* virtualPortOption =
-        app.add_option("--virtual-port", virtualPort,
+    given.virtualPort =
+        app.add_option("--virtual-port", given.virtualLink,
                        "make a pseudo-terminal for the device, print its path, and make LINK a symbolic link to it" +
                            std::string(kNotOnWindows))
             ->expected(0, 1)
             ->type_name("[LINK]");
-    text("--tcp-connect", options.tcpConnect, "HOST:PORT",
-         "connect to a device whose serial line is a TCP server (an emulator's -serial tcp:...,server)");
-    text("--tcp-listen", options.tcpListen, "[HOST:]PORT",
-         "wait for the device to connect (HOST 127.0.0.1 unless given)");
+    TextOption(app, "--tcp-connect", options.tcpConnect, "HOST:PORT",
+               "connect to a device whose serial line is a TCP server (an emulator's -serial tcp:...,server)");
+    TextOption(app, "--tcp-listen", options.tcpListen, "[HOST:]PORT",
+               "wait for the device to connect (HOST 127.0.0.1 unless given)");
     app.add_flag("--demo", options.demo, "the built-in demo device, in this process");
     app.add_flag("--demo-busy", options.demoBusy,
                  "with --demo: the device asks for the keys without pause, keeping the line busy (for load tests)");
-    text("--replay", options.replay, "FILE",
-         "play a recording into the panel (replies go nowhere); the run ends when it is played");
+    TextOption(app, "--replay", options.replay, "FILE",
+               "play a recording into the panel (replies go nowhere); the run ends when it is played");
     app.add_option("--speed", options.speed, "play the recording X times as fast, from 0.01 to 1000 (1)")
         ->type_name("X")
         ->check(Needs(
@@ -240,13 +233,27 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
                 }
             },
             "needs a factor from 0.01 to 1000"));
+}
 
+// A value read by parse, refused with the reason parse gives.
+template <typename Parse> CLI::Validator ParsedBy(Parse parse)
+{
+    return CLI::Validator(
+        [parse](std::string& value) {
+            std::string error;
+            return parse(value, error) ? std::string() : error;
+        },
+        "");
+}
+
+void AddDeviceOptions(CLI::App& app, Options& options)
+{
     app.option_defaults()->group("The device");
-    text("--spawn", options.spawn, "COMMAND",
-         std::string("start the device with ") + kShell +
-             " once the panel is ready, {port} replaced by the port, and end it when "
-             "the run ends; its output goes to device.log in the artifacts folder, whose last lines are told when "
-             "the device ends first (exit status 3)");
+    TextOption(app, "--spawn", options.spawn, "COMMAND",
+               std::string("start the device with ") + kShell +
+                   " once the panel is ready, {port} replaced by the port, and end it when "
+                   "the run ends; its output goes to device.log in the artifacts folder, whose last lines are told "
+                   "when the device ends first (exit status 3)");
     app.add_option_function<std::string>(
            "--line-rate",
            [&options](const std::string& value) {
@@ -256,13 +263,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
            "pace the bytes both ways as a cable at BAUD with 10 bits a byte; 0 (the default) as fast as the link "
            "goes; a serial device paces in its hardware and is left as it is")
         ->type_name("BAUD")
-        ->check(CLI::Validator(
-            [](std::string& value) {
-                std::string error;
-                return ParseLineRate(value, error) ? std::string() : error;
-            },
-            ""));
-
+        ->check(ParsedBy([](const std::string& value, std::string& error) { return ParseLineRate(value, error); }));
     app.add_option_function<std::vector<std::string>>(
            "--fault",
            [&options](const std::vector<std::string>& rules) {
@@ -277,43 +278,51 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
         ->type_name("KIND:KEY=VALUE,...")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->check(CLI::Validator(
-            [](std::string& value) {
-                std::string error;
-                return ParseFaultRule(value, error) ? std::string() : error;
-            },
-            ""));
+        ->check(ParsedBy([](const std::string& value, std::string& error) { return ParseFaultRule(value, error); }));
     app.add_option_function<std::uint64_t>(
            "--fault-seed", [&options](std::uint64_t seed) { options.faultSeed = seed; },
            "the seed of the faults given with p=, so that a run can be repeated exactly (a new one each run, "
            "printed, unless given)")
         ->type_name("S");
+}
 
+void AddResultOptions(CLI::App& app, Options& options, Given& given)
+{
     app.option_defaults()->group("Scenarios and results");
     app.add_option("--scenario", options.scenarios, "run a scenario file (YAML); may be repeated")
         ->type_name("FILE")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->check(nonEmpty);
-    durationInto("--timeout", options.timeoutMs,
-                 "end the run after DURATION (30s with scenarios, none otherwise), such as 500ms or 2s");
-    number("--timeout-exit-code", options.timeoutExitCode, "N", "exit status when the time-out passes (42)", 255);
-    text("--junit", options.junit, "FILE", "write a JUnit XML report");
-    text("--artifacts", options.artifacts, "DIR",
-         "where screenshots and diff pictures go (the JUnit file's folder, or the current folder)");
+        ->check(Needs([](const std::string& text) { return !text.empty(); }, "needs a value"));
+    DurationOption(app, "--timeout", options.timeoutMs,
+                   "end the run after DURATION (30s with scenarios, none otherwise), such as 500ms or 2s");
+    app.add_option("--timeout-exit-code", options.timeoutExitCode, "exit status when the time-out passes (42)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 255).description(""));
+    TextOption(app, "--junit", options.junit, "FILE", "write a JUnit XML report");
+    TextOption(app, "--artifacts", options.artifacts, "DIR",
+               "where screenshots and diff pictures go (the JUnit file's folder, or the current folder)");
     app.add_flag("--update-goldens", options.updateGoldens,
                  "write the screen into each expect-screen file instead of comparing");
     app.add_flag("--dump-text", options.dumpText, "print the text on the screen when the run ends");
-    durationInto("--run-for", options.runForMs, "end the run after DURATION, successfully");
-    text("--trace", options.trace, "FILE", "write every frame and reply as they happen (- for standard output)");
-    app.add_option("--trace-format", traceFormat, "readable text (the default) or JSON Lines")
+    DurationOption(app, "--run-for", options.runForMs, "end the run after DURATION, successfully");
+    TextOption(app, "--trace", options.trace, "FILE",
+               "write every frame and reply as they happen (- for standard output)");
+    app.add_option("--trace-format", given.traceFormat, "readable text (the default) or JSON Lines")
         ->type_name("text|jsonl")
         ->check(CLI::IsMember({"text", "jsonl"}).description(""));
+    TextOption(app, "--record", options.record, "FILE",
+               "write the device's bytes with their times into a recording that --replay plays back");
 
     app.option_defaults()->group("Control socket (JSON Lines)");
-    text("--control", options.control, "PATH", "a Unix socket at PATH" + std::string(kNotOnWindows));
-    CLI::Option* controlTcpOption = number("--control-tcp", controlTcp, "PORT", "a TCP port on 127.0.0.1", 65535);
+    TextOption(app, "--control", options.control, "PATH", "a Unix socket at PATH" + std::string(kNotOnWindows));
+    given.controlTcp = app.add_option("--control-tcp", given.controlTcpPort, "a TCP port on 127.0.0.1")
+                           ->type_name("PORT")
+                           ->check(CLI::Range(0, 65535).description(""));
+}
 
+void AddOtherOptions(CLI::App& app, Options& options)
+{
     app.option_defaults()->group("Other");
     app.add_flag("--synch-required", options.synchRequired, "ask the device to synchronise, single-byte replies");
     app.add_flag("--reply-on-tick", options.replyOnTick,
@@ -327,7 +336,68 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     app.footer("Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
                "scenario file or a link that cannot be used, 3 the device --spawn started ended\n"
                "before the run did, 42 (or N) the time-out passed.");
+}
 
+// The line the options describe; its TCP address is read when it is opened.
+LineSpec DescribeLine(const Options& options)
+{
+    LineSpec spec;
+    spec.lineRate = options.lineRate;
+    spec.faults = options.faults;
+    spec.faultSeed = options.faultSeed;
+    if (options.virtualPort) {
+        spec.kind = LineSpec::Kind::Virtual;
+        spec.path = *options.virtualPort;
+    } else if (!options.tcpConnect.empty() || !options.tcpListen.empty()) {
+        spec.kind = options.tcpListen.empty() ? LineSpec::Kind::TcpConnect : LineSpec::Kind::TcpListen;
+    } else if (options.demo) {
+        spec.kind = LineSpec::Kind::Demo;
+        if (options.demoBusy) {
+            spec.demo.pollIntervalMs = 0;
+        }
+        if (!options.quiet) {
+            spec.demo.log = [](const std::string& line) { std::cerr << "quillon-run: demo device: " << line << "\n"; };
+        }
+    } else if (!options.replay.empty()) {
+        spec.kind = LineSpec::Kind::Replay;
+        spec.path = options.replay;
+        spec.speed = options.speed;
+    } else {
+        spec.path = options.port;
+    }
+    return spec;
+}
+
+// What the options say together; a usage error's text, or nothing.
+std::optional<std::string> CheckOptions(const Options& options)
+{
+    const int links = !options.port.empty() + options.virtualPort.has_value() + !options.tcpConnect.empty() +
+                      !options.tcpListen.empty() + options.demo + !options.replay.empty();
+    if (links == 0) {
+        return "which link? Give --port, --virtual-port, --tcp-connect, --tcp-listen, --demo or --replay";
+    }
+    if (std::string error = CheckLineOptions(links, DescribeLine(options), options.reconnect, !options.spawn.empty());
+        !error.empty()) {
+        return error;
+    }
+    if (!options.control.empty() && options.controlTcp) {
+        return "give only one of --control and --control-tcp";
+    }
+    return std::nullopt;
+}
+
+// Fills options from the command line; an exit status when the run ends here.
+std::optional<int> ParseOptions(int argc, char** argv, Options& options)
+{
+    CLI::App app("Runs the emulated panel with no window: a device drives it over LINK while\n"
+                 "scenario files or a test framework press its keys and check its screen.",
+                 "quillon-run");
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    Given given;
+    AddLineOptions(app, options, given);
+    AddDeviceOptions(app, options);
+    AddResultOptions(app, options, given);
+    AddOtherOptions(app, options);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& done) {
@@ -335,198 +405,17 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options)
     } catch (const CLI::ParseError& error) {
         return UsageError(error.what());
     }
-    if (virtualPortOption->count() > 0) {
-        options.virtualPort = virtualPort;
+    if (given.virtualPort->count() > 0) {
+        options.virtualPort = given.virtualLink;
     }
-    if (controlTcpOption->count() > 0) {
-        options.controlTcp = static_cast<std::uint16_t>(controlTcp);
+    if (given.controlTcp->count() > 0) {
+        options.controlTcp = static_cast<std::uint16_t>(given.controlTcpPort);
     }
-    options.traceJson = traceFormat == "jsonl";
-
-    const int links = !options.port.empty() + options.virtualPort.has_value() + !options.tcpConnect.empty() +
-                      !options.tcpListen.empty() + options.demo + !options.replay.empty();
-    if (links != 1) {
-        return UsageError(links == 0 ? "which link? Give --port, --virtual-port, --tcp-connect, --tcp-listen, "
-                                       "--demo or --replay"
-                                     : "give only one of --port, --virtual-port, --tcp-connect, --tcp-listen, "
-                                       "--demo, --replay");
-    }
-    if (options.reconnect && options.port.empty()) {
-        return UsageError("--reconnect opens a --port again after it hangs up; the other links have no such path");
-    }
-    if (!options.control.empty() && options.controlTcp) {
-        return UsageError("give only one of --control and --control-tcp");
-    }
-    if (!options.spawn.empty() && (options.demo || !options.replay.empty())) {
-        return UsageError("--spawn starts a device for --port, --virtual-port, --tcp-connect or --tcp-listen; "
-                          "--demo and --replay have theirs");
-    }
-    if (options.lineRate != 0 && !options.replay.empty()) {
-        return UsageError("--line-rate does not go with --replay: a recording is played at the times it was "
-                          "recorded with");
+    options.traceJson = given.traceFormat == "jsonl";
+    if (const auto error = CheckOptions(options)) {
+        return UsageError(*error);
     }
     return std::nullopt;
-}
-
-// The link to the device, kept alive for the whole run.
-struct Link {
-    std::unique_ptr<MemoryLine> line;
-    std::unique_ptr<VirtualPort> virtualPort;
-    std::unique_ptr<SerialPort> serial;
-    std::unique_ptr<TcpPort> tcp;
-    std::unique_ptr<ReplayPort> replay;
-    SteadyClock demoClock;
-    // Between the panel and the line when --line-rate asks for it.
-    std::unique_ptr<PacedPort> paced;
-    // Between the panel and the (paced) line, for faults asked for now or
-    // later by a scenario or the control socket.
-    std::unique_ptr<FaultPort> faults;
-    PanelPort* panelPort = nullptr;
-    // What {port} stands for in the --spawn command.
-    std::string portForDevice;
-    std::unique_ptr<demo::DemoDevice> demo;
-    std::jthread demoThread;
-};
-
-// "cannot use PATH (set-up step N failed: what it could not do): the
-// system's reason".
-std::string PortFailure(const std::string& path, int step, int error)
-{
-    std::string text =
-        "cannot use " + path + " (set-up step " + std::to_string(step) + " failed: " + SetupStepText(step) + ")";
-    if (error == 0) {
-        return text;
-    }
-    return text + ": " + (IsMissingPortError(error) ? MissingPortText(FoundComPorts()) : SystemErrorText(error));
-}
-
-// An empty text when the line is up, otherwise why not.
-std::string OpenLine(const Options& options, Link& link)
-{
-    if (options.demo) {
-        link.line = std::make_unique<MemoryLine>();
-        link.panelPort = &link.line->panelEnd();
-        return {};
-    }
-    if (!options.replay.empty()) {
-        Recording recording = ReadRecordingFile(options.replay);
-        if (recording.problem) {
-            return DescribeProblem(options.replay, *recording.problem);
-        }
-        link.replay = std::make_unique<ReplayPort>(std::move(recording.chunks), link.demoClock, options.speed);
-        link.panelPort = link.replay.get();
-        return {};
-    }
-    if (!options.tcpConnect.empty() || !options.tcpListen.empty()) {
-        const bool listen = !options.tcpListen.empty();
-        TcpAddress address;
-        std::string error;
-        if (!ParseTcpAddress(listen ? options.tcpListen : options.tcpConnect, listen ? "127.0.0.1" : "", address,
-                             error)) {
-            return error;
-        }
-        link.tcp = std::make_unique<TcpPort>();
-        if (!options.quiet) {
-            link.tcp->SetLog([](const std::string& line) { std::cerr << "quillon-run: " << line << "\n"; });
-        }
-        error = listen ? link.tcp->Listen(address) : link.tcp->Connect(address);
-        if (!error.empty()) {
-            return error;
-        }
-        link.portForDevice = std::to_string(listen ? link.tcp->LocalPort() : address.port);
-        if (listen && address.port == 0 && !options.spawn.empty() &&
-            options.spawn.find("{port}") == std::string::npos && !options.quiet) {
-            std::cerr << "quillon-run: --spawn has no {port} and --tcp-listen " << options.tcpListen
-                      << " picks a port: the device cannot know which\n";
-        }
-        if (listen && !options.quiet) {
-            std::cerr << "quillon-run: waiting for the device on " << address.host << ":" << link.portForDevice << "\n";
-        }
-        link.panelPort = link.tcp.get();
-        return {};
-    }
-    link.serial = std::make_unique<SerialPort>();
-    int failedStep = 0;
-    if (options.virtualPort) {
-        link.virtualPort = std::make_unique<VirtualPort>();
-        if (!link.virtualPort->Create(*options.virtualPort)) {
-            return "cannot make a virtual port: " + link.virtualPort->ErrorText();
-        }
-        link.portForDevice = link.virtualPort->PathForDevice();
-        failedStep = link.serial->OpenVirtualPort(*link.virtualPort);
-        std::cout << link.portForDevice << std::endl;
-    } else {
-        link.portForDevice = options.port;
-        failedStep = link.serial->OpenCommPort(options.port);
-    }
-    if (failedStep != 0) {
-        const std::string path = options.virtualPort ? link.virtualPort->DevicePath() : options.port;
-        return PortFailure(path, failedStep, link.serial->lastOpenError());
-    }
-    link.panelPort = link.serial.get();
-    return {};
-}
-
-std::string SeedText(std::uint64_t seed)
-{
-    return "faults at random with seed " + std::to_string(seed) + "; --fault-seed " + std::to_string(seed) +
-           " repeats them";
-}
-
-// The seed given, or a new one, told when a rule draws at random so that the
-// run can be repeated.
-std::uint64_t FaultSeed(std::optional<std::uint64_t> given, const std::vector<FaultRule>& rules, bool quiet)
-{
-    if (given) {
-        return *given;
-    }
-    const std::uint64_t seed = NewFaultSeed();
-    if (DrawsAtRandom(rules) && !quiet) {
-        std::cerr << "quillon-run: " << SeedText(seed) << "\n";
-    }
-    return seed;
-}
-
-// The line, paced when --line-rate asks for it on a line that carries bytes
-// at the host's speed: TCP, the demo's in-process line, a pseudo-terminal. A
-// serial device paces in its hardware; pacing it again would add a byte time
-// each way.
-std::string OpenLink(const Options& options, Link& link)
-{
-    if (std::string error = OpenLine(options, link); !error.empty()) {
-        return error;
-    }
-    if (options.lineRate != 0 && !options.port.empty()) {
-        if (!options.quiet) {
-            std::cerr << "quillon-run: --line-rate leaves " << options.port
-                      << " as it is: a serial device paces the line in its hardware\n";
-        }
-    } else if (options.lineRate != 0) {
-        link.paced = std::make_unique<PacedPort>(*link.panelPort, link.demoClock, options.lineRate);
-        link.paced->Start();
-        link.panelPort = link.paced.get();
-    }
-    link.faults = std::make_unique<FaultPort>(*link.panelPort, link.demoClock);
-    link.faults->SetSeed(FaultSeed(options.faultSeed, options.faults, options.quiet));
-    for (const FaultRule& rule : options.faults) {
-        link.faults->Add(rule);
-    }
-    link.faults->Start();
-    link.panelPort = link.faults.get();
-    return {};
-}
-
-void StartDemo(const Options& options, Link& link)
-{
-    demo::DemoOptions demoOptions;
-    if (options.demoBusy) {
-        demoOptions.pollIntervalMs = 0;
-    }
-    if (!options.quiet) {
-        demoOptions.log = [](const std::string& line) { std::cerr << "quillon-run: demo device: " << line << "\n"; };
-    }
-    link.demo = std::make_unique<demo::DemoDevice>(link.line->deviceEnd(), link.demoClock, demoOptions);
-    link.demoThread = std::jthread([device = link.demo.get()](std::stop_token stop) { device->Run(stop); });
 }
 
 void DumpText(PanelHost& host)
@@ -537,44 +426,343 @@ void DumpText(PanelHost& host)
     }
 }
 
-Json FaultCounts(const LinkStats& stats)
-{
-    Json counts = Json::object();
-    for (std::size_t kind = 0; kind < stats.faults.size(); ++kind) {
-        if (stats.faults[kind] != 0) {
-            counts[FaultKindName(static_cast<FaultKind>(kind))] = stats.faults[kind];
+// One run: set up, run, report.
+class Run {
+public:
+    Run(const Options& options, Moment processStart) : options_(options), processStart_(processStart) {}
+    ~Run()
+    {
+        // The server's thread calls the control service: it goes first.
+        server_.reset();
+        line_.StopDemo();
+        if (host_) {
+            host_->Stop();
         }
     }
-    return counts;
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // 0, or the exit status of a run that cannot start.
+    int SetUp();
+    // The scenarios, then serving or waiting as the options ask; the status.
+    int Go(const std::vector<Scenario>& scenarios);
+    // What is told when the run is over; the final status.
+    int Report(int status);
+
+private:
+    std::string OpenLine();
+    int OpenFiles();
+    int OpenControl();
+    int StartDevice();
+    int RunScenarios(const std::vector<Scenario>& scenarios);
+    bool RunAlone(bool afterScenarios);
+    bool StopRequested();
+
+    const Options& options_;
+    const Moment processStart_;
+    SteadyClock clock_;
+    Line line_{clock_};
+    std::optional<LineFiles> files_;
+    std::optional<PanelHost> host_;
+    std::optional<HostLoop> loop_;
+    std::unique_ptr<ControlService> control_;
+    std::unique_ptr<LineServer> server_;
+    std::unique_ptr<PortReconnect> reconnect_;
+    ChildProcess device_;
+    std::string artifactsDir_;
+    std::string deviceOutput_;
+    Moment deadline_ = Moment::max();
+    std::optional<std::uint32_t> timeoutMs_;
+    // How the device --spawn started ended, once it has ended on its own.
+    std::optional<ChildExit> deviceEnded_;
+};
+
+std::string Run::OpenLine()
+{
+    LineSpec spec = DescribeLine(options_);
+    const bool listen = spec.kind == LineSpec::Kind::TcpListen;
+    if (listen || spec.kind == LineSpec::Kind::TcpConnect) {
+        std::string error;
+        if (!ParseTcpAddress(listen ? options_.tcpListen : options_.tcpConnect, listen ? "127.0.0.1" : "", spec.tcp,
+                             error)) {
+            return error;
+        }
+        if (listen && spec.tcp.port == 0 && !options_.spawn.empty() &&
+            options_.spawn.find("{port}") == std::string::npos && !options_.quiet) {
+            std::cerr << "quillon-run: --spawn has no {port} and --tcp-listen " << options_.tcpListen
+                      << " picks a port: the device cannot know which\n";
+        }
+    }
+    Line::Log log;
+    if (!options_.quiet) {
+        log.progress = [](const std::string& text) { std::cerr << "quillon-run: " << text << "\n"; };
+        log.warning = log.progress;
+    }
+    std::string error = line_.Open(spec, log);
+    if (error.empty() && spec.kind == LineSpec::Kind::Virtual) {
+        std::cout << line_.portForDevice() << std::endl;
+    }
+    return error;
 }
 
-void PrintStats(const PanelHost& host, const Link& link)
+int Run::OpenFiles()
 {
-    const LinkStats& stats = host.stats();
-    Json json = {{"replies", stats.replies},
-                 {"error_replies", stats.errorReplies},
-                 {"timeout_replies", stats.timeoutReplies},
-                 {"frames", stats.framesExecuted},
-                 {"first_reply_ms", JsonNumber(stats.firstReplyMs)},
-                 {"ticks", stats.ticks},
-                 {"late_ticks", stats.lateTicks},
-                 {"worst_tick_lateness_ms", JsonNumber(stats.worstTickLatenessMs)},
-                 {"worst_tick_work_ms", JsonNumber(stats.worstTickWorkMs)},
-                 {"events_dropped", stats.eventsDropped},
-                 {"bytes_received", stats.bytesReceived},
-                 {"refused_bytes", stats.refusedBytes},
-                 {"receive_errors", stats.receiveErrors},
-                 {"faults", FaultCounts(stats)},
-                 {"fault_seed", link.faults->seed()},
-                 {"cpu_s", JsonNumber(static_cast<double>(std::clock()) / CLOCKS_PER_SEC)}};
-    if (link.demo) {
-        const demo::DemoStatus demo = link.demo->Status();
-        json["demo_blocks"] = demo.blocksSent;
-        json["demo_replies"] = demo.replies;
-        json["demo_missed_replies"] = demo.timeouts;
-        json["demo_error_replies"] = demo.errorReplies;
+    files_.emplace(clock_.NowMicros());
+    if (!options_.trace.empty() && options_.trace != "-") {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(options_.trace).parent_path(), ignored);
     }
-    std::cerr << DumpJson(json) << "\n";
+    std::string error;
+    if (!options_.trace.empty() &&
+        !files_->OpenTrace(options_.trace, options_.traceJson ? TraceFormat::JsonLines : TraceFormat::Text, error)) {
+        std::cerr << "quillon-run: cannot write the trace: " << error << "\n";
+        return kUsageStatus;
+    }
+    if (!options_.record.empty() && !files_->OpenRecording(options_.record, error)) {
+        std::cerr << "quillon-run: cannot write the recording: " << error << "\n";
+        return kUsageStatus;
+    }
+    if (files_->inUse()) {
+        host_->AddListener([this](const LinkEvent& event) { files_->Take(event); });
+    }
+    return 0;
+}
+
+int Run::OpenControl()
+{
+    control_ = std::make_unique<ControlService>(*host_, [this](LineServer::ClientId client, const std::string& text) {
+        if (server_) {
+            server_->Send(client, text);
+        }
+    });
+    if (options_.control.empty() && !options_.controlTcp) {
+        return 0;
+    }
+    std::string error;
+    std::uint16_t bound = 0;
+    server_ = options_.controlTcp ? ListenOnLocalTcp(*options_.controlTcp, *control_, bound, error)
+                                  : ListenOnUnixSocket(options_.control, *control_, error);
+    if (!server_) {
+        std::cerr << "quillon-run: control socket: " << error << "\n";
+        return kUsageStatus;
+    }
+    if (!options_.quiet) {
+        std::cerr << "quillon-run: control socket on "
+                  << (options_.controlTcp ? "127.0.0.1:" + std::to_string(bound) : options_.control) << "\n";
+    }
+    return 0;
+}
+
+// Started once the panel answers and, for --tcp-listen, its socket is open,
+// so the device never finds nobody there.
+int Run::StartDevice()
+{
+    if (std::string error = line_.StartDemo(); !error.empty()) {
+        std::cerr << "quillon-run: " << error << "\n";
+        return kUsageStatus;
+    }
+    if (options_.spawn.empty()) {
+        return 0;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(artifactsDir_, ignored);
+    std::string error;
+    if (!device_.Start(SubstitutePort(options_.spawn, line_.portForDevice()), deviceOutput_, error)) {
+        std::cerr << "quillon-run: --spawn: " << error << "\n";
+        return kUsageStatus;
+    }
+    if (!options_.quiet) {
+        std::cerr << "quillon-run: started the device; its output goes to " << deviceOutput_ << "\n";
+    }
+    return 0;
+}
+
+int Run::SetUp()
+{
+    if (const std::string error = OpenLine(); !error.empty()) {
+        std::cerr << "quillon-run: " << error << "\n";
+        return kUsageStatus;
+    }
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    // An output whose reader has gone ends the run the same way, so that the
+    // device is ended with it.
+    IgnoreBrokenPipe();
+    host_.emplace(line_.panelEnd(), clock_, processStart_);
+    host_->SetFaults(&line_.faults());
+    loop_.emplace(*host_);
+    if (const int status = OpenFiles(); status != 0) {
+        return status;
+    }
+    if (const int status = OpenControl(); status != 0) {
+        return status;
+    }
+    const auto slash = options_.junit.find_last_of('/');
+    artifactsDir_ = !options_.artifacts.empty()  ? options_.artifacts
+                    : slash != std::string::npos ? options_.junit.substr(0, slash)
+                                                 : ".";
+    deviceOutput_ = artifactsDir_ + "/" + kDeviceOutputName;
+    host_->engine().SetReplyOnTick(options_.replyOnTick);
+    if (line_.runLine() == nullptr) {
+        host_->engine().TellPortChange(PortChange::Opened);
+    }
+    host_->Start(options_.synchRequired);
+    if (options_.reconnect) {
+        reconnect_ = std::make_unique<PortReconnect>(
+            line_.serial(), [this] { return options_.port; },
+            [this](PortChange change) { host_->engine().TellPortChange(change); });
+        host_->AddTurnHook([this] { reconnect_->Check(); });
+    }
+    return StartDevice();
+}
+
+bool Run::StopRequested()
+{
+    if (!deviceEnded_ && device_.running()) {
+        deviceEnded_ = device_.Poll();
+    }
+    return stopSignal != 0 || StandardOutputClosed() || control_->quitRequested() || deviceEnded_.has_value();
+}
+
+int Run::RunScenarios(const std::vector<Scenario>& scenarios)
+{
+    RunSettings settings;
+    settings.updateGoldens = options_.updateGoldens;
+    settings.quiet = options_.quiet;
+    settings.deadline = deadline_;
+    settings.stopRequested = [this] { return StopRequested(); };
+    settings.artifactsDir = artifactsDir_;
+    ScenarioRunner runner(*loop_, settings);
+    std::vector<ScenarioResult> results;
+    for (const Scenario& scenario : scenarios) {
+        results.push_back(runner.Run(scenario));
+        if (results.back().outcome == Outcome::TimedOut || results.back().outcome == Outcome::Stopped) {
+            break;
+        }
+    }
+    // The scenario the device's end cut short fails with it.
+    if (deviceEnded_ && results.back().outcome == Outcome::Stopped) {
+        results.back().outcome = Outcome::Failed;
+        results.back().message += "; " + DeviceEndedText(*deviceEnded_, deviceOutput_);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart_).count();
+    if (!options_.junit.empty()) {
+        std::string error;
+        std::vector<std::pair<std::string, std::string>> properties;
+        if (line_.faults().drewAtRandom()) {
+            properties.emplace_back("fault-seed", std::to_string(line_.faults().seed()));
+        }
+        if (!WriteFile(options_.junit, JUnitReport(results, seconds, properties), error)) {
+            std::cerr << "quillon-run: " << error << "\n";
+        }
+    }
+    if (!options_.quiet) {
+        const auto passed = std::count_if(results.begin(), results.end(), [](const ScenarioResult& result) {
+            return result.outcome == Outcome::Passed;
+        });
+        std::cerr << "quillon-run: " << passed << " passed, " << (static_cast<long>(results.size()) - passed)
+                  << " failed\n";
+    }
+    return ExitStatus(results, options_.timeoutExitCode);
+}
+
+// What a run does besides its scenarios: a replay played, serving until
+// stopped, or the screen waited for; false when the time-out passed first.
+bool Run::RunAlone(bool afterScenarios)
+{
+    const bool serving = server_ != nullptr && !afterScenarios;
+    const auto stop = [this] { return StopRequested(); };
+    if (line_.replaying() && !afterScenarios && !serving && !options_.runForMs) {
+        // A replay alone ends once it has been played and answered.
+        std::optional<Moment> played;
+        return loop_->TurnUntil(
+            [&] {
+                const Moment now = std::chrono::steady_clock::now();
+                if (!played && line_.replayFinished()) {
+                    played = now;
+                }
+                return stop() || (played && now - *played >= kReplayTail);
+            },
+            deadline_);
+    }
+    if (serving || options_.runForMs || (!afterScenarios && !options_.dumpText)) {
+        // Serve until stopped: by a signal, a quit command, --run-for or the time-out.
+        const Moment end =
+            options_.runForMs ? processStart_ + std::chrono::milliseconds(*options_.runForMs) : deadline_;
+        loop_->TurnUntil(stop, std::min(end, deadline_));
+        return stop() || std::chrono::steady_clock::now() < deadline_ || (options_.runForMs && deadline_ > end);
+    }
+    if (afterScenarios) {
+        return true;
+    }
+    // --dump-text alone: wait for the screen to show something and settle.
+    std::uint64_t seen = 0;
+    Moment changed = std::chrono::steady_clock::now();
+    return loop_->TurnUntil(
+        [&] {
+            const std::uint64_t count = host_->engine().display().changeCount();
+            const Moment now = std::chrono::steady_clock::now();
+            if (count != seen) {
+                seen = count;
+                changed = now;
+            }
+            return stop() || (!host_->ScreenText().empty() && now - changed >= kSettleTime);
+        },
+        deadline_);
+}
+
+int Run::Go(const std::vector<Scenario>& scenarios)
+{
+    timeoutMs_ = options_.timeoutMs  ? options_.timeoutMs
+                 : scenarios.empty() ? std::nullopt
+                                     : std::optional(kScenarioTimeoutMs);
+    deadline_ = timeoutMs_ ? processStart_ + std::chrono::milliseconds(*timeoutMs_) : Moment::max();
+    bool timedOut = false;
+    int status = 0;
+    if (!scenarios.empty()) {
+        status = RunScenarios(scenarios);
+    }
+    if (status != options_.timeoutExitCode || scenarios.empty()) {
+        timedOut = !RunAlone(!scenarios.empty());
+    }
+    if (timedOut) {
+        std::cerr << "quillon-run: the time-out of " << timeoutMs_.value_or(0) << " ms passed\n";
+        status = options_.timeoutExitCode;
+    }
+    return status;
+}
+
+int Run::Report(int status)
+{
+    if (deviceEnded_) {
+        std::cerr << "quillon-run: " << DeviceEndedText(*deviceEnded_, deviceOutput_) << "\n";
+        status = kDeviceEndedStatus;
+    } else if (const std::optional<ChildExit> ended = device_.End(); ended && !options_.quiet) {
+        std::cerr << "quillon-run: the device was ended: " << ended->Describe() << "\n";
+    }
+    // A failure under faults drawn at random can be repeated only with its
+    // seed, so it is told even to a quiet run.
+    if (status != 0 && line_.faults().drewAtRandom()) {
+        const std::string seed = std::to_string(line_.faults().seed());
+        std::cerr << "quillon-run: faults at random with seed " << seed << "; --fault-seed " << seed
+                  << " repeats them\n";
+    }
+    if (line_.tcp() != nullptr && std::chrono::steady_clock::now() >= deadline_) {
+        if (const std::string waited = line_.tcp()->WaitingFor(); !waited.empty()) {
+            std::cerr << "quillon-run: no device by the time-out: waited for " << waited << "\n";
+        }
+    }
+    server_.reset();
+    if (options_.dumpText) {
+        DumpText(*host_);
+    }
+    line_.StopDemo();
+    host_->Stop();
+    files_->Close();
+    if (options_.stats) {
+        std::cerr << StatsJson(*host_, line_) << "\n";
+    }
+    return status;
 }
 
 } // namespace
@@ -587,7 +775,6 @@ int main(int argc, char** argv)
     if (const auto status = ParseOptions(argc, argv, options)) {
         return *status;
     }
-
     std::vector<Scenario> scenarios;
     for (const std::string& path : options.scenarios) {
         std::string error;
@@ -598,223 +785,9 @@ int main(int argc, char** argv)
         }
         scenarios.push_back(std::move(*scenario));
     }
-
-    Link link;
-    if (const std::string error = OpenLink(options, link); !error.empty()) {
-        std::cerr << "quillon-run: " << error << "\n";
-        return kUsageStatus;
+    Run run(options, processStart);
+    if (const int status = run.SetUp(); status != 0) {
+        return status;
     }
-
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-    // An output whose reader has gone ends the run the same way, below, so
-    // that the device is ended with it.
-    IgnoreBrokenPipe();
-
-    SteadyClock clock;
-    PanelHost host(*link.panelPort, clock, processStart);
-    host.SetFaults(link.faults.get());
-    LineWriter traceOut;
-    std::unique_ptr<TraceBuilder> tracer;
-    if (!options.trace.empty()) {
-        if (options.trace != "-") {
-            std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(options.trace).parent_path(), ignored);
-        }
-        std::string error;
-        if (!traceOut.Open(options.trace, error)) {
-            std::cerr << "quillon-run: cannot write the trace: " << error << "\n";
-            return kUsageStatus;
-        }
-        tracer = std::make_unique<TraceBuilder>(clock.NowMicros(), [&](const TraceRow& row) {
-            traceOut.Write(options.traceJson ? FormatJsonRow(row) : FormatTextRow(row));
-        });
-        host.AddListener([&tracer](const LinkEvent& event) { tracer->OnLinkEvent(event); });
-    }
-    std::unique_ptr<LineServer> server;
-    ControlService control(host, [&server](LineServer::ClientId client, const std::string& line) {
-        if (server) {
-            server->Send(client, line);
-        }
-    });
-    if (!options.control.empty() || options.controlTcp) {
-        std::string error;
-        std::uint16_t bound = 0;
-        server = options.controlTcp ? ListenOnLocalTcp(*options.controlTcp, control, bound, error)
-                                    : ListenOnUnixSocket(options.control, control, error);
-        if (!server) {
-            std::cerr << "quillon-run: control socket: " << error << "\n";
-            return kUsageStatus;
-        }
-        if (!options.quiet) {
-            std::cerr << "quillon-run: control socket on "
-                      << (options.controlTcp ? "127.0.0.1:" + std::to_string(bound) : options.control) << "\n";
-        }
-    }
-
-    const auto slash = options.junit.find_last_of('/');
-    const std::string artifactsDir = !options.artifacts.empty()   ? options.artifacts
-                                     : slash != std::string::npos ? options.junit.substr(0, slash)
-                                                                  : ".";
-    host.engine().SetReplyOnTick(options.replyOnTick);
-    if (link.serial) {
-        host.engine().TellPortChange(PortChange::Opened);
-    }
-    host.Start(options.synchRequired);
-    std::unique_ptr<PortReconnect> reconnect;
-    if (options.reconnect) {
-        reconnect = std::make_unique<PortReconnect>(
-            *link.serial, [&options] { return options.port; },
-            [&host](PortChange change) { host.engine().TellPortChange(change); });
-        host.AddTurnHook([&reconnect] { reconnect->Check(); });
-    }
-    if (options.demo) {
-        StartDemo(options, link);
-    }
-    // Started once the panel answers and, for --tcp-listen, its socket is
-    // open, so the device never finds nobody there.
-    ChildProcess device;
-    const std::string deviceOutput = artifactsDir + "/" + kDeviceOutputName;
-    if (!options.spawn.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(artifactsDir, ignored);
-        std::string error;
-        if (!device.Start(SubstitutePort(options.spawn, link.portForDevice), deviceOutput, error)) {
-            std::cerr << "quillon-run: --spawn: " << error << "\n";
-            host.Stop();
-            return kUsageStatus;
-        }
-        if (!options.quiet) {
-            std::cerr << "quillon-run: started the device; its output goes to " << deviceOutput << "\n";
-        }
-    }
-
-    const std::optional<std::uint32_t> timeoutMs = options.timeoutMs   ? options.timeoutMs
-                                                   : scenarios.empty() ? std::nullopt
-                                                                       : std::optional(kScenarioTimeoutMs);
-    const Moment deadline = timeoutMs ? processStart + std::chrono::milliseconds(*timeoutMs) : Moment::max();
-    // How the device --spawn started ended, once it has ended on its own.
-    std::optional<ChildExit> deviceEnded;
-    const auto stopRequested = [&] {
-        if (!deviceEnded && device.running()) {
-            deviceEnded = device.Poll();
-        }
-        return stopSignal != 0 || StandardOutputClosed() || control.quitRequested() || deviceEnded.has_value();
-    };
-
-    int status = 0;
-    bool timedOut = false;
-    if (!scenarios.empty()) {
-        RunSettings settings;
-        settings.updateGoldens = options.updateGoldens;
-        settings.quiet = options.quiet;
-        settings.deadline = deadline;
-        settings.stopRequested = stopRequested;
-        settings.artifactsDir = artifactsDir;
-        ScenarioRunner runner(host, settings);
-        std::vector<ScenarioResult> results;
-        for (const Scenario& scenario : scenarios) {
-            results.push_back(runner.Run(scenario));
-            if (results.back().outcome == Outcome::TimedOut || results.back().outcome == Outcome::Stopped) {
-                break;
-            }
-        }
-        // The scenario the device's end cut short fails with it.
-        if (deviceEnded && results.back().outcome == Outcome::Stopped) {
-            results.back().outcome = Outcome::Failed;
-            results.back().message += "; " + DeviceEndedText(*deviceEnded, deviceOutput);
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart).count();
-        if (!options.junit.empty()) {
-            std::string error;
-            std::vector<std::pair<std::string, std::string>> properties;
-            if (link.faults->drewAtRandom()) {
-                properties.emplace_back("fault-seed", std::to_string(link.faults->seed()));
-            }
-            if (!WriteFile(options.junit, JUnitReport(results, seconds, properties), error)) {
-                std::cerr << "quillon-run: " << error << "\n";
-            }
-        }
-        status = ExitStatus(results, options.timeoutExitCode);
-        if (!options.quiet) {
-            int passed = 0;
-            for (const ScenarioResult& result : results) {
-                passed += result.outcome == Outcome::Passed ? 1 : 0;
-            }
-            std::cerr << "quillon-run: " << passed << " passed, " << (results.size() - static_cast<std::size_t>(passed))
-                      << " failed\n";
-        }
-    }
-    const bool serving = server != nullptr && scenarios.empty();
-    if (link.replay && scenarios.empty() && !serving && !options.runForMs) {
-        // A replay alone ends once it has been played and answered.
-        std::optional<Moment> played;
-        const bool ended = host.TurnUntil(
-            [&] {
-                const Moment now = std::chrono::steady_clock::now();
-                if (!played && link.replay->finished()) {
-                    played = now;
-                }
-                return stopRequested() || (played && now - *played >= kReplayTail);
-            },
-            deadline);
-        timedOut = !ended;
-    } else if (serving || options.runForMs || (scenarios.empty() && !options.dumpText)) {
-        // Serve until stopped: by a signal, a quit command, --run-for or the time-out.
-        const Moment end = options.runForMs ? processStart + std::chrono::milliseconds(*options.runForMs) : deadline;
-        host.TurnUntil(stopRequested, std::min(end, deadline));
-        timedOut =
-            !stopRequested() && std::chrono::steady_clock::now() >= deadline && (!options.runForMs || deadline <= end);
-    } else if (scenarios.empty()) {
-        // --dump-text alone: wait for the screen to show something and settle.
-        std::uint64_t seen = 0;
-        Moment changed = std::chrono::steady_clock::now();
-        const bool settled = host.TurnUntil(
-            [&] {
-                const std::uint64_t count = host.engine().display().changeCount();
-                const Moment now = std::chrono::steady_clock::now();
-                if (count != seen) {
-                    seen = count;
-                    changed = now;
-                }
-                return stopRequested() || (!host.ScreenText().empty() && now - changed >= kSettleTime);
-            },
-            deadline);
-        timedOut = !settled;
-    }
-    if (timedOut) {
-        std::cerr << "quillon-run: the time-out of " << timeoutMs.value_or(0) << " ms passed\n";
-        status = options.timeoutExitCode;
-    }
-    if (deviceEnded) {
-        std::cerr << "quillon-run: " << DeviceEndedText(*deviceEnded, deviceOutput) << "\n";
-        status = kDeviceEndedStatus;
-    } else if (const std::optional<ChildExit> ended = device.End(); ended && !options.quiet) {
-        std::cerr << "quillon-run: the device was ended: " << ended->Describe() << "\n";
-    }
-    // A failure under faults drawn at random can be repeated only with its
-    // seed, so it is told even to a quiet run.
-    if (status != 0 && link.faults->drewAtRandom()) {
-        std::cerr << "quillon-run: " << SeedText(link.faults->seed()) << "\n";
-    }
-    if (link.tcp && std::chrono::steady_clock::now() >= deadline) {
-        if (const std::string waited = link.tcp->WaitingFor(); !waited.empty()) {
-            std::cerr << "quillon-run: no device by the time-out: waited for " << waited << "\n";
-        }
-    }
-    // The server's thread calls the control service: it goes first.
-    server.reset();
-    if (options.dumpText) {
-        DumpText(host);
-    }
-    if (link.demoThread.joinable()) {
-        link.demoThread.request_stop();
-        link.demoThread.join();
-    }
-    host.Stop();
-    traceOut.Close();
-    if (options.stats) {
-        PrintStats(host, link);
-    }
-    return status;
+    return run.Report(run.Go(scenarios));
 }

@@ -6,8 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "host/picture.h"
+#include "host/words.h"
 #include "link/fault_rules.h"
-#include "runner/picture.h"
 
 namespace quillon::runner {
 
@@ -59,8 +60,6 @@ struct Scenario {
     std::vector<Step> steps;
 };
 
-inline constexpr std::uint32_t kDefaultWaitTimeoutMs = 5000;
-
 // Reads a scenario file. Every step is checked, and every golden picture read
 // unless goldens are being updated, before anything runs; nothing, with
 // "file:line: reason", when the file is not a valid scenario.
@@ -68,16 +67,5 @@ std::optional<Scenario> LoadScenario(const std::string& path, bool updatingGolde
 // The same from text; relative paths are taken from folder.
 std::optional<Scenario> ParseScenario(std::string_view text, const std::string& fileName, const std::string& folder,
                                       bool readGoldens, std::string& error);
-
-// "500ms", "2s", "1.5s": a number with its unit. Nothing when it is not one.
-std::optional<std::uint32_t> ParseDuration(std::string_view text);
-// "up", "down", "left", "right": the key's status bit, or 0.
-std::uint8_t KeyBit(std::string_view name);
-std::string_view KeyName(std::uint8_t bit);
-// " (did you mean NAME?)" for the name closest to a misspelt word (at most
-// two letters off), or nothing.
-std::string Suggestion(std::string_view written, const std::vector<std::string_view>& names);
-// The same among the key names.
-std::string KeySuggestion(std::string_view written);
 
 } // namespace quillon::runner

@@ -43,9 +43,9 @@ bool EndsWith(const std::string& text, const std::string& end)
 
 } // namespace
 
-ScenarioRunner::ScenarioRunner(PanelHost& host, RunSettings settings)
-    : host_(host), settings_(std::move(settings)), errorsMark_(host.stats().errorReplies),
-      timeoutsMark_(host.stats().timeoutReplies), refusedMark_(host.stats().refusedBytes)
+ScenarioRunner::ScenarioRunner(HostLoop& loop, RunSettings settings)
+    : loop_(loop), host_(loop.host()), settings_(std::move(settings)), errorsMark_(host_.stats().errorReplies),
+      timeoutsMark_(host_.stats().timeoutReplies), refusedMark_(host_.stats().refusedBytes)
 {
     frameListener_ = host_.AddListener([this](const LinkEvent& event) {
         const std::uint8_t code = event.length > 0 ? event.data[0] & kFunctionCodeMask : 0;
@@ -72,7 +72,7 @@ ScenarioRunner::Wait ScenarioRunner::WaitFor(const std::function<bool()>& done, 
 {
     const auto stepDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const auto until = std::min(stepDeadline, settings_.deadline);
-    const bool met = host_.TurnUntil([&] { return done() || settings_.stopRequested(); }, until);
+    const bool met = loop_.TurnUntil([&] { return done() || settings_.stopRequested(); }, until);
     if (settings_.stopRequested()) {
         interruption_ = Outcome::Stopped;
         return Wait::Cut;
@@ -273,7 +273,7 @@ std::string ScenarioRunner::Screenshot(const Step& step)
     const std::string path = ArtifactPath(step.path);
     std::string error;
     const std::string bytes =
-        EndsWith(path, ".txt") ? ToTextArt(picture) : EncodePng(runner::Screenshot(picture, step.scale));
+        EndsWith(path, ".txt") ? ToTextArt(picture) : EncodePng(quillon::Screenshot(picture, step.scale));
     if (!WriteFile(path, bytes, error)) {
         return error;
     }

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "host/panel_host.h"
 #include "protocol/protocol.h"
-#include "runner/panel_host.h"
+#include "runner/host_loop.h"
 #include "runner/scenario.h"
 
 namespace quillon::runner {
@@ -48,7 +49,7 @@ struct RunSettings {
 // being answered still counts.
 class ScenarioRunner {
 public:
-    ScenarioRunner(PanelHost& host, RunSettings settings);
+    ScenarioRunner(HostLoop& loop, RunSettings settings);
     ~ScenarioRunner();
     ScenarioRunner(const ScenarioRunner&) = delete;
     ScenarioRunner& operator=(const ScenarioRunner&) = delete;
@@ -71,6 +72,7 @@ private:
     std::string Screenshot(const Step& step);
     std::string ArtifactPath(const std::string& name) const;
 
+    HostLoop& loop_;
     PanelHost& host_;
     RunSettings settings_;
     std::uint32_t errorsMark_ = 0;

@@ -1,5 +1,7 @@
 #include "serial/port_setup.h"
 
+#include "serial/com_ports.h"
+
 #include <cctype>
 #include <charconv>
 
@@ -95,11 +97,26 @@ std::string SystemErrorText(int error)
 
 std::string LastSystemError()
 {
+    return SystemErrorText(LastSystemErrorCode());
+}
+
+int LastSystemErrorCode()
+{
 #ifdef _WIN32
-    return SystemErrorText(static_cast<int>(GetLastError()));
+    return static_cast<int>(GetLastError());
 #else
-    return SystemErrorText(errno);
+    return errno;
 #endif
+}
+
+std::string PortFailure(const std::string& path, int step, int error)
+{
+    std::string text =
+        "cannot use " + path + " (set-up step " + std::to_string(step) + " failed: " + SetupStepText(step) + ")";
+    if (error == 0) {
+        return text;
+    }
+    return text + ": " + (IsMissingPortError(error) ? MissingPortText(FoundComPorts()) : SystemErrorText(error));
 }
 
 } // namespace quillon

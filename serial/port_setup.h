@@ -47,5 +47,12 @@ std::string SystemErrorText(int error);
 
 // The reason the system gave for the last failed call of this thread.
 std::string LastSystemError();
+// Its error code, to be read before any other call can change it.
+int LastSystemErrorCode();
+
+// "cannot use PATH (set-up step N failed: what it could not do): the
+// system's reason", for a port that cannot be used; a missing port's reason
+// names the COM ports there are.
+std::string PortFailure(const std::string& path, int step, int error);
 
 } // namespace quillon

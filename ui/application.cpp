@@ -16,23 +16,19 @@
 #include <QPainter>
 #include <QTimer>
 
-#include "link/fault_port.h"
-#include "link/paced_port.h"
+#include "host/line.h"
+#include "host/panel_host.h"
 #include "serial/port_reconnect.h"
-#include "serial/serial_port.h"
-#include "serial/tcp_port.h"
 #include "serial/virtual_port.h"
-#include "trace/recording.h"
-#include "trace/replay_port.h"
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
-#include "ui/demo_mode.h"
 #include "ui/link_taps.h"
 #include "ui/message_sink.h"
 #include "ui/panel_widget.h"
 #include "ui/port_control.h"
 #include "ui/protocol_monitor.h"
 #include "ui/run_link.h"
+#include "ui/run_services.h"
 #include "ui/version.h"
 
 namespace quillon {
@@ -48,9 +44,6 @@ constexpr int kReconnectCheckMs = 50;
 // recording lasts), and is taken then whatever the display shows.
 constexpr int kDemoScreenWaitMs = 10000;
 constexpr int kDemoScreenCheckMs = 100;
-// A replay counts as played this long after its last byte was read, so the
-// last block has been answered and shown.
-constexpr int kReplayTailMs = 200;
 // Exit status of a run refused before its window opens: a file that cannot
 // be written or a recording that cannot be played.
 constexpr int kBadInputStatus = 2;
@@ -216,43 +209,37 @@ int SendCommandToRunningProgram(int argc, char** argv, int id)
     return 1;
 }
 
-// The port named for this run on the command line, used instead of the
-// stored one: a device path, a virtual port, the demo's virtual port with the
-// demo device on its far end, a recording played back, or a device on a TCP
-// socket.
+// The run's line as the command line describes it: a device path, a virtual
+// port, the demo device on its own line, a recording played back, a device on
+// a TCP socket, or the stored COM port, which the window opens.
 class RunPort {
 public:
+    explicit RunPort(Clock& clock) : line_(clock) {}
+
     // Makes what the command line asks for; 0, or the exit status with the
     // reason printed when it cannot be made.
-    int Make(const CommandLine& commandLine, Clock& clock)
+    int Make(const CommandLine& commandLine)
     {
         messages_ = MessageStream(commandLine);
-        if (commandLine.demo) {
-            demo::DemoOptions options;
-            // The device reports from its own thread, as it goes.
-            options.log = [messages = messages_](const std::string& line) {
-                Print(messages, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
-            };
-            demo_.emplace(std::move(options));
-            if (!demo_->CreatePort()) {
-                return Fail(QStringLiteral("cannot make the virtual port for the demo: %1").arg(demo_->ErrorText()));
-            }
-            target_ = demo_->Target();
-            line_ = demo_->line();
-        } else if (commandLine.virtualPort) {
-            if (!virtualPort_.Create(QFile::encodeName(commandLine.virtualLink).toStdString())) {
-                return Fail(QStringLiteral("cannot make the virtual port: %1")
-                                .arg(QString::fromStdString(virtualPort_.ErrorText())));
-            }
-            const QString path = QFile::decodeName(virtualPort_.PathForDevice().c_str());
-            Print(stdout, path + QLatin1Char('\n'));
-            target_ = PortTarget::Virtual(path);
-        } else if (!commandLine.portPath.isEmpty()) {
-            target_ = PortTarget::Device(commandLine.portPath);
-        } else if (!commandLine.replayPath.isEmpty()) {
-            return MakeReplay(commandLine, clock);
-        } else if (commandLine.tcpAddress) {
-            return MakeTcp(*commandLine.tcpAddress, commandLine.tcpListen);
+        LineSpec spec = Describe(commandLine);
+        Line::Log log;
+        // Told on the reader thread as devices come and go.
+        log.progress = [messages = messages_](const std::string& line) {
+            Print(messages, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
+        };
+        log.warning = [](const std::string& line) {
+            Print(stderr, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
+        };
+        if (const std::string error = line_.Open(spec, log); !error.empty()) {
+            const bool replay = spec.kind == LineSpec::Kind::Replay;
+            Print(stderr,
+                  QStringLiteral("quillon: %1%2\n")
+                      .arg(QString::fromStdString(error), replay ? QStringLiteral("; nothing was played") : QString()));
+            return replay ? kBadInputStatus : 1;
+        }
+        target_ = Target(commandLine, spec);
+        if (spec.kind == LineSpec::Kind::Virtual) {
+            Print(stdout, QFile::decodeName(line_.portForDevice().c_str()) + QLatin1Char('\n'));
         }
         return 0;
     }
@@ -261,95 +248,82 @@ public:
     // answered at once rather than after its reply time-out.
     bool StartDemo(MainWindow& window)
     {
-        if (!demo_) {
+        if (line_.demo() == nullptr) {
             return true;
         }
-        if (demo_->Start(window) != 0) {
-            Fail(demo_->ErrorText());
+        if (const std::string error = line_.StartDemo(); !error.empty()) {
+            Print(stderr, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(error)));
             return false;
         }
+        QObject::connect(&window, &MainWindow::closed, [this] { line_.StopDemo(); });
         Print(messages_,
               QStringLiteral("quillon: the demo device drives the panel on %1; close the window to end both\n")
-                  .arg(demo_->Target().path));
+                  .arg(target_->path));
         return true;
     }
 
-    void StopDemo()
-    {
-        if (demo_) {
-            demo_->Stop();
-        }
-    }
-
+    Line& line() { return line_; }
     const std::optional<PortTarget>& target() const { return target_; }
-    const VirtualPort* virtualPort() const
-    {
-        if (demo_) {
-            return demo_->virtualPort();
-        }
-        return target_ && target_->kind == PortTarget::Kind::Virtual && line_ == nullptr ? &virtualPort_ : nullptr;
-    }
-    const DemoMode* demo() const { return demo_ ? &*demo_ : nullptr; }
-    // The run's line when it is not a serial port: the replay, TCP or the
-    // demo's in-process line.
-    PanelPort* line() const { return line_; }
-    const ReplayPort* replay() const { return replay_ ? &*replay_ : nullptr; }
-    // How long the replay lasts at its speed.
-    qint64 replayLengthMs() const { return replayLengthMs_; }
 
 private:
-    static int Fail(const QString& reason)
+    static LineSpec Describe(const CommandLine& commandLine)
     {
-        Print(stderr, QStringLiteral("quillon: %1\n").arg(reason));
-        return 1;
+        LineSpec spec;
+        spec.frontEndOpensSerial = true;
+        spec.lineRate = commandLine.lineRate;
+        spec.faults = commandLine.faults;
+        spec.faultSeed = commandLine.faultSeed;
+        if (commandLine.demo) {
+            spec.kind = LineSpec::Kind::Demo;
+#ifndef Q_OS_WIN
+            spec.demoOnVirtualPort = true;
+#endif
+            // The device reports from its own thread, as it goes.
+            spec.demo.log = [messages = MessageStream(commandLine)](const std::string& line) {
+                Print(messages, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
+            };
+        } else if (commandLine.virtualPort) {
+            spec.kind = LineSpec::Kind::Virtual;
+            spec.path = QFile::encodeName(commandLine.virtualLink).toStdString();
+        } else if (!commandLine.replayPath.isEmpty()) {
+            spec.kind = LineSpec::Kind::Replay;
+            spec.path = QFile::encodeName(commandLine.replayPath).toStdString();
+            spec.speed = commandLine.replaySpeed;
+        } else if (commandLine.tcpAddress) {
+            spec.kind = commandLine.tcpListen ? LineSpec::Kind::TcpListen : LineSpec::Kind::TcpConnect;
+            spec.tcp = *commandLine.tcpAddress;
+        } else {
+            spec.path = QFile::encodeName(commandLine.portPath).toStdString();
+        }
+        return spec;
     }
 
-    int MakeReplay(const CommandLine& commandLine, Clock& clock)
+    std::optional<PortTarget> Target(const CommandLine& commandLine, const LineSpec& spec)
     {
-        const std::string path = QFile::encodeName(commandLine.replayPath).toStdString();
-        Recording recording = ReadRecordingFile(path);
-        if (recording.problem) {
-            Print(stderr, QStringLiteral("quillon: %1; nothing was played\n")
-                              .arg(QString::fromStdString(DescribeProblem(path, *recording.problem))));
-            return kBadInputStatus;
+        switch (spec.kind) {
+        case LineSpec::Kind::Demo:
+            return line_.virtualPort() != nullptr
+                       ? PortTarget::Virtual(QFile::decodeName(line_.virtualPort()->DevicePath().c_str()))
+                       : PortTarget::Virtual(QStringLiteral("an in-process line"));
+        case LineSpec::Kind::Virtual:
+            return PortTarget::Virtual(QFile::decodeName(line_.portForDevice().c_str()));
+        case LineSpec::Kind::Replay:
+            return PortTarget::Virtual(QStringLiteral("recording %1").arg(commandLine.replayPath));
+        case LineSpec::Kind::TcpConnect:
+        case LineSpec::Kind::TcpListen:
+            return PortTarget::Virtual(
+                QStringLiteral("TCP %1:%2")
+                    .arg(QString::fromStdString(spec.tcp.host), QString::fromStdString(line_.portForDevice())));
+        case LineSpec::Kind::Serial:
+            break;
         }
-        if (!recording.chunks.empty()) {
-            replayLengthMs_ = static_cast<qint64>(static_cast<double>(recording.chunks.back().timeUs) / 1000.0 /
-                                                  commandLine.replaySpeed);
+        if (commandLine.portPath.isEmpty()) {
+            return std::nullopt;
         }
-        replay_.emplace(std::move(recording.chunks), clock, commandLine.replaySpeed);
-        line_ = &*replay_;
-        target_ = PortTarget::Virtual(QStringLiteral("recording %1").arg(commandLine.replayPath));
-        return 0;
+        return PortTarget::Device(commandLine.portPath);
     }
 
-    int MakeTcp(const TcpAddress& address, bool listen)
-    {
-        // Told on the reader thread as devices come and go.
-        tcp_.SetLog([messages = messages_](const std::string& line) {
-            Print(messages, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
-        });
-        const std::string error = listen ? tcp_.Listen(address) : tcp_.Connect(address);
-        if (!error.empty()) {
-            return Fail(QString::fromStdString(error));
-        }
-        const QString where = QStringLiteral("%1:%2")
-                                  .arg(QString::fromStdString(address.host))
-                                  .arg(listen ? tcp_.LocalPort() : address.port);
-        if (listen) {
-            Print(messages_, QStringLiteral("quillon: waiting for the device on %1\n").arg(where));
-        }
-        line_ = &tcp_;
-        target_ = PortTarget::Virtual(QStringLiteral("TCP %1").arg(where));
-        return 0;
-    }
-
-    VirtualPort virtualPort_;
-    std::optional<DemoMode> demo_;
-    std::optional<ReplayPort> replay_;
-    qint64 replayLengthMs_ = 0;
-    TcpPort tcp_;
-    PanelPort* line_ = nullptr;
+    Line line_;
     std::optional<PortTarget> target_;
     std::FILE* messages_ = stdout;
 };
@@ -357,16 +331,16 @@ private:
 // Tells once when a replay has been played to its end and answered.
 class ReplayEnd : public QObject {
 public:
-    ReplayEnd(const ReplayPort& replay, QString path, std::FILE* messages)
-        : replay_(replay), path_(std::move(path)), messages_(messages)
+    ReplayEnd(const Line& line, QString path, std::FILE* messages)
+        : line_(line), path_(std::move(path)), messages_(messages)
     {
         connect(&check_, &QTimer::timeout, this, [this] {
-            if (!replay_.finished()) {
+            if (!line_.replayFinished()) {
                 return;
             }
             if (!finishedAt_.isValid()) {
                 finishedAt_.start();
-            } else if (finishedAt_.hasExpired(kReplayTailMs)) {
+            } else if (finishedAt_.hasExpired(kReplayTail.count())) {
                 check_.stop();
                 played_ = true;
                 Print(messages_, QStringLiteral("quillon: %1 has been played to its end\n").arg(path_));
@@ -378,7 +352,7 @@ public:
     bool played() const { return played_; }
 
 private:
-    const ReplayPort& replay_;
+    const Line& line_;
     const QString path_;
     std::FILE* const messages_;
     QTimer check_;
@@ -405,54 +379,55 @@ bool OpenFiles(const CommandLine& commandLine, LinkTaps& taps)
     return true;
 }
 
+// The port control the window opens the run's line through: the serial
+// port, or the run's own line with the serial port to change to.
+PortControl& MakePortControl(Line& line, const std::optional<PortTarget>& target,
+                             std::optional<SerialPortControl>& serialControl,
+                             std::optional<RunLinkControl>& lineControl)
+{
+    if (line.runLine() != nullptr) {
+        return lineControl.emplace(line, *target);
+    }
+    return serialControl.emplace(line.serial(), line.virtualPort());
+}
+
+// The screenshot the command line asks for, once the run is ready for it.
+void TakeScreenshot(const CommandLine& commandLine, MainWindow& window, ProtocolMonitor& monitor, RunPort& runPort,
+                    const std::optional<ReplayEnd>& replayEnd, std::optional<Screenshot>& screenshot)
+{
+    if (commandLine.screenshotPath.isEmpty()) {
+        return;
+    }
+    std::function<bool()> ready;
+    QString waitingFor;
+    qint64 waitLimitMs = kDemoScreenWaitMs;
+    if (const demo::DemoDeviceThread* demo = runPort.line().demo()) {
+        ready = [demo] { return demo->Status().shown.has_value(); };
+        waitingFor = QStringLiteral("the demo device has not drawn a screen yet");
+    } else if (replayEnd) {
+        ready = [&replayEnd] { return replayEnd->played(); };
+        waitingFor = QStringLiteral("the recording has not been played to its end yet");
+        waitLimitMs += static_cast<qint64>(runPort.line().replayLengthMs());
+    }
+    screenshot.emplace(window, monitor, commandLine.screenshotPath, commandLine.screenshotDelayMs, std::move(ready),
+                       waitingFor, waitLimitMs, commandLine.screenshotRow, MessageStream(commandLine));
+}
+
 // The window over the port, until it is closed.
 int RunWindow(int argc, char** argv, const CommandLine& commandLine)
 {
     SteadyClock clock;
-    RunPort runPort;
-    if (const int status = runPort.Make(commandLine, clock); status != 0) {
+    RunPort runPort(clock);
+    if (const int status = runPort.Make(commandLine); status != 0) {
         return status;
     }
-    SerialPort serialPort;
+    Line& line = runPort.line();
     std::optional<SerialPortControl> serialControl;
     std::optional<RunLinkControl> lineControl;
-    PortControl* portControl = nullptr;
-    if (runPort.line() != nullptr) {
-        portControl = &lineControl.emplace(*runPort.line(), *runPort.target(), serialPort);
-    } else {
-        portControl = &serialControl.emplace(serialPort, runPort.virtualPort());
-    }
-    // The line paced as a cable when asked, unless it is a serial device,
-    // whose hardware paces already.
-    std::optional<PacedPort> paced;
-    const bool hostSpeedLine = commandLine.tcpAddress || commandLine.demo || commandLine.virtualPort;
-    if (commandLine.lineRate != 0 && hostSpeedLine) {
-        paced.emplace(portControl->Port(), clock, commandLine.lineRate);
-        paced->Start();
-    } else if (commandLine.lineRate != 0) {
-        Print(stderr, QStringLiteral("quillon: --line-rate leaves the serial port as it is: a serial device paces "
-                                     "the line in its hardware\n"));
-    }
-    PanelPort* linePort = paced ? static_cast<PanelPort*>(&*paced) : &portControl->Port();
-    // Faults injected on purpose, on the line as it reaches the panel.
-    std::optional<FaultPort> faults;
-    if (!commandLine.faults.empty()) {
-        faults.emplace(*linePort, clock);
-        faults->SetSeed(commandLine.faultSeed.value_or(NewFaultSeed()));
-        if (!commandLine.faultSeed && DrawsAtRandom(commandLine.faults)) {
-            Print(stderr, QStringLiteral("quillon: faults at random with seed %1; --fault-seed %1 repeats them\n")
-                              .arg(faults->seed()));
-        }
-        for (const FaultRule& rule : commandLine.faults) {
-            faults->Add(rule);
-        }
-        faults->Start();
-        linePort = &*faults;
-    }
-    PanelEngine engine(*linePort, clock);
-    if (faults) {
-        faults->SetSink(&engine.lineEvents());
-    }
+    PortControl& portControl = MakePortControl(line, runPort.target(), serialControl, lineControl);
+    PanelHost host(line.panelEnd(), clock);
+    host.SetFaults(&line.faults());
+    PanelEngine& engine = host.engine();
     engine.SetReplyOnTick(commandLine.replyOnTick);
     // A screenshot run never waits for a click: its messages go to standard
     // error.
@@ -468,7 +443,7 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     if (!OpenFiles(commandLine, taps)) {
         return kBadInputStatus;
     }
-    taps.Attach(engine);
+    taps.Attach(host);
     if (serialControl) {
         serialControl->SetTell(
             [&engine](PortChange change, int failedStep) { engine.TellPortChange(change, failedStep); });
@@ -479,13 +454,13 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     QTimer reconnectTimer;
     if (commandLine.reconnect && serialControl) {
         reconnect.emplace(
-            serialPort, [&serialControl] { return serialControl->reopenPath(); },
+            line.serial(), [&serialControl] { return serialControl->reopenPath(); },
             [&engine](PortChange change) { engine.TellPortChange(change); });
         QObject::connect(&reconnectTimer, &QTimer::timeout, [&reconnect] { reconnect->Check(); });
         reconnectTimer.start(kReconnectCheckMs);
     }
     const std::unique_ptr<MainWindow> window =
-        application.ShowMainWindow(WindowContext{engine, *portControl, messages, runPort.target()});
+        application.ShowMainWindow(WindowContext{host, portControl, messages, runPort.target()});
     ProtocolMonitor monitor(taps.log(), engine.display());
     monitor.Attach(*window);
     if (commandLine.monitor) {
@@ -498,32 +473,25 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     // has been answered.
     QObject::connect(&commands, &CommandServer::commandReceived, window.get(), &MainWindow::OnCommand,
                      Qt::QueuedConnection);
+    RunServices services(host, line, commandLine, MessageStream(commandLine));
+    if (!services.StartControl(*window)) {
+        return kBadInputStatus;
+    }
     if (!runPort.StartDemo(*window)) {
         return 1;
     }
+    if (!services.StartDevice(*window)) {
+        return kBadInputStatus;
+    }
     std::optional<ReplayEnd> replayEnd;
-    if (runPort.replay() != nullptr) {
-        replayEnd.emplace(*runPort.replay(), commandLine.replayPath, MessageStream(commandLine));
+    if (line.replaying()) {
+        replayEnd.emplace(line, commandLine.replayPath, MessageStream(commandLine));
     }
     std::optional<Screenshot> screenshot;
-    if (!commandLine.screenshotPath.isEmpty()) {
-        std::function<bool()> ready;
-        QString waitingFor;
-        qint64 waitLimitMs = kDemoScreenWaitMs;
-        if (const DemoMode* demo = runPort.demo()) {
-            ready = [demo] { return demo->Status().shown.has_value(); };
-            waitingFor = QStringLiteral("the demo device has not drawn a screen yet");
-        } else if (replayEnd) {
-            ready = [&replayEnd] { return replayEnd->played(); };
-            waitingFor = QStringLiteral("the recording has not been played to its end yet");
-            waitLimitMs += runPort.replayLengthMs();
-        }
-        screenshot.emplace(*window, monitor, commandLine.screenshotPath, commandLine.screenshotDelayMs,
-                           std::move(ready), waitingFor, waitLimitMs, commandLine.screenshotRow,
-                           MessageStream(commandLine));
-    }
+    TakeScreenshot(commandLine, *window, monitor, runPort, replayEnd, screenshot);
     const int status = application.exec();
-    runPort.StopDemo();
+    line.StopDemo();
+    services.PrintStats();
     return status;
 }
 

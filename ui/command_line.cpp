@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 
+#include "host/line.h"
 #include "link/paced_port.h"
 #include "ui/version.h"
 
@@ -30,7 +31,8 @@ const QStringList kValueOptions{QStringLiteral("port"),       QStringLiteral("se
                                 QStringLiteral("speed"),      QStringLiteral("tcp-connect"),
                                 QStringLiteral("tcp-listen"), QStringLiteral("screenshot-row"),
                                 QStringLiteral("line-rate"),  QStringLiteral("fault"),
-                                QStringLiteral("fault-seed")};
+                                QStringLiteral("fault-seed"), QStringLiteral("spawn"),
+                                QStringLiteral("control"),    QStringLiteral("control-tcp")};
 
 CommandLine Failed(const QString& error)
 {
@@ -43,7 +45,7 @@ CommandLine Failed(const QString& error)
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char* flag : {"version", "demo", "reply-on-tick", "monitor", "reconnect"}) {
+    for (const char* flag : {"version", "demo", "reply-on-tick", "monitor", "reconnect", "stats", "synch-required"}) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
     }
     // --virtual-port takes its link as a value, see JoinVirtualPortLink.
@@ -119,6 +121,13 @@ QString TakeNumbers(const QCommandLineParser& parser, CommandLine& result)
             return QStringLiteral("--fault-seed needs a whole number from 0 to 18446744073709551615");
         }
     }
+    if (parser.isSet(QStringLiteral("control-tcp"))) {
+        const uint port = parser.value(QStringLiteral("control-tcp")).toUInt(&isNumber);
+        if (!isNumber || port > 65535) {
+            return QStringLiteral("--control-tcp needs a TCP port from 0 to 65535");
+        }
+        result.controlTcp = static_cast<std::uint16_t>(port);
+    }
     if (parser.isSet(QStringLiteral("speed"))) {
         result.replaySpeed = parser.value(QStringLiteral("speed")).toDouble(&isNumber);
         if (!isNumber || !(result.replaySpeed > 0 && result.replaySpeed <= kMaxReplaySpeed)) {
@@ -156,6 +165,23 @@ QString TakeLinkValues(const QCommandLineParser& parser, CommandLine& result)
     return {};
 }
 
+// The kind of line the options name, with what the checks of a line look at.
+LineSpec LineKindGiven(const CommandLine& result)
+{
+    LineSpec spec;
+    spec.lineRate = result.lineRate;
+    if (result.virtualPort) {
+        spec.kind = LineSpec::Kind::Virtual;
+    } else if (result.demo) {
+        spec.kind = LineSpec::Kind::Demo;
+    } else if (!result.replayPath.isEmpty()) {
+        spec.kind = LineSpec::Kind::Replay;
+    } else if (result.tcpAddress) {
+        spec.kind = result.tcpListen ? LineSpec::Kind::TcpListen : LineSpec::Kind::TcpConnect;
+    }
+    return spec;
+}
+
 // What is wrong with the options given together, if anything.
 QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
 {
@@ -168,16 +194,25 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
     if (parser.isSet(QStringLiteral("screenshot-after")) && result.screenshotPath.isEmpty()) {
         return QStringLiteral("--screenshot-after goes with --screenshot FILE");
     }
-    if (!result.portPath.isEmpty() && result.virtualPort) {
-        return QStringLiteral("--port and --virtual-port cannot be used together");
+    if (parser.isSet(QStringLiteral("synch-required"))) {
+        return QStringLiteral("--synch-required is quillon-run's: the window keeps Synch. Required in its settings "
+                              "(Options menu)");
     }
-    if (result.demo && (!result.portPath.isEmpty() || result.virtualPort)) {
-        return QStringLiteral("--demo makes its own port; it cannot be used with --port or --virtual-port");
+    for (const char* name : {"spawn", "control"}) {
+        const QString option = QString::fromLatin1(name);
+        if (parser.isSet(option) && parser.value(option).isEmpty()) {
+            return QStringLiteral("--%1 needs a value").arg(option);
+        }
+    }
+    if (!result.controlPath.isEmpty() && result.controlTcp) {
+        return QStringLiteral("give only one of --control and --control-tcp");
     }
     const int links = !result.portPath.isEmpty() + result.virtualPort + result.demo + !result.replayPath.isEmpty() +
                       parser.isSet(QStringLiteral("tcp-connect")) + parser.isSet(QStringLiteral("tcp-listen"));
-    if (links > 1) {
-        return QStringLiteral("give only one of --port, --virtual-port, --demo, --replay, --tcp-connect, --tcp-listen");
+    if (const std::string error =
+            CheckLineOptions(links, LineKindGiven(result), result.reconnect, !result.spawn.isEmpty());
+        !error.empty()) {
+        return QString::fromStdString(error);
     }
     for (const char* name : {"trace", "record", "replay"}) {
         const QString option = QString::fromLatin1(name);
@@ -190,10 +225,6 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
     }
     if (parser.isSet(QStringLiteral("screenshot-row")) && (!result.monitor || result.screenshotPath.isEmpty())) {
         return QStringLiteral("--screenshot-row goes with --monitor and --screenshot FILE");
-    }
-    if (result.lineRate != 0 && !result.replayPath.isEmpty()) {
-        return QStringLiteral("--line-rate does not go with --replay: a recording is played at the times it was "
-                              "recorded with");
     }
     if (parser.isSet(QStringLiteral("speed")) && result.replayPath.isEmpty()) {
         return QStringLiteral("--speed goes with --replay FILE");
@@ -225,6 +256,9 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     result.tracePath = parser.value(QStringLiteral("trace"));
     result.recordPath = parser.value(QStringLiteral("record"));
     result.replayPath = parser.value(QStringLiteral("replay"));
+    result.spawn = parser.value(QStringLiteral("spawn"));
+    result.controlPath = parser.value(QStringLiteral("control"));
+    result.stats = parser.isSet(QStringLiteral("stats"));
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
         result.action = parser.isSet(QStringLiteral("help")) ? CommandLine::Action::Help : CommandLine::Action::Version;
         return result;
@@ -246,6 +280,8 @@ QString HelpText()
     const QString settings = QStringLiteral("Settings are kept in the registry under\n"
                                             "HKEY_CURRENT_USER\\Software\\Ostrel\\Quillon.\n");
     const QString headless;
+    const QString shell = QStringLiteral("cmd");
+    const QString notOnWindows = QStringLiteral(" (not on Windows)");
 #else
     const QString portLine = QStringLiteral("the stored COM port (COM n is /dev/ttyS{n-1})");
     const QString settings = QStringLiteral("Settings are kept in $XDG_CONFIG_HOME/Ostrel/Quillon.conf\n"
@@ -253,6 +289,8 @@ QString HelpText()
     const QString headless = QStringLiteral("\n"
                                             "Without a display, run it under xvfb-run with a screenshot:\n"
                                             "  xvfb-run -a quillon --demo --screenshot demo.png\n");
+    const QString shell = QStringLiteral("the shell");
+    const QString notOnWindows;
 #endif
     return QStringLiteral("Usage: quillon [OPTION]...\n"
                           "Emulates the operator panel on a serial line: the window shows the panel\n"
@@ -308,6 +346,16 @@ QString HelpText()
                           "                         readable text (the default) or JSON Lines\n"
                           "  --record FILE          record what the device sends, with its times, for\n"
                           "                         --replay\n"
+                          "  --spawn COMMAND        start the device with %4 once the panel listens,\n"
+                          "                         {port} replaced by the port (the TCP port of\n"
+                          "                         --tcp-listen, the path of a virtual port), and end\n"
+                          "                         it when the window closes; a device that ends first\n"
+                          "                         is told in the title and the monitor\n"
+                          "  --control PATH         serve the control socket (JSON Lines, as\n"
+                          "                         quillon-run's) at PATH, a Unix socket%5\n"
+                          "  --control-tcp PORT     the same on PORT of 127.0.0.1 (0 picks one)\n"
+                          "  --stats                print the link's figures as JSON on standard error\n"
+                          "                         when the window closes\n"
                           "  --screenshot FILE      save a picture of the window (and of the monitor\n"
                           "                         beside it when open) to FILE once it is shown,\n"
                           "                         print where it went, and exit\n"
@@ -323,7 +371,7 @@ QString HelpText()
                           "  --version              show the version and exit\n"
                           "\n"
                           "%2%3")
-        .arg(portLine, settings, headless);
+        .arg(portLine, settings, headless, shell, notOnWindows);
 }
 
 QString VersionText()

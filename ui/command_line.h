@@ -62,6 +62,14 @@ struct CommandLine {
     // injected into what crosses the line, and the seed of the random ones.
     std::vector<FaultRule> faults;
     std::optional<std::uint64_t> faultSeed;
+    // --spawn COMMAND: the device started once the panel listens, {port}
+    // replaced by the port, and ended with the program.
+    QString spawn;
+    // --control PATH or --control-tcp PORT: the JSON Lines control socket.
+    QString controlPath;
+    std::optional<std::uint16_t> controlTcp;
+    // --stats: the link's figures as JSON on standard error at the end.
+    bool stats = false;
     // What is wrong when action is Error.
     QString error;
 };

@@ -4,59 +4,22 @@
 
 namespace quillon {
 
-LinkTaps::LinkTaps(Clock& clock)
-    : startUs_(clock.NowMicros()), log_(QDateTime::currentDateTime()),
-      builder_(startUs_, [this](const TraceRow& row) { Take(row); })
+LinkTaps::LinkTaps(Clock& clock) : log_(QDateTime::currentDateTime()), files_(clock.NowMicros())
 {
-    observers_.Add(&builder_);
+    files_.SetRowListener([this](const TraceRow& row) { log_.Add(row); });
 }
 
 LinkTaps::~LinkTaps()
 {
-    if (engine_ != nullptr) {
-        engine_->SetObserver(nullptr);
+    if (host_ != nullptr) {
+        host_->RemoveListener(listener_);
     }
 }
 
-bool LinkTaps::OpenTrace(const std::string& path, TraceFormat format, std::string& error)
+void LinkTaps::Attach(PanelHost& host)
 {
-    if (!trace_.Open(path, error)) {
-        return false;
-    }
-    traceFormat_ = format;
-    tracing_ = true;
-    if (format == TraceFormat::JsonLines) {
-        // Every line of the file stays a JSON object, this one included.
-        trace_.SetLostLine([](std::uint64_t count) {
-            return "{\"kind\":\"note\",\"meaning\":\"trace lines lost\",\"error\":" +
-                   JsonString(std::to_string(count) + " lines lost: the writer fell behind") + "}";
-        });
-    }
-    return true;
-}
-
-bool LinkTaps::OpenRecording(const std::string& path, std::string& error)
-{
-    if (!recording_.Open(path, error)) {
-        return false;
-    }
-    recorder_.emplace(recording_, startUs_);
-    observers_.Add(&*recorder_);
-    return true;
-}
-
-void LinkTaps::Attach(PanelEngine& engine)
-{
-    engine_ = &engine;
-    engine.SetObserver(&observers_);
-}
-
-void LinkTaps::Take(const TraceRow& row)
-{
-    log_.Add(row);
-    if (tracing_) {
-        trace_.Write(traceFormat_ == TraceFormat::JsonLines ? FormatJsonRow(row) : FormatTextRow(row));
-    }
+    host_ = &host;
+    listener_ = host.AddListener([this](const LinkEvent& event) { OnLinkEvent(event); });
 }
 
 } // namespace quillon

@@ -293,7 +293,7 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
     }
     comPort_ = 1;
     saveSettings_ = 0;
-    context_.engine.SetLinkEnabled(true);
+    context_.host.engine().SetLinkEnabled(true);
     ReadSettings();
     OpenStartPort();
 
@@ -303,7 +303,7 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(kApplication);
     setWindowIcon(QIcon(QStringLiteral(":/quillon.png")));
-    panel_ = new PanelWidget(context_.engine, this);
+    panel_ = new PanelWidget(context_.host, this);
     setCentralWidget(panel_);
     // The screen stays as the recording left it; the title says why nothing
     // moves any more.
@@ -313,6 +313,11 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
     CreateMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ReadViewSettings(SettingsFile());
+}
+
+void MainWindow::TellDeviceEnded(const QString& how)
+{
+    setWindowTitle(kApplication + QStringLiteral(" - the device ended (%1)").arg(how));
 }
 
 PortTarget MainWindow::CurrentPort() const
@@ -379,7 +384,7 @@ bool MainWindow::ReadSettings()
         lastRead = ReadInt32(settings, kSynchRequiredKey);
         // A missing value turns the mode on.
         const bool synchRequired = !lastRead || *lastRead != 0;
-        context_.engine.SetSynchRequired(synchRequired);
+        context_.host.engine().SetSynchRequired(synchRequired);
     }
     if (!lastRead) {
         context_.messages.ShowMessage(MessageIcon::Exclamation, kUnableToRead);
@@ -401,7 +406,7 @@ bool MainWindow::WriteSettings()
     } else if (portChosen_) {
         settings.remove(kDeviceKey);
     }
-    settings.setValue(kSynchRequiredKey, context_.engine.synchRequired() ? 1 : 0);
+    settings.setValue(kSynchRequiredKey, context_.host.engine().synchRequired() ? 1 : 0);
     settings.setValue(kSaveSettingsKey, saveSettings_);
     WriteViewSettings(settings);
     settings.sync();
@@ -661,7 +666,7 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::UpdateMenuChecks()
 {
-    synchRequiredAction_->setChecked(context_.engine.synchRequired());
+    synchRequiredAction_->setChecked(context_.host.engine().synchRequired());
     saveSettingsAction_->setChecked(saveSettings_ != 0);
 }
 
@@ -682,7 +687,7 @@ void MainWindow::OnCommsPort()
 
 void MainWindow::OnSynchRequired()
 {
-    context_.engine.SetSynchRequired(!context_.engine.synchRequired());
+    context_.host.engine().SetSynchRequired(!context_.host.engine().synchRequired());
 }
 
 void MainWindow::OnSaveSettings()
@@ -698,7 +703,7 @@ void MainWindow::OnAppAbout()
 
 void MainWindow::OnSendPacket()
 {
-    SendPacketDialog dialog(context_.engine, panel_);
+    SendPacketDialog dialog(context_.host.engine(), panel_);
     dialog.exec();
 }
 

@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "host/panel_host.h"
 #include "link/panel_engine.h"
 #include "ui/message_sink.h"
 #include "ui/port_control.h"
@@ -22,7 +23,7 @@ class PanelWidget;
 // What the main window works with; all of it outlives the window. The engine
 // talks through the port control's port.
 struct WindowContext {
-    PanelEngine& engine;
+    PanelHost& host;
     PortControl& port;
     MessageSink& messages;
     // The port named on the command line for this run, used instead of the
@@ -84,8 +85,12 @@ public:
     bool OnCommand(int id);
     static bool IsCommand(int id);
 
+    // The device the program started has ended: the title says so, and the
+    // window stays for what the panel shows.
+    void TellDeviceEnded(const QString& how);
+
     PanelWidget* panel() const { return panel_; }
-    PanelEngine& engine() { return context_.engine; }
+    PanelEngine& engine() { return context_.host.engine(); }
     PortControl& portControl() { return context_.port; }
     MessageSink& messages() { return context_.messages; }
     const QString& deviceDirectory() const { return context_.deviceDirectory; }

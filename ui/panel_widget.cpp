@@ -112,7 +112,7 @@ QPainterPath HeldOutline(const KeyArea& area)
 
 const QEvent::Type PanelWidget::kBlockCompleteEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-PanelWidget::PanelWidget(PanelEngine& engine, QWidget* parent) : QWidget(parent), engine_(engine)
+PanelWidget::PanelWidget(PanelHost& host, QWidget* parent) : QWidget(parent), host_(host), engine_(host.engine())
 {
     setFixedSize(kPanelSize);
     // The widget paints every pixel from the panel picture, so the background
@@ -129,15 +129,15 @@ PanelWidget::PanelWidget(PanelEngine& engine, QWidget* parent) : QWidget(parent)
 PanelWidget::~PanelWidget()
 {
     engine_.Stop();
-    engine_.SetWake({});
+    host_.SetWake({});
     engine_.SetRunListener(nullptr);
 }
 
 void PanelWidget::StartLink()
 {
-    if (!engine_.replyOnTick()) {
-        engine_.SetWake([this] { QCoreApplication::postEvent(this, new QEvent(kBlockCompleteEvent)); });
-    }
+    // Woken for a complete block (unless the engine answers on its tick)
+    // and for work posted to the host.
+    host_.SetWake([this] { QCoreApplication::postEvent(this, new QEvent(kBlockCompleteEvent)); });
     engine_.Start();
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
     engine_.ShowStartupScreen();
@@ -206,12 +206,12 @@ void PanelWidget::RepaintDisplay()
     repaint(WidgetRect(kDisplayRect) | HighlightArea());
 }
 
-void PanelWidget::RunEngine(void (PanelEngine::*step)())
+void PanelWidget::RunEngine(const std::function<void()>& step)
 {
     // The runs of a block are shown once its reply has gone out, so the
     // device never waits for the screen; the repaint follows at once.
     runningEngine_ = true;
-    (engine_.*step)();
+    step();
     runningEngine_ = false;
     if (displayDirty_) {
         RepaintDisplay();
@@ -444,14 +444,14 @@ void PanelWidget::focusOutEvent(QFocusEvent* event)
 
 void PanelWidget::timerEvent(QTimerEvent* event)
 {
-    RunEngine(&PanelEngine::Tick);
+    RunEngine([this] { host_.Tick(); });
     QWidget::timerEvent(event);
 }
 
 void PanelWidget::customEvent(QEvent* event)
 {
     if (event->type() == kBlockCompleteEvent) {
-        RunEngine(&PanelEngine::AnswerCompleteBlock);
+        RunEngine([this] { host_.Step(); });
     }
 }
 

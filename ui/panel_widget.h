@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <QEvent>
@@ -10,6 +11,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include "host/panel_host.h"
 #include "link/panel_engine.h"
 
 namespace quillon {
@@ -59,7 +61,7 @@ public:
     // Posted from the reader thread when a block waits to be answered.
     static const QEvent::Type kBlockCompleteEvent;
 
-    explicit PanelWidget(PanelEngine& engine, QWidget* parent = nullptr);
+    explicit PanelWidget(PanelHost& host, QWidget* parent = nullptr);
     // Stops the reader thread, whose wake posts to this widget.
     ~PanelWidget() override;
     PanelWidget(const PanelWidget&) = delete;
@@ -124,7 +126,7 @@ private:
     void PaintDisplay(const DisplayRect& area);
     void RepaintDisplay();
     // Ticks or answers with the engine, the display repainted after it.
-    void RunEngine(void (PanelEngine::*step)());
+    void RunEngine(const std::function<void()>& step);
     // The picture pixel under a point of the widget.
     QPoint PicturePoint(QPointF position) const;
     // A rectangle of picture pixels in widget coordinates.
@@ -135,6 +137,7 @@ private:
     // Draws the key with these bits pressed (0: every key released).
     void ShowHeld(std::uint8_t bits);
 
+    PanelHost& host_;
     PanelEngine& engine_;
     QImage panelImage_;
     QImage zoomedFront_;

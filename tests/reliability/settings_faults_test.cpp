@@ -86,7 +86,7 @@ protected:
     {
         engine.SetSynchRequired(false);
         messages.texts.clear();
-        return std::make_unique<MainWindow>(WindowContext{engine, port, messages, std::nullopt, dir.path()});
+        return std::make_unique<MainWindow>(WindowContext{host, port, messages, std::nullopt, dir.path()});
     }
 
     // Saves COM 5, the mode on and "Save Settings" on, the way the program
@@ -105,7 +105,8 @@ protected:
     QTemporaryDir dir;
     AnyPort port;
     ManualClock clock;
-    PanelEngine engine{port.port, clock};
+    PanelHost host{port.port, clock};
+    PanelEngine& engine = host.engine();
     CollectedMessages messages;
 
 private:

@@ -1,8 +1,8 @@
-#include "runner/control_service.h"
+#include "host/control_service.h"
 
 #include <gtest/gtest.h>
 
-#include "runner/png.h"
+#include "host/png.h"
 #include "tests/support/fakes.h"
 
 namespace quillon::runner {
@@ -69,7 +69,7 @@ TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
     replies_.clear();
     service_.OnLineTooLong(1);
     host_.Post([] {});
-    host_.Turn();
+    host_.Step();
     ASSERT_EQ(replies_.size(), 1u);
     EXPECT_NE(replies_[0].find("longer than 65536 bytes"), std::string::npos);
 }

@@ -1,4 +1,4 @@
-#include "runner/json.h"
+#include "host/json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runner/picture.h"
+#include "host/picture.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <zlib.h>
 
 #include "display/display_controller.h"
-#include "runner/png.h"
+#include "host/png.h"
 
 namespace quillon::runner {
 namespace {

@@ -10,8 +10,9 @@
 #include <thread>
 #include <utility>
 
+#include "host/panel_host.h"
 #include "protocol/protocol.h"
-#include "runner/panel_host.h"
+#include "runner/host_loop.h"
 #include "serial/line_server.h"
 #include "serial/memory_line.h"
 
@@ -39,12 +40,12 @@ Bytes ReadReply(PanelPort& device, std::size_t count, std::chrono::milliseconds 
 
 // The panel on its own loop thread, on the given port.
 struct RunningPanel {
-    explicit RunningPanel(PanelPort& port) : host(port, clock, std::chrono::steady_clock::now())
+    explicit RunningPanel(PanelPort& port) : host(port, clock)
     {
         host.Start(false);
-        loop = std::jthread([this](std::stop_token stop) {
+        thread = std::jthread([this](std::stop_token stop) {
             while (!stop.stop_requested()) {
-                host.Turn();
+                loop.Turn();
             }
         });
     }
@@ -52,16 +53,17 @@ struct RunningPanel {
     // After this the host's figures may be read.
     void Stop()
     {
-        if (loop.joinable()) {
-            loop.request_stop();
-            loop.join();
+        if (thread.joinable()) {
+            thread.request_stop();
+            thread.join();
         }
         host.Stop();
     }
 
     SteadyClock clock;
-    runner::PanelHost host;
-    std::jthread loop;
+    PanelHost host;
+    runner::HostLoop loop{host};
+    std::jthread thread;
 };
 
 const Bytes kBlock = EncodeFrame(kReadSwitches, Bytes{0x00});

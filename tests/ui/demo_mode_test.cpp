@@ -13,11 +13,12 @@
 #include <QImage>
 #include <QTest>
 
+#include "host/line.h"
 #include "serial/serial_port.h"
+#include "serial/virtual_port.h"
 #include "tests/demo/panel_pictures.h"
 #include "tests/ui/ui_fakes.h"
 #include "ui/application.h"
-#include "ui/demo_mode.h"
 #include "ui/panel_widget.h"
 
 namespace quillon::testing {
@@ -51,20 +52,32 @@ bool ShowsPicture(const QImage& image, QPoint origin, const Pages& pages)
     return true;
 }
 
-TEST(DemoModeTest, TheWindowShowsTheDemosMenuFollowsItsKeysAndClosingStopsTheDevice)
+// The demo's line as the desktop makes it: a virtual port that the window
+// opens, with the device on its far end.
+LineSpec DemoLine()
+{
+    LineSpec spec;
+    spec.kind = LineSpec::Kind::Demo;
+    spec.demoOnVirtualPort = true;
+    spec.frontEndOpensSerial = true;
+    return spec;
+}
+
+TEST(DemoModeTest, TheWindowShowsTheDemosMenuAndFollowsItsKeys)
 {
     SettingsSandbox settings;
     ManualClock clock;
     RecordingMessages messages;
-    DemoMode demo;
-    ASSERT_TRUE(demo.CreatePort()) << demo.ErrorText().toStdString();
-    SerialPort serialPort;
-    SerialPortControl portControl(serialPort, &demo.port());
-    PanelEngine engine(serialPort, clock);
+    Line line(clock);
+    ASSERT_EQ(line.Open(DemoLine(), {}), "");
+    SerialPortControl portControl(line.serial(), line.virtualPort());
+    PanelHost host(line.panelEnd(), clock);
+    PanelEngine& engine = host.engine();
     auto* application = static_cast<Application*>(QCoreApplication::instance());
-    const auto window = application->ShowMainWindow(WindowContext{engine, portControl, messages, demo.Target(), {}});
-    ASSERT_EQ(demo.Start(*window), 0) << demo.ErrorText().toStdString();
-    EXPECT_TRUE(demo.IsRunning());
+    const PortTarget target = PortTarget::Virtual(QString::fromStdString(line.virtualPort()->DevicePath()));
+    const auto window = application->ShowMainWindow(WindowContext{host, portControl, messages, target, {}});
+    ASSERT_EQ(line.StartDemo(), "");
+    EXPECT_TRUE(line.demo()->IsRunning());
 
     const auto shows = [&](int menuIndex) { return PagesOf(engine.display()) == PictureOf(MenuAt(menuIndex)); };
     EXPECT_TRUE(QTest::qWaitFor([&] { return shows(0); }, kDeadlineMs));
@@ -72,32 +85,28 @@ TEST(DemoModeTest, TheWindowShowsTheDemosMenuFollowsItsKeysAndClosingStopsTheDev
     EXPECT_TRUE(QTest::qWaitFor([&] { return shows(1); }, kDeadlineMs));
     EXPECT_TRUE(ShowsPicture(window->panel()->panelImage(), kDisplayInView, PictureOf(MenuAt(1))));
 
-    const demo::DemoStatus status = demo.Status();
+    const demo::DemoStatus status = line.demo()->Status();
     EXPECT_EQ(status.errorReplies, 0u);
     EXPECT_EQ(status.keyPresses, 1u);
     EXPECT_TRUE(messages.shown.empty());
-
-    EXPECT_TRUE(window->close());
-    EXPECT_FALSE(demo.IsRunning());
+    line.StopDemo();
+    EXPECT_FALSE(line.demo()->IsRunning());
 }
 
 TEST(DemoModeTest, ADeviceEndLockedBySomeoneElseIsReportedWithTheReason)
 {
-    SettingsSandbox settings;
-    PanelRig rig;
-    RecordingMessages messages;
-    MainWindow window(rig.Context(messages));
-    DemoMode demo;
-    ASSERT_TRUE(demo.CreatePort()) << demo.ErrorText().toStdString();
-    const int holder = open(demo.port().DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ManualClock clock;
+    Line line(clock);
+    ASSERT_EQ(line.Open(DemoLine(), {}), "");
+    const int holder = open(line.virtualPort()->DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
 
-    EXPECT_EQ(demo.Start(window), 1);
-    EXPECT_FALSE(demo.IsRunning());
-    const QString reason = QString::fromLocal8Bit(std::strerror(EWOULDBLOCK));
-    EXPECT_TRUE(demo.ErrorText().endsWith(QStringLiteral("(set-up step 1 failed: %1)").arg(reason)))
-        << demo.ErrorText().toStdString();
+    const std::string error = line.StartDemo();
+    EXPECT_FALSE(line.demo()->IsRunning());
+    EXPECT_TRUE(error.starts_with("the demo device cannot use " + line.virtualPort()->DevicePath() + " (set-up step 1"))
+        << error;
+    EXPECT_TRUE(error.ends_with("): " + std::string(std::strerror(EWOULDBLOCK)))) << error;
     close(holder);
 }
 

@@ -86,7 +86,7 @@ std::uint32_t ExpectedWriter(int x, int y)
 // and a monitor over them.
 class MonitorTest : public ::testing::Test {
 protected:
-    MonitorTest() { taps.Attach(panel.engine); }
+    MonitorTest() { panel.engine.SetObserver(&taps); }
 
     void Exchange(const Bytes& block)
     {
@@ -167,7 +167,7 @@ TEST(MonitorFaultTest, AFaultIsARowOfItsOwnColourAfterTheReplyItChanged)
 {
     FaultyEngine panel;
     LinkTaps taps(panel.clock);
-    taps.Attach(panel.engine);
+    panel.engine.SetObserver(&taps);
     panel.Add("drop-reply:every=1");
     panel.Exchange(Frame(kReadSwitches, {0x00}));
     taps.log().Flush();
@@ -457,7 +457,7 @@ class MonitorWindowTest : public WindowTest {
 protected:
     void Open(bool shown = true)
     {
-        taps_.Attach(engine);
+        taps_.Attach(rig.host);
         window_ = MakeWindow();
         monitor_.emplace(taps_.log(), engine.display());
         monitor_->Attach(*window_);

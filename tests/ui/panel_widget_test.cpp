@@ -75,8 +75,9 @@ protected:
 
     QueuePort port;
     ManualClock clock;
-    PanelEngine engine{port, clock};
-    PanelWidget widget{engine};
+    PanelHost host{port, clock};
+    PanelEngine& engine = host.engine();
+    PanelWidget widget{host};
 };
 
 const Bytes kReadSwitches{0x85, 0x01, 0x00, 0x87};

@@ -63,7 +63,7 @@ TEST(PortFailureTest, MissingDeviceAtStartUpIsExplainedBelowTheMessage)
     SerialPortControl control(serialPort, nullptr);
     RecordingMessages messages;
     const PortTarget missing = PortTarget::Device(dir.filePath(QStringLiteral("ttyUSB9")));
-    MainWindow window(WindowContext{rig.engine, control, messages, missing, dir.path()});
+    MainWindow window(WindowContext{rig.host, control, messages, missing, dir.path()});
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].second,
               kStartMessage.arg(missing.path) +
@@ -80,7 +80,7 @@ TEST(PortFailureTest, StoredComNumberThatNamesNoPortIsTriedAndNamedInTheMessage)
         SerialPort serialPort;
         SerialPortControl control(serialPort, nullptr);
         RecordingMessages messages;
-        MainWindow window(WindowContext{rig.engine, control, messages, std::nullopt, dir.path()});
+        MainWindow window(WindowContext{rig.host, control, messages, std::nullopt, dir.path()});
         EXPECT_EQ(window.GetComPort(), number);
         ASSERT_EQ(messages.shown.size(), 1u) << number;
         EXPECT_TRUE(messages.shown[0].second.startsWith(kStartMessage.arg(QStringLiteral("COM Port%1").arg(number))))

@@ -58,12 +58,13 @@ struct PanelRig {
     WindowContext Context(MessageSink& messages, std::optional<PortTarget> runPort = std::nullopt,
                           const QString& deviceDirectory = QString())
     {
-        return WindowContext{engine, port, messages, std::move(runPort), deviceDirectory};
+        return WindowContext{host, port, messages, std::move(runPort), deviceDirectory};
     }
 
     QueuePort queue;
     ManualClock clock;
-    PanelEngine engine{queue, clock};
+    PanelHost host{queue, clock};
+    PanelEngine& engine = host.engine();
     FakePortControl port{queue, engine};
 };
 

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QObject>
+#include <QTimer>
+
+#include "host/control_service.h"
+#include "host/line.h"
+#include "host/panel_host.h"
+#include "serial/child_process.h"
+#include "serial/line_server.h"
+#include "ui/command_line.h"
+
+namespace quillon {
+
+class MainWindow;
+
+// What a desktop run serves beside its window, as quillon-run does: the
+// control socket, the device started with --spawn, and the link's figures
+// when the window closes.
+class RunServices final : public QObject {
+public:
+    RunServices(PanelHost& host, Line& line, const CommandLine& commandLine, std::FILE* messages);
+    // The server's thread calls the control service, so it goes first; a
+    // device still running is ended.
+    ~RunServices() override;
+    RunServices(const RunServices&) = delete;
+    RunServices& operator=(const RunServices&) = delete;
+
+    // Serves the control socket when asked; false, with the reason printed,
+    // when it cannot. A quit request closes the window.
+    bool StartControl(MainWindow& window);
+    // Starts the device once the panel listens; false, with the reason
+    // printed, when it cannot be started. A device that ends first is told
+    // in the window, which stays open.
+    bool StartDevice(MainWindow& window);
+    // The figures, when --stats asks for them.
+    void PrintStats();
+
+private:
+    void CheckDevice(MainWindow& window);
+
+    PanelHost& host_;
+    Line& line_;
+    const CommandLine& commandLine_;
+    std::FILE* const messages_;
+    std::unique_ptr<ControlService> control_;
+    std::unique_ptr<LineServer> server_;
+    ChildProcess device_;
+    QTimer deviceCheck_;
+};
+
+} // namespace quillon
