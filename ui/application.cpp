@@ -275,6 +275,9 @@ private:
         spec.faultSeed = commandLine.faultSeed;
         if (commandLine.demo) {
             spec.kind = LineSpec::Kind::Demo;
+            if (commandLine.demoBusy) {
+                spec.demo.pollIntervalMs = 0;
+            }
 #ifndef Q_OS_WIN
             spec.demoOnVirtualPort = true;
 #endif

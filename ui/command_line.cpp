@@ -45,7 +45,8 @@ CommandLine Failed(const QString& error)
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char* flag : {"version", "demo", "reply-on-tick", "monitor", "reconnect", "stats", "synch-required"}) {
+    for (const char* flag :
+         {"version", "demo", "demo-busy", "reply-on-tick", "monitor", "reconnect", "stats", "synch-required"}) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
     }
     // --virtual-port takes its link as a value, see JoinVirtualPortLink.
@@ -204,6 +205,9 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
             return QStringLiteral("--%1 needs a value").arg(option);
         }
     }
+    if (result.demoBusy && !result.demo) {
+        return QStringLiteral("--demo-busy goes with --demo");
+    }
     if (!result.controlPath.isEmpty() && result.controlTcp) {
         return QStringLiteral("give only one of --control and --control-tcp");
     }
@@ -249,6 +253,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     result.virtualPort = parser.isSet(kVirtualPort);
     result.virtualLink = parser.value(kVirtualPort);
     result.demo = parser.isSet(QStringLiteral("demo"));
+    result.demoBusy = parser.isSet(QStringLiteral("demo-busy"));
     result.replyOnTick = parser.isSet(QStringLiteral("reply-on-tick"));
     result.reconnect = parser.isSet(QStringLiteral("reconnect"));
     result.screenshotPath = parser.value(QStringLiteral("screenshot"));
@@ -309,6 +314,8 @@ QString HelpText()
                           "                         and show the panel it drives; no hardware\n"
                           "                         needed. Up and down move, right opens, left goes\n"
                           "                         back; closing the window ends both\n"
+                          "  --demo-busy            with --demo: the device asks for the keys without\n"
+                          "                         pause, keeping the line busy (for load tests)\n"
                           "  --send-command ID      run command ID in the running Quillon and exit:\n"
                           "                         32806 Send Packet dialog, 32792 Comms Port dialog,\n"
                           "                         32808 Synch. Required, 32810 Save Settings,\n"

@@ -28,6 +28,8 @@ struct CommandLine {
     int commandId = 0;
     // --demo: a virtual port with the demo device on its far end.
     bool demo = false;
+    // --demo-busy: the demo device asks for the keys without pause.
+    bool demoBusy = false;
     // --reply-on-tick: blocks are answered on the 10 ms tick only.
     bool replyOnTick = false;
     // --reconnect: a serial port whose line hangs up is opened again.

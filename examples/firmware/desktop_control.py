@@ -2,7 +2,7 @@
 """The example firmware under QEMU drives the desktop program, started with
 --spawn on a TCP line the program listens on, and a test framework drives the
 window through its control socket: the menu read by its text, a key clicked,
-a fault given and told in the trace.
+a fault given and told in the trace, and the figures at the end.
 
     desktop_control.py QUILLON QEMU FIRMWARE WORKDIR
 """
@@ -24,7 +24,7 @@ def main(quillon, qemu, firmware, workdir):
                          "-serial"]) + " tcp:127.0.0.1:{port},nodelay=on"
     program = subprocess.Popen(
         [quillon, "--tcp-listen", "0", "--spawn", device, "--control-tcp", "0", "--trace", trace, "--trace-format",
-         "jsonl"], cwd=workdir, env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+         "jsonl", "--stats"], cwd=workdir, env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         port = None
         for line in program.stdout:
@@ -53,6 +53,8 @@ def main(quillon, qemu, firmware, workdir):
             assert status["faults"] == ["drop-reply:at=1"], status
             ask({"cmd": "quit"})
         assert program.wait(timeout=30) == 0, program.stderr.read()
+        stats = json.loads(program.stderr.read().strip().splitlines()[-1])
+        assert stats["replies"] > 0 and stats["faults"] == {"drop-reply": 1}, stats
     finally:
         if program.poll() is None:
             program.kill()

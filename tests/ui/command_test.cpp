@@ -139,6 +139,37 @@ TEST(CommandLineTest, TakesALineRateAndRefusesBadOnes)
     }
 }
 
+// The options the desktop shares with quillon-run: taken as the runner takes
+// them, refused with the runner's reasons, and the runner's own one refused
+// with why.
+TEST(CommandLineTest, TakesTheRunnersDeviceAndControlOptions)
+{
+    const CommandLine parsed =
+        ParseCommandLine({"--tcp-listen", "0", "--spawn", "device {port}", "--control-tcp", "0", "--stats"});
+    ASSERT_EQ(parsed.action, Action::Run) << parsed.error.toStdString();
+    EXPECT_EQ(parsed.spawn, QStringLiteral("device {port}"));
+    EXPECT_EQ(parsed.controlTcp, std::optional<std::uint16_t>(0));
+    EXPECT_TRUE(parsed.stats);
+    EXPECT_TRUE(ParseCommandLine({"--demo", "--demo-busy"}).demoBusy);
+    const struct {
+        QStringList arguments;
+        const char* error;
+    } refused[] = {
+        {{"--demo", "--spawn", "device"}, "--spawn starts a device for --port, --virtual-port"},
+        {{"--control", "a.sock", "--control-tcp", "5"}, "give only one of --control and --control-tcp"},
+        {{"--control-tcp", "70000"}, "--control-tcp needs a TCP port"},
+        {{"--demo", "--reconnect"}, "--reconnect opens a --port again"},
+        {{"--demo-busy"}, "--demo-busy goes with --demo"},
+        {{"--synch-required"}, "--synch-required is quillon-run's"},
+        {{"--port", "/dev/ttyS0", "--demo"}, "give only one of --port, --virtual-port, --demo"},
+    };
+    for (const auto& c : refused) {
+        const CommandLine refusedLine = ParseCommandLine(c.arguments);
+        EXPECT_EQ(refusedLine.action, Action::Error) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(refusedLine.error.contains(QString::fromLatin1(c.error))) << refusedLine.error.toStdString();
+    }
+}
+
 TEST(CommandLineTest, TakesFaultsAndTheirSeedAndRefusesBadOnes)
 {
     const CommandLine parsed = ParseCommandLine(
