@@ -658,7 +658,7 @@ int main(int argc, char** argv)
                                                                   : ".";
     host.engine().SetReplyOnTick(options.replyOnTick);
     if (link.serial) {
-        host.engine().TellPortChange(PortChange::Opened);
+        host.engine().TellPortChange(PortChange::Opened, static_cast<int>(link.serial->droppedOnOpen()));
     }
     host.Start(options.synchRequired);
     std::unique_ptr<PortReconnect> reconnect;
