@@ -36,7 +36,8 @@ enum class LinkEventKind : std::uint8_t {
     // effect, rule, bytes as they were meant, value, byte).
     FaultInjected,
     // The front end opened its port, could not open it (value: the set-up
-    // step that failed), found it hung up or opened it again (port).
+    // step that failed), found it hung up or opened it again (port; value
+    // for an open: the stale bytes the port dropped).
     PortChanged,
 };
 

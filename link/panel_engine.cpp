@@ -50,7 +50,7 @@ void PanelEngine::TellFromWriter(LinkEvent event)
     events_.EmitAfterNext(event);
 }
 
-void PanelEngine::TellPortChange(PortChange change, int failedStep)
+void PanelEngine::TellPortChange(PortChange change, int detail)
 {
     if (!events_.observed()) {
         return;
@@ -61,7 +61,7 @@ void PanelEngine::TellPortChange(PortChange change, int failedStep)
     event.timeUs = clock_.NowMicros();
     event.block = supervisor_.repliesSent() + 1;
     event.port = change;
-    event.value = static_cast<std::uint32_t>(failedStep);
+    event.value = static_cast<std::uint32_t>(detail);
     events_.Emit(event);
 }
 

@@ -71,8 +71,10 @@ public:
     // own events.
     LineEventSink& lineEvents() { return *this; }
     // Ticking thread: what became of the front end's port, told in order
-    // with the engine's own events; failedStep for OpenFailed.
-    void TellPortChange(PortChange change, int failedStep = 0);
+    // with the engine's own events. detail is the set-up step that failed
+    // for OpenFailed, and for Opened and OpenedAgain the stale bytes the
+    // port dropped as it opened.
+    void TellPortChange(PortChange change, int detail = 0);
 
     // The parts, for tools and tests that drive one of them directly.
     FrameReceiver& receiver() { return receiver_; }

@@ -36,6 +36,7 @@
 #include "serial/child_process.h"
 #include "serial/line_server.h"
 #include "serial/port_reconnect.h"
+#include "serial/serial_port.h"
 #include "serial/standard_output.h"
 
 namespace {
@@ -604,7 +605,7 @@ int Run::SetUp()
     deviceOutput_ = artifactsDir_ + "/" + kDeviceOutputName;
     host_->engine().SetReplyOnTick(options_.replyOnTick);
     if (line_.runLine() == nullptr) {
-        host_->engine().TellPortChange(PortChange::Opened);
+        host_->engine().TellPortChange(PortChange::Opened, static_cast<int>(line_.serial().droppedOnOpen()));
     }
     host_->Start(options_.synchRequired);
     if (options_.reconnect) {

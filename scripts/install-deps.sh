@@ -17,6 +17,7 @@ packages=(
     libyaml-cpp-dev nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev python3-pytest
     desktop-file-utils appstream help2man dpkg-dev  # the Debian package and its checks (package-check.sh)
     g++-mingw-w64-x86-64-posix wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
+    x11-utils  # xwininfo: the message box quillon.exe shows under Wine
     gcc-arm-none-eabi qemu-system-arm  # the example firmware, built and run under QEMU by the tests
 )
 

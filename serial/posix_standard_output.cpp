@@ -33,4 +33,9 @@ void ShowUtf8OnConsole()
 {
 }
 
+bool ReachStandardError()
+{
+    return true;
+}
+
 } // namespace quillon

@@ -51,6 +51,10 @@ public:
     // after a success or a failure the system gave no reason for. Opening
     // runs on one thread only, so this needs no lock.
     int lastOpenError() const { return openError_; }
+    // A device file keeps what was queued before it opened, as a
+    // pseudo-terminal does, and the receiver tells each of those bytes: an
+    // open here drops none.
+    std::size_t droppedOnOpen() const { return 0; }
 
     bool BytesWaiting(std::size_t& count) override;
     bool ReadByte(std::uint8_t& byte) override;

@@ -22,4 +22,12 @@ bool StandardOutputClosed();
 // a pipe gets the same bytes either way. Elsewhere this does nothing.
 void ShowUtf8OnConsole();
 
+// Whether what the program writes to standard error can reach anyone: true
+// on POSIX, and on Windows when standard error is redirected or the program
+// has a console. A Windows desktop program started from a console is not
+// given it, so it takes that console for standard error here; started from
+// Explorer or a shortcut it has none to take, and false says its messages
+// must be shown another way.
+bool ReachStandardError();
+
 } // namespace quillon

@@ -64,6 +64,21 @@ int ConfigureTimeouts(HANDLE port)
     return 0;
 }
 
+// Empties both queues of a port just opened and returns how many received
+// bytes were dropped: counted just before, so a byte that arrives in between
+// goes uncounted. A driver that cannot purge keeps its bytes, and none are
+// counted as dropped.
+std::size_t DropQueuedBytes(HANDLE port)
+{
+    DWORD errors = 0;
+    COMSTAT status{};
+    const DWORD queued = ClearCommError(port, &errors, &status) ? status.cbInQue : 0;
+    if (!PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR)) {
+        return 0;
+    }
+    return queued;
+}
+
 DWORD MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -131,6 +146,7 @@ int SerialPort::OpenCommPort(const std::string& devicePath)
         return step;
     }
     openError_ = 0;
+    droppedOnOpen_ = DropQueuedBytes(port);
     {
         std::lock_guard lock(mutex_);
         handle_ = port;

@@ -53,6 +53,10 @@ public:
     // as GetLastError gives it); 0 after a success. Opening runs on one
     // thread only, so this needs no lock.
     int lastOpenError() const { return openError_; }
+    // The bytes the last successful open found queued from before it, which
+    // it dropped: a device that polled the closed line leaves its blocks in
+    // the driver, and the panel starts from a clean line.
+    std::size_t droppedOnOpen() const { return droppedOnOpen_; }
 
     bool BytesWaiting(std::size_t& count) override;
     bool ReadByte(std::uint8_t& byte) override;
@@ -91,6 +95,7 @@ private:
     Handle readDone_ = nullptr;
     Handle writeDone_ = nullptr;
     int openError_ = 0;
+    std::size_t droppedOnOpen_ = 0;
 };
 
 } // namespace quillon

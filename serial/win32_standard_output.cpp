@@ -1,5 +1,6 @@
 #include "serial/standard_output.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include <windows.h>
@@ -30,6 +31,20 @@ void ShowUtf8OnConsole()
         return;
     }
     std::atexit([] { SetConsoleOutputCP(codePageBefore); });
+}
+
+bool ReachStandardError()
+{
+    // A file, a pipe or a console this program may write to. A handle that
+    // is not this program's to use has no type.
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error != nullptr && error != INVALID_HANDLE_VALUE && GetFileType(error) != FILE_TYPE_UNKNOWN) {
+        return true;
+    }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return false;
+    }
+    return std::freopen("CONOUT$", "w", stderr) != nullptr;
 }
 
 } // namespace quillon

@@ -21,6 +21,17 @@ std::string Milliseconds(std::uint64_t timeUs)
     return text.data();
 }
 
+// What a port found queued from before it opened and dropped, so that a
+// device polling a closed line does not start the run with refused bytes:
+// ", 12 stale bytes dropped", or nothing.
+std::string StaleBytesDropped(std::uint32_t count)
+{
+    if (count == 0) {
+        return {};
+    }
+    return ", " + std::to_string(count) + (count == 1 ? " stale byte dropped" : " stale bytes dropped");
+}
+
 } // namespace
 
 std::string TimeoutText(LinkTimeout timeout)
@@ -306,7 +317,7 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
         row.port = event.port;
         switch (event.port) {
         case PortChange::Opened:
-            row.meaning = "port opened";
+            row.meaning = "port opened" + StaleBytesDropped(event.value);
             break;
         case PortChange::OpenFailed:
             row.meaning = "port could not be opened";
@@ -317,7 +328,7 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
             row.error = "the line hung up; opening it again every second";
             break;
         case PortChange::OpenedAgain:
-            row.meaning = "port opened again";
+            row.meaning = "port opened again" + StaleBytesDropped(event.value);
             break;
         }
         Emit(std::move(row));

@@ -24,6 +24,7 @@
 #include "ui/command_socket.h"
 #include "ui/link_taps.h"
 #include "ui/message_sink.h"
+#include "ui/option_error.h"
 #include "ui/panel_widget.h"
 #include "ui/port_control.h"
 #include "ui/protocol_monitor.h"
@@ -528,8 +529,7 @@ int RunQuillon(int argc, char** argv)
     const CommandLine commandLine = ParseCommandLine(arguments);
     switch (commandLine.action) {
     case CommandLine::Action::Error:
-        Print(stderr, QStringLiteral("quillon: %1\nTry 'quillon --help' for the options.\n").arg(commandLine.error));
-        return 2;
+        return TellBadOption(argc, argv, commandLine.error);
     case CommandLine::Action::Help:
         Print(stdout, HelpText());
         return 0;

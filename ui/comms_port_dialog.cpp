@@ -36,7 +36,7 @@ CommsPortDialog::CommsPortDialog(MainWindow& window) : QDialog(&window), window_
     pathField_ = new QLineEdit(this);
     pathField_->setGeometry(units.Rect(7, kHeightUnits, kWidthUnits - 14, 14));
     setFixedSize(width(), units.Y(kHeightUnits + 14 + 7));
-    pathField_->setPlaceholderText(QStringLiteral("Device path"));
+    pathField_->setPlaceholderText(DevicePathHint());
     pathField_->setToolTip(QStringLiteral("Any serial device, pseudo-terminal or link to one"));
 
     // The list and the field never disagree: whichever the user touched
@@ -60,7 +60,7 @@ void CommsPortDialog::OnInitDialog()
         entries_.push_back(PortTarget::Com(n));
     }
     for (const QString& path : FindSerialDevices(window_.deviceDirectory())) {
-        portList_->addItem(path);
+        portList_->addItem(FoundDeviceEntry(path));
         entries_.push_back(PortTarget::Device(path));
     }
     if (const auto& virtualPort = window_.VirtualPort()) {

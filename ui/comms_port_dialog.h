@@ -23,11 +23,22 @@ class MainWindow;
 // system has, in their order ("COM3", "COM11"); directory is not used.
 QStringList FindSerialDevices(const QString& directory);
 
+// How the port list shows a device FindSerialDevices found: on Linux its
+// path; on Windows its COM port marked as one this PC has ("COM7: (on this
+// PC)"), set apart from COM1: to COM256:, which the list holds whether the
+// PC has them or not.
+QString FoundDeviceEntry(const QString& device);
+
+// What the empty path field shows of the paths it takes: "Device path" on
+// Linux; on Windows the two ways to write a COM port.
+QString DevicePathHint();
+
 // The Comms Port dialog: switches the link to another port at once. Lists
-// COM1: to COM256:, then the serial devices found on this machine, then the
-// virtual port of this run if there is one; beside the list a field takes
-// any device path, for pseudo-terminals and symbolic links that no
-// enumeration shows. OK stays disabled while neither names a port.
+// COM1: to COM256:, then the serial devices found on this machine (on
+// Windows, the COM ports it has, marked), then the virtual port of this run
+// if there is one; beside the list a field takes any device path, for
+// pseudo-terminals and symbolic links that no enumeration shows. OK stays
+// disabled while neither names a port.
 class CommsPortDialog final : public QDialog {
     Q_OBJECT
 

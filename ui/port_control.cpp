@@ -74,7 +74,8 @@ int SerialPortControl::Open(const PortTarget& target)
         openError_ = port_.lastOpenError();
     }
     if (tell_) {
-        tell_(step == 0 ? PortChange::Opened : PortChange::OpenFailed, step);
+        tell_(step == 0 ? PortChange::Opened : PortChange::OpenFailed,
+              step == 0 ? static_cast<int>(port_.droppedOnOpen()) : step);
     }
     return step;
 }

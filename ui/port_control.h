@@ -72,7 +72,8 @@ public:
     int Open(const PortTarget& target) override;
     void Close() override;
     int lastOpenError() const override { return openError_; }
-    // Told of each open, with the set-up step that failed.
+    // Told of each open, with the set-up step that failed, or for an open
+    // that succeeded the stale bytes the port dropped.
     void SetTell(std::function<void(PortChange, int)> tell) { tell_ = std::move(tell); }
     // The serial device last opened, to open again after a hang-up; empty
     // for a virtual port or once closed.

@@ -79,6 +79,16 @@ QStringList FindSerialDevices(const QString& directory)
     return paths;
 }
 
+QString FoundDeviceEntry(const QString& device)
+{
+    return device;
+}
+
+QString DevicePathHint()
+{
+    return QStringLiteral("Device path");
+}
+
 QString PortFailureReason(int error, const PortTarget& target, const QString& deviceDirectory)
 {
     const QString path = target.DevicePath();

@@ -20,6 +20,16 @@ QStringList FindSerialDevices(const QString&)
     return ports;
 }
 
+QString FoundDeviceEntry(const QString& device)
+{
+    return QStringLiteral("%1: (on this PC)").arg(device);
+}
+
+QString DevicePathHint()
+{
+    return QStringLiteral("\\\\.\\COM7 or COM7");
+}
+
 QString PortFailureReason(int error, const PortTarget&, const QString&)
 {
     switch (error) {

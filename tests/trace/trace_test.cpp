@@ -117,6 +117,32 @@ TEST(TraceRows, AFloodOfRefusedBytesIsARowEvery100ms)
     EXPECT_EQ(t.rows[1].timeUs - t.rows[0].timeUs, 100'000U);
 }
 
+// A port that found bytes queued from before it opened, and dropped them,
+// says how many; a clean open says nothing more.
+TEST(TraceRows, APortOpenedTellsTheStaleBytesItDropped)
+{
+    const struct {
+        PortChange change;
+        int detail;
+        const char* meaning;
+    } cases[] = {
+        {PortChange::Opened, 0, "port opened"},
+        {PortChange::Opened, 12, "port opened, 12 stale bytes dropped"},
+        {PortChange::Opened, 1, "port opened, 1 stale byte dropped"},
+        {PortChange::OpenedAgain, 0, "port opened again"},
+        {PortChange::OpenedAgain, 300, "port opened again, 300 stale bytes dropped"},
+        {PortChange::OpenFailed, 3, "port could not be opened"},
+    };
+    for (const auto& c : cases) {
+        TracedEngine t;
+        t.engine.TellPortChange(c.change, c.detail);
+        ASSERT_EQ(t.rows.size(), 1u);
+        EXPECT_EQ(t.rows[0].kind, TraceKind::Note);
+        EXPECT_EQ(t.rows[0].meaning, c.meaning);
+        EXPECT_NE(FormatTextRow(t.rows[0]).find(c.meaning), std::string::npos) << FormatTextRow(t.rows[0]);
+    }
+}
+
 TEST(TraceRows, AReceiveErrorIsOneRowOfItsBytesAnsweredByTheTimedOutReply)
 {
     TracedEngine t;
