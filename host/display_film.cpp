@@ -101,14 +101,14 @@ std::string GifLzw(std::span<const std::uint8_t> indices)
     // the first free one is ever a string's.
     std::vector<std::uint16_t> extended(static_cast<std::size_t>(kMaxCodes * kSymbols), 0);
     int size = kMinCodeSize + 1;
-    int free = kEndCode + 1;
+    int nextCode = kEndCode + 1;
     writer.Put(kClearCode, size);
     int prefix = indices.front();
     // The reader makes its entries one code behind the writer: it widens
     // its codes once it has as many entries as the width holds.
     const auto added = [&] {
-        ++free;
-        if (free > (1 << size) && size < kMaxCodeSize) {
+        ++nextCode;
+        if (nextCode > (1 << size) && size < kMaxCodeSize) {
             ++size;
         }
     };
@@ -119,21 +119,21 @@ std::string GifLzw(std::span<const std::uint8_t> indices)
             continue;
         }
         writer.Put(prefix, size);
-        if (free < kMaxCodes) {
-            next = static_cast<std::uint16_t>(free);
+        if (nextCode < kMaxCodes) {
+            next = static_cast<std::uint16_t>(nextCode);
             added();
         } else {
             writer.Put(kClearCode, size);
             std::fill(extended.begin(), extended.end(), 0);
             size = kMinCodeSize + 1;
-            free = kEndCode + 1;
+            nextCode = kEndCode + 1;
         }
         prefix = index;
     }
     writer.Put(prefix, size);
     // The reader makes an entry for the last code too, which may widen the
     // end code.
-    if (free < kMaxCodes) {
+    if (nextCode < kMaxCodes) {
         added();
     }
     writer.Put(kEndCode, size);
@@ -152,11 +152,6 @@ DisplayFilm::Pages DisplayFilm::Current() const
 
 bool DisplayFilm::Open(const std::string& path, std::uint64_t startUs, std::string& error)
 {
-    out_.open(path, std::ios::binary | std::ios::trunc);
-    if (!out_) {
-        error = "cannot write " + path;
-        return false;
-    }
     std::string header = "GIF89a";
     PutWord(header, kDisplayWidth * kScale);
     PutWord(header, kDisplayHeight * kScale);
@@ -171,13 +166,18 @@ bool DisplayFilm::Open(const std::string& path, std::uint64_t startUs, std::stri
     }
     // Played over and over.
     header += std::string("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    out_.open(path, std::ios::binary | std::ios::trunc);
     out_ << header;
+    if (!out_) {
+        error = "cannot write " + path;
+        return false;
+    }
     startUs_ = startUs;
     lastUs_ = startUs;
     shownUs_ = startUs;
     shown_ = Current();
     seenChange_ = memory_.changeCount();
-    return static_cast<bool>(out_);
+    return true;
 }
 
 void DisplayFilm::Look(std::uint64_t nowUs)
