@@ -20,6 +20,7 @@
 
 #include "demo/demo_device.h"
 #include "host/control_service.h"
+#include "host/display_film.h"
 #include "host/json.h"
 #include "host/line.h"
 #include "host/line_files.h"
@@ -148,6 +149,7 @@ struct Options {
     std::string trace;
     bool traceJson = false;
     std::string record;
+    std::string recordDisplay;
     std::vector<std::string> scenarios;
     std::optional<std::uint32_t> timeoutMs;
     int timeoutExitCode = 42;
@@ -314,6 +316,8 @@ void AddResultOptions(CLI::App& app, Options& options, Given& given)
         ->check(CLI::IsMember({"text", "jsonl"}).description(""));
     TextOption(app, "--record", options.record, "FILE",
                "write the device's bytes with their times into a recording that --replay plays back");
+    TextOption(app, "--record-display", options.recordDisplay, "FILE",
+               "film the display into an animated GIF at twice its size, a frame each time it changed");
 
     app.option_defaults()->group("Control socket (JSON Lines)");
     TextOption(app, "--control", options.control, "PATH", "a Unix socket at PATH" + std::string(kNotOnWindows));
@@ -464,6 +468,8 @@ private:
     SteadyClock clock_;
     Line line_{clock_};
     std::optional<LineFiles> files_;
+    // Made before the host, so it outlives the host's calls into it.
+    std::optional<DisplayFilm> film_;
     std::optional<PanelHost> host_;
     std::optional<HostLoop> loop_;
     std::unique_ptr<ControlService> control_;
@@ -525,6 +531,14 @@ int Run::OpenFiles()
     }
     if (files_->inUse()) {
         host_->AddListener([this](const LinkEvent& event) { files_->Take(event); });
+    }
+    if (!options_.recordDisplay.empty()) {
+        film_.emplace(host_->engine().display());
+        if (!film_->Open(options_.recordDisplay, clock_.NowMicros(), error)) {
+            std::cerr << "quillon-run: cannot write the display film: " << error << "\n";
+            return kUsageStatus;
+        }
+        film_->Follow(*host_, clock_);
     }
     return 0;
 }
@@ -735,6 +749,10 @@ int Run::Go(const std::vector<Scenario>& scenarios)
 
 int Run::Report(int status)
 {
+    // The film ends with the run, not with the device's ending.
+    if (film_ && !film_->Finish(clock_.NowMicros())) {
+        std::cerr << "quillon-run: cannot write the display film " << options_.recordDisplay << "\n";
+    }
     if (deviceEnded_) {
         std::cerr << "quillon-run: " << DeviceEndedText(*deviceEnded_, deviceOutput_) << "\n";
         status = kDeviceEndedStatus;

@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTimer>
 
+#include "host/display_film.h"
 #include "host/line.h"
 #include "host/panel_host.h"
 #include "serial/port_reconnect.h"
@@ -383,6 +384,23 @@ bool OpenFiles(const CommandLine& commandLine, LinkTaps& taps)
     return true;
 }
 
+// Opens the film of the display the command line asks for; false, with the
+// reason printed, when it cannot be written.
+bool OpenFilm(const CommandLine& commandLine, std::optional<DisplayFilm>& film, PanelHost& host, Clock& clock)
+{
+    if (commandLine.recordDisplayPath.isEmpty()) {
+        return true;
+    }
+    std::string error;
+    film.emplace(host.engine().display());
+    if (!film->Open(QFile::encodeName(commandLine.recordDisplayPath).toStdString(), clock.NowMicros(), error)) {
+        Print(stderr, QStringLiteral("quillon: --record-display: %1\n").arg(QString::fromLocal8Bit(error.c_str())));
+        return false;
+    }
+    film->Follow(host, clock);
+    return true;
+}
+
 // The port control the window opens the run's line through: the serial
 // port, or the run's own line with the serial port to change to.
 PortControl& MakePortControl(Line& line, const std::optional<PortTarget>& target,
@@ -448,6 +466,10 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
         return kBadInputStatus;
     }
     taps.Attach(host);
+    std::optional<DisplayFilm> film;
+    if (!OpenFilm(commandLine, film, host, clock)) {
+        return kBadInputStatus;
+    }
     if (serialControl) {
         serialControl->SetTell(
             [&engine](PortChange change, int failedStep) { engine.TellPortChange(change, failedStep); });
@@ -465,6 +487,10 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     }
     const std::unique_ptr<MainWindow> window =
         application.ShowMainWindow(WindowContext{host, portControl, messages, runPort.target()});
+    if (film) {
+        // The start-up screen, drawn as the window was shown.
+        film->Look(clock.NowMicros());
+    }
     ProtocolMonitor monitor(taps.log(), engine.display());
     monitor.Attach(*window);
     if (commandLine.monitor) {
@@ -495,6 +521,10 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     TakeScreenshot(commandLine, *window, monitor, runPort, replayEnd, screenshot);
     const int status = application.exec();
     line.StopDemo();
+    if (film && !film->Finish(clock.NowMicros())) {
+        Print(stderr,
+              QStringLiteral("quillon: --record-display: cannot write %1\n").arg(commandLine.recordDisplayPath));
+    }
     services.PrintStats();
     return status;
 }

@@ -24,15 +24,16 @@ constexpr double kMaxReplaySpeed = 100;
 const std::string kDefaultListenHost = "127.0.0.1";
 
 const QString kVirtualPort = QStringLiteral("virtual-port");
-const QStringList kValueOptions{QStringLiteral("port"),       QStringLiteral("send-command"),
-                                QStringLiteral("screenshot"), QStringLiteral("screenshot-after"),
-                                QStringLiteral("trace"),      QStringLiteral("trace-format"),
-                                QStringLiteral("record"),     QStringLiteral("replay"),
-                                QStringLiteral("speed"),      QStringLiteral("tcp-connect"),
-                                QStringLiteral("tcp-listen"), QStringLiteral("screenshot-row"),
-                                QStringLiteral("line-rate"),  QStringLiteral("fault"),
-                                QStringLiteral("fault-seed"), QStringLiteral("spawn"),
-                                QStringLiteral("control"),    QStringLiteral("control-tcp")};
+const QStringList kValueOptions{QStringLiteral("port"),          QStringLiteral("send-command"),
+                                QStringLiteral("screenshot"),    QStringLiteral("screenshot-after"),
+                                QStringLiteral("trace"),         QStringLiteral("trace-format"),
+                                QStringLiteral("record"),        QStringLiteral("replay"),
+                                QStringLiteral("speed"),         QStringLiteral("tcp-connect"),
+                                QStringLiteral("tcp-listen"),    QStringLiteral("screenshot-row"),
+                                QStringLiteral("line-rate"),     QStringLiteral("fault"),
+                                QStringLiteral("fault-seed"),    QStringLiteral("spawn"),
+                                QStringLiteral("control"),       QStringLiteral("control-tcp"),
+                                QStringLiteral("record-display")};
 
 CommandLine Failed(const QString& error)
 {
@@ -218,7 +219,7 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
         !error.empty()) {
         return QString::fromStdString(error);
     }
-    for (const char* name : {"trace", "record", "replay"}) {
+    for (const char* name : {"trace", "record", "record-display", "replay"}) {
         const QString option = QString::fromLatin1(name);
         if (parser.isSet(option) && parser.value(option).isEmpty()) {
             return QStringLiteral("--%1 needs a file name").arg(option);
@@ -260,6 +261,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     result.monitor = parser.isSet(QStringLiteral("monitor"));
     result.tracePath = parser.value(QStringLiteral("trace"));
     result.recordPath = parser.value(QStringLiteral("record"));
+    result.recordDisplayPath = parser.value(QStringLiteral("record-display"));
     result.replayPath = parser.value(QStringLiteral("replay"));
     result.spawn = parser.value(QStringLiteral("spawn"));
     result.controlPath = parser.value(QStringLiteral("control"));
@@ -353,6 +355,9 @@ QString HelpText()
                           "                         readable text (the default) or JSON Lines\n"
                           "  --record FILE          record what the device sends, with its times, for\n"
                           "                         --replay\n"
+                          "  --record-display FILE  film the display into FILE, an animated GIF at\n"
+                          "                         twice its size with a frame each time it changed,\n"
+                          "                         written out when the window closes\n"
                           "  --spawn COMMAND        start the device with %4 once the panel listens,\n"
                           "                         {port} replaced by the port (the TCP port of\n"
                           "                         --tcp-listen, the path of a virtual port), and end\n"

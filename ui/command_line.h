@@ -50,6 +50,8 @@ struct CommandLine {
     bool traceJson = false;
     // --record FILE: what the device sends, with times.
     QString recordPath;
+    // --record-display FILE: a film of the display, an animated GIF.
+    QString recordDisplayPath;
     // --replay FILE [--speed X]: a recording played into the panel instead
     // of a port.
     QString replayPath;

@@ -12,12 +12,14 @@
 #include <QWidget>
 
 #include "host/panel_host.h"
+#include "host/picture.h"
 #include "link/panel_engine.h"
 
 namespace quillon {
 
 // The display's two colours. The first theme is the panel's own yellow-green
-// LCD; the others only change how the same pixels look on the desktop.
+// LCD, in the colours of the runner's screenshots and the display's film; the
+// others only change how the same pixels look on the desktop.
 struct DisplayTheme {
     // How the theme is stored in the settings.
     const char* key;
@@ -28,7 +30,8 @@ struct DisplayTheme {
 };
 
 inline constexpr std::array<DisplayTheme, 5> kDisplayThemes{{
-    {"lcd", "&Yellow-green LCD", qRgb(0, 0, 0), qRgb(188, 225, 101)},
+    {"lcd", "&Yellow-green LCD", qRgb(kInk.red, kInk.green, kInk.blue),
+     qRgb(kBackground.red, kBackground.green, kBackground.blue)},
     {"blue", "&Blue LCD, white on blue", qRgb(236, 242, 255), qRgb(28, 64, 196)},
     {"oled", "&White on black OLED", qRgb(232, 240, 255), qRgb(0, 0, 0)},
     {"amber", "&Amber on black", qRgb(255, 176, 0), qRgb(24, 14, 0)},

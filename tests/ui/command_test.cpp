@@ -296,7 +296,7 @@ TEST(ProgramTest, HelpNamesEveryOptionAndVersionShowsTheVersion)
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option : {"--port PATH", "--virtual-port [LINK]", "--demo", "--send-command ID", "--reply-on-tick",
                                "--reconnect", "--screenshot FILE", "--screenshot-after SECONDS", "--line-rate BAUD",
-                               "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
+                               "--record-display FILE", "--help", "--version", "Ostrel/Quillon.conf", "xvfb-run"}) {
         EXPECT_TRUE(run.out.contains(QString::fromLatin1(option))) << option;
     }
     // A bad value is refused before any window, naming what is taken.
@@ -324,6 +324,28 @@ TEST(ProgramTest, VirtualPortPrintsItsPathAndTheWindowComesUp)
     const QImage picture(shot);
     EXPECT_EQ(picture.width(), 302);
     EXPECT_GT(picture.height(), 305) << "panel and menu bar";
+}
+
+TEST(ProgramTest, RecordDisplayWritesAFilmOrRefusesTheRunAtOnce)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    const QString film = dir.filePath(QStringLiteral("film.gif"));
+    const ProgramRun run = RunProgram(
+        {"--demo", "--screenshot", dir.filePath(QStringLiteral("shot.png")), "--record-display", film}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QFile written(film);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().startsWith("GIF89a"));
+
+    const ProgramRun refused =
+        RunProgram({"--demo", "--record-display", dir.filePath(QStringLiteral("missing/film.gif"))}, environment);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err.count(QLatin1Char('\n')), 1) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("--record-display: cannot write"))) << refused.err.toStdString();
 }
 
 TEST(ProgramTest, ASettingsFileWithOnlyAZoomStartsWithoutAMessageAtThatZoom)

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "display/display_memory.h"
+#include "host/panel_host.h"
+
+namespace quillon {
+
+// A picture's colour indices (each below 4) as GIF's image data codes them:
+// LZW with a minimum code size of 2, codes packed from the lowest bit, not
+// yet cut into blocks. Not for an empty picture.
+std::string GifLzw(std::span<const std::uint8_t> indices);
+
+// A film of the display: an animated GIF with a frame each time display
+// memory changed, each shown for as long as the display kept it by the
+// engine's clock, in the colours of the runner's screenshots at twice the
+// display's size. A frame holds only the rectangle that changed since the
+// one before it, so that a long run stays small.
+class DisplayFilm {
+public:
+    static constexpr int kScale = 2;
+    // Changes closer together than this make one frame, showing the last of
+    // them: browsers show shorter frames as 100 ms and the film would slow.
+    static constexpr std::uint64_t kShortestFrameUs = 20'000;
+
+    explicit DisplayFilm(const DisplayMemory& memory) : memory_(memory) {}
+    DisplayFilm(const DisplayFilm&) = delete;
+    DisplayFilm& operator=(const DisplayFilm&) = delete;
+
+    // Starts the film at startUs (engine clock microseconds) with what the
+    // display shows now; false, with the reason, when the file cannot be
+    // written.
+    bool Open(const std::string& path, std::uint64_t startUs, std::string& error);
+    // Takes a change of the display, if there has been one, as made at nowUs.
+    void Look(std::uint64_t nowUs);
+    // Writes the last frame, shown until endUs, and closes the file; false
+    // when the file could not be written in full.
+    bool Finish(std::uint64_t endUs);
+    // Looks at the display after each of the host's events, at the event's
+    // time, and after each of its turns, at the clock's.
+    void Follow(PanelHost& host, Clock& clock);
+
+private:
+    using Pages = std::array<DisplayMemory::Page, kDisplayPages>;
+
+    Pages Current() const;
+    // Writes the frame that showed picture until endUs.
+    void WriteFrame(const Pages& picture, std::uint64_t endUs);
+    void WriteImage(const Pages& picture, const DisplayRect& area, std::uint32_t delayCs);
+
+    const DisplayMemory& memory_;
+    std::ofstream out_;
+    std::uint64_t startUs_ = 0;
+    std::uint64_t lastUs_ = 0;
+    std::uint64_t seenChange_ = 0;
+    // The frame not yet written, as its end is not known: the display since
+    // shownUs_.
+    Pages shown_{};
+    std::uint64_t shownUs_ = 0;
+    // What the film shows once the frames written so far have played.
+    std::optional<Pages> written_;
+    // The delays written so far, in GIF's hundredths of a second; each frame
+    // ends on the hundredth nearest its end, so rounding never adds up.
+    std::uint64_t writtenCs_ = 0;
+};
+
+} // namespace quillon
