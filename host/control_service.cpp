@@ -15,6 +15,7 @@ namespace quillon {
 namespace {
 
 constexpr int kLargestScale = 16;
+constexpr const char* kNoFaults = "this link takes no faults";
 
 // Milliseconds to the microsecond, which is all a clock reading here is worth.
 double Rounded(double ms)
@@ -122,61 +123,6 @@ std::optional<std::uint32_t> TimeoutOf(const Json& body, std::string& error)
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(number);
-}
-
-// Every command with the fields it takes besides id and cmd, in the order
-// the unknown-command message lists them.
-struct Command {
-    std::string_view name;
-    std::vector<std::string_view> fields;
-};
-
-const std::vector<Command>& Commands()
-{
-    static const std::vector<Command> commands{
-        {"press", {"key"}},
-        {"release", {}},
-        {"click", {"key"}},
-        {"text", {}},
-        {"screenshot", {"scale"}},
-        {"display", {}},
-        {"wait-text", {"text", "timeout_ms", "inverse"}},
-        {"subscribe", {}},
-        {"unsubscribe", {}},
-        {"status", {}},
-        {"fault", {"kind", "every", "at", "p", "after", "ms", "for", "keep", "bit"}},
-        {"clear-faults", {}},
-        {"quit", {}},
-    };
-    return commands;
-}
-
-// Why a request cannot be handled as it stands: an unknown command or a
-// field its command does not take; empty when it can.
-std::string Unfit(const ControlRequest& request)
-{
-    const auto& commands = Commands();
-    const auto command =
-        std::find_if(commands.begin(), commands.end(), [&](const Command& known) { return known.name == request.cmd; });
-    if (command == commands.end()) {
-        std::string names;
-        for (const Command& known : commands) {
-            names += (names.empty() ? "" : ", ") + std::string(known.name);
-        }
-        return "unknown cmd \"" + request.cmd + "\"; the commands are " + names;
-    }
-    for (const auto& [name, value] : request.body.items()) {
-        if (name == "id" || name == "cmd" ||
-            std::find(command->fields.begin(), command->fields.end(), name) != command->fields.end()) {
-            continue;
-        }
-        std::string fields = "id, cmd";
-        for (const std::string_view field : command->fields) {
-            fields += ", " + std::string(field);
-        }
-        return request.cmd + " has no field \"" + name + "\"; its fields are " + fields;
-    }
-    return {};
 }
 
 const std::string* StringMember(const Json& body, const char* name)
@@ -374,6 +320,52 @@ void ControlService::CheckWaits()
     }
 }
 
+// Every command with the fields it takes besides id and cmd, in the order
+// the unknown-command message lists them, and its handler.
+struct ControlService::Command {
+    std::string_view name;
+    std::vector<std::string_view> fields;
+    void (ControlService::*handle)(ClientId, const ControlRequest&);
+};
+
+const std::vector<ControlService::Command>& ControlService::Commands()
+{
+    static const std::vector<Command> commands{
+        {"press", {"key"}, &ControlService::Press},
+        {"release", {}, &ControlService::Release},
+        {"click", {"key"}, &ControlService::Press},
+        {"text", {}, &ControlService::ReadText},
+        {"screenshot", {"scale"}, &ControlService::TakeScreenshot},
+        {"display", {}, &ControlService::ReadDisplay},
+        {"wait-text", {"text", "timeout_ms", "inverse"}, &ControlService::WaitText},
+        {"subscribe", {}, &ControlService::Subscribe},
+        {"unsubscribe", {}, &ControlService::Unsubscribe},
+        {"status", {}, &ControlService::Status},
+        {"fault", {"kind", "every", "at", "p", "after", "ms", "for", "keep", "bit"}, &ControlService::AddFault},
+        {"clear-faults", {}, &ControlService::ClearFaults},
+        {"quit", {}, &ControlService::Quit},
+    };
+    return commands;
+}
+
+// Why a request cannot be handled by its command as it stands: a field the
+// command does not take; empty when it can.
+std::string ControlService::Unfit(const ControlRequest& request, const Command& command)
+{
+    for (const auto& [name, value] : request.body.items()) {
+        if (name == "id" || name == "cmd" ||
+            std::find(command.fields.begin(), command.fields.end(), name) != command.fields.end()) {
+            continue;
+        }
+        std::string fields = "id, cmd";
+        for (const std::string_view field : command.fields) {
+            fields += ", " + std::string(field);
+        }
+        return request.cmd + " has no field \"" + name + "\"; its fields are " + fields;
+    }
+    return {};
+}
+
 void ControlService::Handle(ClientId client, const std::string& line)
 {
     std::string error;
@@ -382,122 +374,163 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Fail(client, nullptr, error);
         return;
     }
-    if (const std::string unfit = Unfit(*request); !unfit.empty()) {
+    const auto& commands = Commands();
+    const auto command = std::find_if(commands.begin(), commands.end(),
+                                      [&](const Command& known) { return known.name == request->cmd; });
+    if (command == commands.end()) {
+        std::string names;
+        for (const Command& known : commands) {
+            names += (names.empty() ? "" : ", ") + std::string(known.name);
+        }
+        Fail(client, request->id, "unknown cmd \"" + request->cmd + "\"; the commands are " + names);
+        return;
+    }
+    if (const std::string unfit = Unfit(*request, *command); !unfit.empty()) {
         Fail(client, request->id, unfit);
         return;
     }
-    const Json& body = request->body;
-    const std::string& cmd = request->cmd;
-    const auto key = [&]() -> std::uint8_t {
-        const std::string* name = StringMember(body, "key");
-        return name == nullptr ? 0 : KeyBit(*name);
-    };
-    KeyLatch& keys = host_.engine().keys();
+    (this->*command->handle)(client, *request);
+}
 
-    if (cmd == "press" || cmd == "click") {
-        const std::uint8_t bit = key();
-        if (bit == 0) {
-            const std::string* written = StringMember(body, "key");
-            Fail(client, request->id,
-                 cmd + " needs \"key\": up, down, left or right" +
-                     (written == nullptr ? std::string() : ", not \"" + *written + "\"" + KeySuggestion(*written)));
-            return;
-        }
-        keys.Press(bit);
-        if (cmd == "press") {
-            Reply(client, request->id, nullptr);
-            return;
-        }
-        // Let go at once: the latch keeps the key until a reply has carried it.
-        keys.Release();
-        auto click = std::make_shared<ClickWatch>(bit);
-        const int listener = host_.FollowClick(click);
-        Wait(
-            client, *request, [click] { return click->done(); }, "the replies to carry the key and let it go",
-            listener);
-    } else if (cmd == "release") {
-        keys.Release();
-        Reply(client, request->id, nullptr);
-    } else if (cmd == "text") {
-        Reply(client, request->id, {{"rows", ScreenRows()}});
-    } else if (cmd == "screenshot") {
-        int scale = 1;
-        if (const auto value = body.find("scale"); value != body.end()) {
-            const double number = value->is_number() ? value->get<double>() : 0;
-            if (number < 1 || number > kLargestScale || number != static_cast<int>(number)) {
-                Fail(client, request->id, "scale must be a whole number from 1 to 16");
-                return;
-            }
-            scale = static_cast<int>(number);
-        }
-        const IndexedImage image = Screenshot(Bitmap(host_.engine().display()), scale);
-        Reply(client, request->id,
-              {{"width", image.width}, {"height", image.height}, {"png", Base64(EncodePng(image))}});
-    } else if (cmd == "display") {
-        Json pages = Json::array();
-        for (int page = 0; page < kDisplayPages; ++page) {
-            pages.push_back(Hex(host_.engine().display().PageBytes(page), ""));
-        }
-        Reply(client, request->id, {{"pages", std::move(pages)}, {"changes", host_.engine().display().changeCount()}});
-    } else if (cmd == "wait-text") {
-        const std::string* text = StringMember(body, "text");
-        const auto panel = text == nullptr ? std::nullopt : Utf8ToPanelText(*text);
-        if (!panel || panel->empty()) {
-            Fail(client, request->id, "wait-text needs \"text\", a non-empty string the panel's font can show");
-            return;
-        }
-        const bool inverse = body.value("inverse", Json(false)) == true;
-        Wait(
-            client, *request,
-            [this, wanted = *panel, inverse] { return FindText(host_.ScreenText(), wanted, inverse).has_value(); },
-            "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen", 0, true);
-    } else if (cmd == "subscribe") {
-        if (!subscriptions_.contains(client)) {
-            subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
-                if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
-                    sink_(client, DumpJson(*json));
-                }
-            });
-        }
-        Reply(client, request->id, nullptr);
-    } else if (cmd == "unsubscribe") {
-        if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
-            host_.RemoveListener(found->second);
-            subscriptions_.erase(found);
-        }
-        Reply(client, request->id, nullptr);
-    } else if (cmd == "status") {
-        const LinkStats& stats = host_.stats();
-        Reply(client, request->id,
-              {{"replies", stats.replies},
-               {"error_replies", stats.errorReplies},
-               {"timeout_replies", stats.timeoutReplies},
-               {"frames", stats.framesExecuted},
-               {"synch_requests", stats.synchRequests},
-               {"keys", host_.engine().keys().bits()},
-               {"faults", host_.faults() != nullptr ? Json(host_.faults()->Rules()) : Json::array()}});
-    } else if (cmd == "fault" || cmd == "clear-faults") {
-        if (host_.faults() == nullptr) {
-            Fail(client, request->id, "this link takes no faults");
-            return;
-        }
-        if (cmd == "clear-faults") {
-            host_.faults()->Clear();
-            Reply(client, request->id, nullptr);
-            return;
-        }
-        std::string error;
-        const auto rule = FaultOf(body, error);
-        if (!rule) {
-            Fail(client, request->id, error);
-            return;
-        }
-        host_.faults()->Add(*rule);
-        Reply(client, request->id, {{"rule", FaultRuleText(*rule)}});
-    } else if (cmd == "quit") {
-        quit_ = true;
-        Reply(client, request->id, nullptr);
+// press and click.
+void ControlService::Press(ClientId client, const ControlRequest& request)
+{
+    const std::string* name = StringMember(request.body, "key");
+    const std::uint8_t bit = name == nullptr ? 0 : KeyBit(*name);
+    if (bit == 0) {
+        Fail(client, request.id,
+             request.cmd + " needs \"key\": up, down, left or right" +
+                 (name == nullptr ? std::string() : ", not \"" + *name + "\"" + KeySuggestion(*name)));
+        return;
     }
+    KeyLatch& keys = host_.engine().keys();
+    keys.Press(bit);
+    if (request.cmd == "press") {
+        Reply(client, request.id, nullptr);
+        return;
+    }
+    // Let go at once: the latch keeps the key until a reply has carried it.
+    keys.Release();
+    auto click = std::make_shared<ClickWatch>(bit);
+    const int listener = host_.FollowClick(click);
+    Wait(
+        client, request, [click] { return click->done(); }, "the replies to carry the key and let it go", listener);
+}
+
+void ControlService::Release(ClientId client, const ControlRequest& request)
+{
+    host_.engine().keys().Release();
+    Reply(client, request.id, nullptr);
+}
+
+void ControlService::ReadText(ClientId client, const ControlRequest& request)
+{
+    Reply(client, request.id, {{"rows", ScreenRows()}});
+}
+
+void ControlService::TakeScreenshot(ClientId client, const ControlRequest& request)
+{
+    int scale = 1;
+    if (const auto value = request.body.find("scale"); value != request.body.end()) {
+        const double number = value->is_number() ? value->get<double>() : 0;
+        if (number < 1 || number > kLargestScale || number != static_cast<int>(number)) {
+            Fail(client, request.id, "scale must be a whole number from 1 to 16");
+            return;
+        }
+        scale = static_cast<int>(number);
+    }
+    const IndexedImage image = Screenshot(Bitmap(host_.engine().display()), scale);
+    Reply(client, request.id, {{"width", image.width}, {"height", image.height}, {"png", Base64(EncodePng(image))}});
+}
+
+void ControlService::ReadDisplay(ClientId client, const ControlRequest& request)
+{
+    Json pages = Json::array();
+    for (int page = 0; page < kDisplayPages; ++page) {
+        pages.push_back(Hex(host_.engine().display().PageBytes(page), ""));
+    }
+    Reply(client, request.id, {{"pages", std::move(pages)}, {"changes", host_.engine().display().changeCount()}});
+}
+
+void ControlService::WaitText(ClientId client, const ControlRequest& request)
+{
+    const std::string* text = StringMember(request.body, "text");
+    const auto panel = text == nullptr ? std::nullopt : Utf8ToPanelText(*text);
+    if (!panel || panel->empty()) {
+        Fail(client, request.id, "wait-text needs \"text\", a non-empty string the panel's font can show");
+        return;
+    }
+    const bool inverse = request.body.value("inverse", Json(false)) == true;
+    Wait(
+        client, request,
+        [this, wanted = *panel, inverse] { return FindText(host_.ScreenText(), wanted, inverse).has_value(); },
+        "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen", 0, true);
+}
+
+void ControlService::Subscribe(ClientId client, const ControlRequest& request)
+{
+    if (!subscriptions_.contains(client)) {
+        subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
+            if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
+                sink_(client, DumpJson(*json));
+            }
+        });
+    }
+    Reply(client, request.id, nullptr);
+}
+
+void ControlService::Unsubscribe(ClientId client, const ControlRequest& request)
+{
+    if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
+        host_.RemoveListener(found->second);
+        subscriptions_.erase(found);
+    }
+    Reply(client, request.id, nullptr);
+}
+
+void ControlService::Status(ClientId client, const ControlRequest& request)
+{
+    const LinkStats& stats = host_.stats();
+    Reply(client, request.id,
+          {{"replies", stats.replies},
+           {"error_replies", stats.errorReplies},
+           {"timeout_replies", stats.timeoutReplies},
+           {"frames", stats.framesExecuted},
+           {"synch_requests", stats.synchRequests},
+           {"keys", host_.engine().keys().bits()},
+           {"faults", host_.faults() != nullptr ? Json(host_.faults()->Rules()) : Json::array()}});
+}
+
+void ControlService::AddFault(ClientId client, const ControlRequest& request)
+{
+    if (host_.faults() == nullptr) {
+        Fail(client, request.id, kNoFaults);
+        return;
+    }
+    std::string error;
+    const auto rule = FaultOf(request.body, error);
+    if (!rule) {
+        Fail(client, request.id, error);
+        return;
+    }
+    host_.faults()->Add(*rule);
+    Reply(client, request.id, {{"rule", FaultRuleText(*rule)}});
+}
+
+void ControlService::ClearFaults(ClientId client, const ControlRequest& request)
+{
+    if (host_.faults() == nullptr) {
+        Fail(client, request.id, kNoFaults);
+        return;
+    }
+    host_.faults()->Clear();
+    Reply(client, request.id, nullptr);
+}
+
+void ControlService::Quit(ClientId client, const ControlRequest& request)
+{
+    quit_ = true;
+    Reply(client, request.id, nullptr);
 }
 
 } // namespace quillon

@@ -70,6 +70,23 @@ private:
               int listener = 0, bool forScreen = false);
     Json ScreenRows();
 
+    // The commands, each with the fields it takes and its handler.
+    struct Command;
+    static const std::vector<Command>& Commands();
+    static std::string Unfit(const ControlRequest& request, const Command& command);
+    void Press(ClientId client, const ControlRequest& request);
+    void Release(ClientId client, const ControlRequest& request);
+    void ReadText(ClientId client, const ControlRequest& request);
+    void TakeScreenshot(ClientId client, const ControlRequest& request);
+    void ReadDisplay(ClientId client, const ControlRequest& request);
+    void WaitText(ClientId client, const ControlRequest& request);
+    void Subscribe(ClientId client, const ControlRequest& request);
+    void Unsubscribe(ClientId client, const ControlRequest& request);
+    void Status(ClientId client, const ControlRequest& request);
+    void AddFault(ClientId client, const ControlRequest& request);
+    void ClearFaults(ClientId client, const ControlRequest& request);
+    void Quit(ClientId client, const ControlRequest& request);
+
     PanelHost& host_;
     Sink sink_;
     std::vector<Waiting> waits_;

@@ -295,7 +295,9 @@ std::string Resolve(const std::string& folder, const std::string& path)
     return path.starts_with('/') || folder.empty() ? path : folder + "/" + path;
 }
 
-Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGoldens)
+// The step's action and, when it takes one, its value: a name alone, or the
+// one key of a mapping that names an action.
+std::pair<const Action*, YAML::Node> FindStepAction(const YAML::Node& node)
 {
     const Action* action = nullptr;
     YAML::Node value;
@@ -329,16 +331,15 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
     } else {
         Refuse(node, "a step is a name or a mapping, such as wait-text: \"MAIN MENU\"");
     }
+    return {action, value};
+}
 
-    Step step;
-    step.kind = action->kind;
-    step.line = LineOf(node);
-    step.label = std::string(action->name);
-    if (value && value.IsScalar()) {
-        step.label += " " + value.Scalar();
-    }
-    const std::string name(action->name);
-    switch (action->kind) {
+// What the action's value says, such as the key of press or the text of
+// wait-text.
+void ReadValue(Step& step, const Action& action, const YAML::Node& value)
+{
+    const std::string name(action.name);
+    switch (action.kind) {
     case StepKind::Delay:
         step.durationMs = Duration(value, name);
         break;
@@ -374,44 +375,69 @@ Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGolde
         if (step.path.empty()) {
             Refuse(value, name + " needs a file name");
         }
-        if (action->kind == StepKind::ExpectScreen && !IsGoldenName(step.path)) {
+        if (action.kind == StepKind::ExpectScreen && !IsGoldenName(step.path)) {
             Refuse(value, "a golden picture is a .png or a .txt (text art) file, not " + step.path);
         }
         break;
     }
-    if (node.IsMap()) {
-        for (const auto& entry : node) {
-            const std::string key = entry.first.Scalar();
-            if (key == action->name) {
-                continue;
-            }
-            if (std::find(action->modifiers.begin(), action->modifiers.end(), key) == action->modifiers.end()) {
-                Refuse(entry.first,
-                       "\"" + key + "\" is not something " + name + " takes" + Suggestion(key, action->modifiers));
-            }
-            if (key == "hold") {
-                step.durationMs = Duration(entry.second, key);
-            } else if (key == "timeout") {
-                step.timeoutMs = Duration(entry.second, key);
-            } else if (key == "inverse") {
-                step.inverse = Boolean(entry.second, key);
-            } else if (key == "region") {
-                step.region = RegionOf(entry.second);
-            } else if (key == "scale") {
-                step.scale = Integer(entry.second, key, 1, kLargestScale);
-            }
+}
+
+// The keys besides the action's own, such as timeout or inverse.
+void ReadModifiers(Step& step, const Action& action, const YAML::Node& node)
+{
+    if (!node.IsMap()) {
+        return;
+    }
+    const std::string name(action.name);
+    for (const auto& entry : node) {
+        const std::string key = entry.first.Scalar();
+        if (key == action.name) {
+            continue;
+        }
+        if (std::find(action.modifiers.begin(), action.modifiers.end(), key) == action.modifiers.end()) {
+            Refuse(entry.first,
+                   "\"" + key + "\" is not something " + name + " takes" + Suggestion(key, action.modifiers));
+        }
+        if (key == "hold") {
+            step.durationMs = Duration(entry.second, key);
+        } else if (key == "timeout") {
+            step.timeoutMs = Duration(entry.second, key);
+        } else if (key == "inverse") {
+            step.inverse = Boolean(entry.second, key);
+        } else if (key == "region") {
+            step.region = RegionOf(entry.second);
+        } else if (key == "scale") {
+            step.scale = Integer(entry.second, key, 1, kLargestScale);
         }
     }
+}
+
+void ReadGolden(Step& step, const YAML::Node& value, const std::string& folder)
+{
+    std::string error;
+    const std::string path = Resolve(folder, step.path);
+    step.golden = LoadGolden(path, error);
+    if (!step.golden) {
+        std::error_code ignored;
+        Refuse(value,
+               std::filesystem::exists(path, ignored) ? error : error + "; --update-goldens writes it from the screen");
+    }
+}
+
+Step ParseStep(const YAML::Node& node, const std::string& folder, bool readGoldens)
+{
+    const auto [action, value] = FindStepAction(node);
+    Step step;
+    step.kind = action->kind;
+    step.line = LineOf(node);
+    step.label = std::string(action->name);
+    if (value && value.IsScalar()) {
+        step.label += " " + value.Scalar();
+    }
+    ReadValue(step, *action, value);
+    ReadModifiers(step, *action, node);
     if (action->kind == StepKind::ExpectScreen && readGoldens) {
-        std::string error;
-        const std::string path = Resolve(folder, step.path);
-        step.golden = LoadGolden(path, error);
-        if (!step.golden) {
-            std::error_code ignored;
-            Refuse(value, std::filesystem::exists(path, ignored)
-                              ? error
-                              : error + "; --update-goldens writes it from the screen");
-        }
+        ReadGolden(step, value, folder);
     }
     return step;
 }
