@@ -233,123 +233,131 @@ void TraceBuilder::OnLinkEvent(const LinkEvent& event)
             pendingTimeUs_ = 0;
         }
         break;
-    case LinkEventKind::FrameExecuted: {
-        TraceRow row;
-        row.timeUs = Since(completedUs_.empty() ? event.timeUs : completedUs_.front());
-        if (!completedUs_.empty()) {
-            completedUs_.pop_front();
-        }
-        row.direction = TraceDirection::Device;
-        row.kind = TraceKind::Frame;
-        row.block = event.block;
-        row.bytes.assign(event.bytes().begin(), event.bytes().end());
-        row.code = event.data[0] & kFunctionCodeMask;
-        row.name = FunctionName(event.data[0]);
-        row.meaning = DescribeFrame(event.bytes());
-        row.error = DescribeFrameFaults(event.bytes());
-        if (row.error.empty() && !event.executed) {
-            row.error = "not carried out: an earlier frame of the block failed";
-        }
-        if (event.commandErrors != 0) {
-            row.error = "frame error: a parameter was out of range and corrected or refused";
-        }
-        row.frame = event.frame;
-        row.changed = event.changed;
-        row.executed = event.executed;
-        row.injected = event.injected;
-        if (event.injected) {
-            row.meaning += " [Send Packet]";
-        }
-        Emit(std::move(row));
+    case LinkEventKind::FrameExecuted:
+        Emit(FrameRow(event));
         break;
-    }
     case LinkEventKind::TimeoutReply:
         timeout_ = event.timeout;
         break;
-    case LinkEventKind::ReplySent: {
+    case LinkEventKind::ReplySent:
         // Bytes of a later block are the device's answer to this reply,
         // taken before the reply was told: they wait for their own frame.
         if (pendingBlock_ <= event.block) {
             FlushPendingBytes(event);
         }
-        TraceRow row;
-        row.timeUs = Since(event.timeUs);
-        row.direction = TraceDirection::Panel;
-        row.kind = TraceKind::Reply;
-        row.block = event.block;
-        row.bytes.assign(event.bytes().begin(), event.bytes().end());
-        row.meaning = DescribeReply(event.bytes());
-        row.error = TimeoutText(event.timeout != LinkTimeout::None ? event.timeout : timeout_);
-        row.status = event.status;
-        timeout_ = LinkTimeout::None;
-        Emit(std::move(row));
+        Emit(ReplyRow(event));
         break;
-    }
     case LinkEventKind::SynchRequestSent: {
-        TraceRow row;
-        row.timeUs = Since(event.timeUs);
-        row.direction = TraceDirection::Panel;
-        row.kind = TraceKind::Sync;
-        row.block = event.block;
-        row.bytes.assign(event.bytes().begin(), event.bytes().end());
+        TraceRow row = BaseRow(event, TraceKind::Sync, TraceDirection::Panel);
         row.meaning = DescribeReply(event.bytes());
         Emit(std::move(row));
         break;
     }
-    case LinkEventKind::EventsDropped: {
-        TraceRow row;
-        row.timeUs = Since(event.timeUs);
-        row.kind = TraceKind::Note;
-        row.block = event.block;
-        row.meaning = "events lost on the way";
-        row.error = std::to_string(event.dropped) + " events dropped: the log has a gap here";
-        if (event.value != 0) {
-            row.error += "; " + std::to_string(event.value) + " device bytes among them";
-        }
-        Emit(std::move(row));
+    case LinkEventKind::EventsDropped:
+        Emit(DroppedNote(event));
+        break;
+    case LinkEventKind::PortChanged:
+        Emit(PortNote(event));
+        break;
+    case LinkEventKind::FaultInjected:
+        Emit(FaultRow(event));
         break;
     }
-    case LinkEventKind::PortChanged: {
-        TraceRow row;
-        row.timeUs = Since(event.timeUs);
-        row.kind = TraceKind::Note;
-        row.block = event.block;
-        row.port = event.port;
-        switch (event.port) {
-        case PortChange::Opened:
-            row.meaning = "port opened" + StaleBytesDropped(event.value);
-            break;
-        case PortChange::OpenFailed:
-            row.meaning = "port could not be opened";
-            row.error = "set-up step " + std::to_string(event.value) + " failed";
-            break;
-        case PortChange::HungUp:
-            row.meaning = "port hung up";
-            row.error = "the line hung up; opening it again every second";
-            break;
-        case PortChange::OpenedAgain:
-            row.meaning = "port opened again" + StaleBytesDropped(event.value);
-            break;
-        }
-        Emit(std::move(row));
+}
+
+TraceRow TraceBuilder::BaseRow(const LinkEvent& event, TraceKind kind, TraceDirection direction) const
+{
+    TraceRow row;
+    row.timeUs = Since(event.timeUs);
+    row.direction = direction;
+    row.kind = kind;
+    row.block = event.block;
+    row.bytes.assign(event.bytes().begin(), event.bytes().end());
+    return row;
+}
+
+TraceRow TraceBuilder::FrameRow(const LinkEvent& event)
+{
+    TraceRow row = BaseRow(event, TraceKind::Frame, TraceDirection::Device);
+    // A frame is told at the time its last byte arrived, not when it was
+    // carried out.
+    row.timeUs = Since(completedUs_.empty() ? event.timeUs : completedUs_.front());
+    if (!completedUs_.empty()) {
+        completedUs_.pop_front();
+    }
+    row.code = event.data[0] & kFunctionCodeMask;
+    row.name = FunctionName(event.data[0]);
+    row.meaning = DescribeFrame(event.bytes());
+    row.error = DescribeFrameFaults(event.bytes());
+    if (row.error.empty() && !event.executed) {
+        row.error = "not carried out: an earlier frame of the block failed";
+    }
+    if (event.commandErrors != 0) {
+        row.error = "frame error: a parameter was out of range and corrected or refused";
+    }
+    row.frame = event.frame;
+    row.changed = event.changed;
+    row.executed = event.executed;
+    row.injected = event.injected;
+    if (event.injected) {
+        row.meaning += " [Send Packet]";
+    }
+    return row;
+}
+
+TraceRow TraceBuilder::ReplyRow(const LinkEvent& event)
+{
+    TraceRow row = BaseRow(event, TraceKind::Reply, TraceDirection::Panel);
+    row.meaning = DescribeReply(event.bytes());
+    row.error = TimeoutText(event.timeout != LinkTimeout::None ? event.timeout : timeout_);
+    row.status = event.status;
+    timeout_ = LinkTimeout::None;
+    return row;
+}
+
+TraceRow TraceBuilder::DroppedNote(const LinkEvent& event) const
+{
+    TraceRow row = BaseRow(event, TraceKind::Note, TraceDirection::Device);
+    row.meaning = "events lost on the way";
+    row.error = std::to_string(event.dropped) + " events dropped: the log has a gap here";
+    if (event.value != 0) {
+        row.error += "; " + std::to_string(event.value) + " device bytes among them";
+    }
+    return row;
+}
+
+TraceRow TraceBuilder::PortNote(const LinkEvent& event) const
+{
+    TraceRow row = BaseRow(event, TraceKind::Note, TraceDirection::Device);
+    row.port = event.port;
+    switch (event.port) {
+    case PortChange::Opened:
+        row.meaning = "port opened" + StaleBytesDropped(event.value);
+        break;
+    case PortChange::OpenFailed:
+        row.meaning = "port could not be opened";
+        row.error = "set-up step " + std::to_string(event.value) + " failed";
+        break;
+    case PortChange::HungUp:
+        row.meaning = "port hung up";
+        row.error = "the line hung up; opening it again every second";
+        break;
+    case PortChange::OpenedAgain:
+        row.meaning = "port opened again" + StaleBytesDropped(event.value);
         break;
     }
-    case LinkEventKind::FaultInjected: {
-        TraceRow row;
-        row.timeUs = Since(event.timeUs);
-        const bool onDeviceBytes = event.effect == FaultEffect::ByteDropped || event.effect == FaultEffect::BitFlipped;
-        row.direction = onDeviceBytes ? TraceDirection::Device : TraceDirection::Panel;
-        row.kind = TraceKind::Fault;
-        row.block = event.block;
-        row.bytes.assign(event.bytes().begin(), event.bytes().end());
-        row.meaning = DescribeFault(event);
-        row.fault = FaultKindName(event.fault);
-        row.rule = event.rule.data();
-        row.sent = FaultSentBytes(event);
-        Emit(std::move(row));
-        break;
-    }
-    }
+    return row;
+}
+
+TraceRow TraceBuilder::FaultRow(const LinkEvent& event) const
+{
+    const bool onDeviceBytes = event.effect == FaultEffect::ByteDropped || event.effect == FaultEffect::BitFlipped;
+    TraceRow row = BaseRow(event, TraceKind::Fault, onDeviceBytes ? TraceDirection::Device : TraceDirection::Panel);
+    row.meaning = DescribeFault(event);
+    row.fault = FaultKindName(event.fault);
+    row.rule = event.rule.data();
+    row.sent = FaultSentBytes(event);
+    return row;
 }
 
 std::string FormatTextRow(const TraceRow& row)

@@ -78,6 +78,14 @@ public:
 
 private:
     void Emit(TraceRow row);
+    // What every row of an event shares: its time, kind, side, block and
+    // the bytes that crossed the line; then one builder for each kind.
+    TraceRow BaseRow(const LinkEvent& event, TraceKind kind, TraceDirection direction) const;
+    TraceRow FrameRow(const LinkEvent& event);
+    TraceRow ReplyRow(const LinkEvent& event);
+    TraceRow DroppedNote(const LinkEvent& event) const;
+    TraceRow PortNote(const LinkEvent& event) const;
+    TraceRow FaultRow(const LinkEvent& event) const;
     void FlushPendingBytes(const LinkEvent& answeredBy);
     // A byte taken, or bytes refused and counted.
     void GatherRefused(const LinkEvent& event, std::uint32_t count);
