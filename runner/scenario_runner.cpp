@@ -159,34 +159,10 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
     case StepKind::Release:
         keys.Release();
         return {};
-    case StepKind::Click: {
-        // Pressed and let go at once: the latch keeps the key until one reply
-        // has carried it, as a mouse click does.
-        const auto click = std::make_shared<ClickWatch>(step.key);
-        const int listener = host_.FollowClick(click);
-        keys.Press(step.key);
-        keys.Release();
-        const Wait wait = WaitFor([&] { return click->done(); }, kDefaultWaitTimeoutMs);
-        std::string failure =
-            WaitFailure(wait, kDefaultWaitTimeoutMs,
-                        "the replies to carry key " + std::string(KeyName(step.key)) + " and let it go");
-        host_.RemoveListener(listener);
-        return failure;
-    }
-    case StepKind::WaitText: {
-        const auto shown = [&](bool inverse) { return FindText(host_.ScreenText(), step.text, inverse).has_value(); };
-        const Wait wait = WaitFor([&] { return shown(step.inverse); }, step.timeoutMs);
-        std::string failure =
-            WaitFailure(wait, step.timeoutMs,
-                        Quoted(PanelTextToUtf8(step.text)) + (step.inverse ? " drawn inverse" : "") + " on the screen");
-        if (!failure.empty()) {
-            if (step.inverse && shown(false)) {
-                failure += "; it is there, but not inverse";
-            }
-            failure += "; it reads: " + ScreenReads(host_.ScreenText());
-        }
-        return failure;
-    }
+    case StepKind::Click:
+        return Click(step);
+    case StepKind::WaitText:
+        return WaitText(step);
     case StepKind::ExpectText:
     case StepKind::ExpectNoText: {
         const bool shown = FindText(host_.ScreenText(), step.text, step.inverse).has_value();
@@ -206,24 +182,8 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
         return ExpectScreen(scenario, step);
     case StepKind::Screenshot:
         return Screenshot(step);
-    case StepKind::ExpectNoErrors: {
-        const std::uint32_t errors = host_.stats().errorReplies - errorsMark_;
-        const std::uint32_t timeouts = host_.stats().timeoutReplies - timeoutsMark_;
-        const std::uint32_t refused = host_.stats().refusedBytes - refusedMark_;
-        const std::uint8_t why = std::exchange(refusedWhy_, 0);
-        errorsMark_ = host_.stats().errorReplies;
-        timeoutsMark_ = host_.stats().timeoutReplies;
-        refusedMark_ = host_.stats().refusedBytes;
-        if (errors == 0 && timeouts == 0 && refused == 0) {
-            return {};
-        }
-        // A device that floods the panel with bytes that make no frame may
-        // never let it answer: the bytes it refused count as much.
-        return Count(errors, "error reply", "error replies") + ", " +
-               Count(timeouts, "time-out reply", "time-out replies") + " and " + Count(refused, "byte", "bytes") +
-               " refused by the receiver" + (why != 0 ? " (" + DescribeRxErrors(why) + ")" : "") +
-               " since the start or the last expect-no-errors";
-    }
+    case StepKind::ExpectNoErrors:
+        return ExpectNoErrors();
     case StepKind::Fault:
         if (host_.faults() == nullptr) {
             return "this link takes no faults";
@@ -236,6 +196,57 @@ std::string ScenarioRunner::RunStep(const Scenario& scenario, const Step& step)
         return {};
     }
     return {};
+}
+
+std::string ScenarioRunner::Click(const Step& step)
+{
+    // Pressed and let go at once: the latch keeps the key until one reply
+    // has carried it, as a mouse click does.
+    const auto click = std::make_shared<ClickWatch>(step.key);
+    const int listener = host_.FollowClick(click);
+    host_.engine().keys().Press(step.key);
+    host_.engine().keys().Release();
+    const Wait wait = WaitFor([&] { return click->done(); }, kDefaultWaitTimeoutMs);
+    std::string failure = WaitFailure(wait, kDefaultWaitTimeoutMs,
+                                      "the replies to carry key " + std::string(KeyName(step.key)) + " and let it go");
+    host_.RemoveListener(listener);
+    return failure;
+}
+
+std::string ScenarioRunner::WaitText(const Step& step)
+{
+    const auto shown = [&](bool inverse) { return FindText(host_.ScreenText(), step.text, inverse).has_value(); };
+    const Wait wait = WaitFor([&] { return shown(step.inverse); }, step.timeoutMs);
+    std::string failure =
+        WaitFailure(wait, step.timeoutMs,
+                    Quoted(PanelTextToUtf8(step.text)) + (step.inverse ? " drawn inverse" : "") + " on the screen");
+    if (!failure.empty()) {
+        if (step.inverse && shown(false)) {
+            failure += "; it is there, but not inverse";
+        }
+        failure += "; it reads: " + ScreenReads(host_.ScreenText());
+    }
+    return failure;
+}
+
+std::string ScenarioRunner::ExpectNoErrors()
+{
+    const std::uint32_t errors = host_.stats().errorReplies - errorsMark_;
+    const std::uint32_t timeouts = host_.stats().timeoutReplies - timeoutsMark_;
+    const std::uint32_t refused = host_.stats().refusedBytes - refusedMark_;
+    const std::uint8_t why = std::exchange(refusedWhy_, 0);
+    errorsMark_ = host_.stats().errorReplies;
+    timeoutsMark_ = host_.stats().timeoutReplies;
+    refusedMark_ = host_.stats().refusedBytes;
+    if (errors == 0 && timeouts == 0 && refused == 0) {
+        return {};
+    }
+    // A device that floods the panel with bytes that make no frame may
+    // never let it answer: the bytes it refused count as much.
+    return Count(errors, "error reply", "error replies") + ", " +
+           Count(timeouts, "time-out reply", "time-out replies") + " and " + Count(refused, "byte", "bytes") +
+           " refused by the receiver" + (why != 0 ? " (" + DescribeRxErrors(why) + ")" : "") +
+           " since the start or the last expect-no-errors";
 }
 
 std::string ScenarioRunner::ExpectScreen(const Scenario& scenario, const Step& step)

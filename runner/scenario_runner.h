@@ -68,6 +68,9 @@ private:
     Wait WaitFor(const std::function<bool()>& done, std::uint32_t timeoutMs);
     // Why a wait for `what` failed.
     std::string WaitFailure(Wait wait, std::uint32_t timeoutMs, const std::string& what) const;
+    std::string Click(const Step& step);
+    std::string WaitText(const Step& step);
+    std::string ExpectNoErrors();
     std::string ExpectScreen(const Scenario& scenario, const Step& step);
     std::string Screenshot(const Step& step);
     std::string ArtifactPath(const std::string& name) const;
