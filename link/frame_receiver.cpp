@@ -195,19 +195,8 @@ ReceiveResult FrameReceiver::ReceivePass()
     lastByteTick_.store(now, std::memory_order_relaxed);
     activity_.fetch_add(1, std::memory_order_release);
 
-    std::uint8_t scratch = 0;
     if (blockComplete_) {
-        // While the link is paused, or a frame injected by hand waits for its
-        // reply, the device's bytes stay queued, to be judged once the block
-        // in hand is answered.
-        if (!linkEnabled_.load() || injectedBlock_) {
-            return ReceiveResult::Held;
-        }
-        // The device must wait for the reply before it sends again; a byte
-        // now is a protocol error.
-        port_.ReadByte(scratch);
-        Refuse(scratch, kRxByteDuringCompleteBlock, now);
-        return ReceiveResult::ByteHandled;
+        return ReceiveDuringCompleteBlock(now);
     }
 
     const std::uint8_t index = index_;
@@ -245,16 +234,37 @@ ReceiveResult FrameReceiver::ReceivePass()
         return ReceiveResult::ByteHandled;
     }
     ReportByte(byte, now);
+    CompleteFrameAt(frameStart, next, now);
+    return ReceiveResult::ByteHandled;
+}
 
+ReceiveResult FrameReceiver::ReceiveDuringCompleteBlock(std::uint32_t now)
+{
+    // While the link is paused, or a frame injected by hand waits for its
+    // reply, the device's bytes stay queued, to be judged once the block in
+    // hand is answered.
+    if (!linkEnabled_.load() || injectedBlock_) {
+        return ReceiveResult::Held;
+    }
+    // The device must wait for the reply before it sends again; a byte now
+    // is a protocol error.
+    std::uint8_t scratch = 0;
+    port_.ReadByte(scratch);
+    Refuse(scratch, kRxByteDuringCompleteBlock, now);
+    return ReceiveResult::ByteHandled;
+}
+
+void FrameReceiver::CompleteFrameAt(std::uint8_t frameStart, std::uint8_t next, std::uint32_t now)
+{
     // A length byte that would lie outside the buffer has not arrived, so no
     // frame can complete there.
     const unsigned lengthIndex = frameStart + 1u;
     if (lengthIndex >= kRxBufferSize) {
-        return ReceiveResult::ByteHandled;
+        return;
     }
     const unsigned frameEnd = lengthIndex + Stored(lengthIndex) + 2u;
     if (next != frameEnd) {
-        return ReceiveResult::ByteHandled;
+        return;
     }
     if ((Stored(frameStart) & kLastFrameBit) != 0) {
         blockComplete_ = true;
@@ -264,7 +274,6 @@ ReceiveResult FrameReceiver::ReceivePass()
         frameStart_ = static_cast<std::uint8_t>(frameEnd);
     }
     CountFrame(frameStart, frameEnd, false, now);
-    return ReceiveResult::ByteHandled;
 }
 
 LinkEvent FrameReceiver::Event(LinkEventKind kind, std::uint8_t byte, std::uint32_t now) const

@@ -100,6 +100,11 @@ private:
     void ReaderLoop(std::stop_token stop);
     void ApplyHandOvers();
     void TakeInjected(const Injected& frame);
+    // A byte while a complete block waits for its reply: held or refused.
+    ReceiveResult ReceiveDuringCompleteBlock(std::uint32_t now);
+    // Counts the frame that starts at frameStart when the byte stored just
+    // before next was its last.
+    void CompleteFrameAt(std::uint8_t frameStart, std::uint8_t next, std::uint32_t now);
     void StoreByte(std::size_t index, std::uint8_t byte) { buffer_[index].store(byte, std::memory_order_relaxed); }
     std::uint8_t Stored(std::size_t index) const { return buffer_[index].load(std::memory_order_relaxed); }
     LinkEvent Event(LinkEventKind kind, std::uint8_t byte, std::uint32_t now) const;
