@@ -1,6 +1,7 @@
 // quillon-demo-device: plays the controlling device on a serial line, so the
 // emulator (or a real panel) can be tried without one.
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -84,36 +85,38 @@ std::string OpenTcp(quillon::TcpPort& tcp, const quillon::TcpAddress& address, b
     return error;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
+struct CommandLine {
     std::string port;
-    quillon::demo::DemoOptions options;
+    std::string tcpConnect;
+    std::string tcpListen;
+    bool noPacing = false;
     bool quiet = false;
+};
+
+// Reads the options into line; an exit status when the program is done
+// with them (help, version or a usage error).
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line)
+{
     CLI::App app("Plays the controlling device of the panel on a serial line or a TCP socket: it\n"
                  "draws a small panel application (a menu, a set point with a slider bar, the contrast, a\n"
                  "status screen with icons, test patterns) and follows the panel's keys.",
                  "quillon-demo-device");
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.add_option("--port", port,
+    app.add_option("--port", line.port,
                    "the line to use: a serial device (/dev/ttyUSB0, COM3 on Windows), a pseudo-terminal "
                    "(/dev/pts/3, the path `quillon --virtual-port` prints) or a symbolic link to one (a socat pair)")
         ->type_name("PATH");
-    std::string tcpConnect;
-    std::string tcpListen;
-    app.add_option("--tcp-connect", tcpConnect,
+    app.add_option("--tcp-connect", line.tcpConnect,
                    "a panel whose line is a TCP socket (`quillon-run --tcp-listen`): connect to it, trying again "
                    "until its port is open, and again whenever it goes")
         ->type_name("HOST:PORT");
-    app.add_option("--tcp-listen", tcpListen,
+    app.add_option("--tcp-listen", line.tcpListen,
                    "wait for a panel to connect over TCP (`quillon-run --tcp-connect`), on HOST (127.0.0.1 unless "
                    "given); port 0 takes one the system chooses and prints it; one panel at a time, the next taken "
                    "when it goes")
         ->type_name("[HOST:]PORT");
-    bool noPacing = false;
-    app.add_flag("--no-pacing", noPacing, "send each block at once instead of at 9600 baud's pace");
-    app.add_flag("--quiet", quiet, "print nothing but errors");
+    app.add_flag("--no-pacing", line.noPacing, "send each block at once instead of at 9600 baud's pace");
+    app.add_flag("--quiet", line.quiet, "print nothing but errors");
     // Set again so that they come last in the help text.
     app.set_help_flag("-h,--help", "show this text");
     app.set_version_flag("--version", std::string("quillon-demo-device ") + QUILLON_VERSION, "print the version");
@@ -126,40 +129,24 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         return UsageError(error.what());
     }
-    options.paceWrites = !noPacing;
-    const int lines = (port.empty() ? 0 : 1) + (tcpConnect.empty() ? 0 : 1) + (tcpListen.empty() ? 0 : 1);
-    if (lines == 0) {
-        return UsageError("which line? Give --port PATH, --tcp-connect HOST:PORT or --tcp-listen [HOST:]PORT");
-    }
-    if (lines > 1) {
-        return UsageError("one line at a time: --port, --tcp-connect or --tcp-listen");
-    }
-    const bool listen = !tcpListen.empty();
-    quillon::TcpAddress address;
-    // A panel listened for is reached on this machine alone unless told.
-    if (std::string error; port.empty() && !quillon::ParseTcpAddress(listen ? tcpListen : tcpConnect,
-                                                                     listen ? "127.0.0.1" : "", address, error)) {
-        return UsageError(error);
-    }
-    if (!quiet) {
-        options.log = [](const std::string& line) { std::cout << line << std::endl; };
-    }
+    return std::nullopt;
+}
 
-    TakeStopRequests();
-    // Declared before the device, so that it is closed after the device's
-    // thread has stopped reading it.
-    quillon::TcpPort tcp("panel");
-    quillon::demo::DemoDeviceThread device(options);
-    if (port.empty()) {
-        if (const std::string error = OpenTcp(tcp, address, listen, quiet); !error.empty()) {
-            std::cerr << "quillon-demo-device: " << error << "\n";
-            return 1;
-        }
-        device.Start(tcp);
-        WaitForStopRequest();
-        device.Stop();
-        return 0;
+int RunOnTcp(quillon::demo::DemoDeviceThread& device, quillon::TcpPort& tcp, const quillon::TcpAddress& address,
+             bool listen, bool quiet)
+{
+    if (const std::string error = OpenTcp(tcp, address, listen, quiet); !error.empty()) {
+        std::cerr << "quillon-demo-device: " << error << "\n";
+        return 1;
     }
+    device.Start(tcp);
+    WaitForStopRequest();
+    device.Stop();
+    return 0;
+}
+
+int RunOnPort(quillon::demo::DemoDeviceThread& device, const std::string& port, bool quiet)
+{
     const int failedStep = device.Start(port);
     // Taken at once, before any other call can change it: the reason belongs
     // to the failed set-up step.
@@ -174,4 +161,42 @@ int main(int argc, char** argv)
     WaitForStopRequest();
     device.Stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CommandLine line;
+    if (const auto done = ParseCommandLine(argc, argv, line)) {
+        return *done;
+    }
+    const int lines =
+        (line.port.empty() ? 0 : 1) + (line.tcpConnect.empty() ? 0 : 1) + (line.tcpListen.empty() ? 0 : 1);
+    if (lines == 0) {
+        return UsageError("which line? Give --port PATH, --tcp-connect HOST:PORT or --tcp-listen [HOST:]PORT");
+    }
+    if (lines > 1) {
+        return UsageError("one line at a time: --port, --tcp-connect or --tcp-listen");
+    }
+    const bool listen = !line.tcpListen.empty();
+    quillon::TcpAddress address;
+    // A panel listened for is reached on this machine alone unless told.
+    if (std::string error; line.port.empty() && !quillon::ParseTcpAddress(listen ? line.tcpListen : line.tcpConnect,
+                                                                          listen ? "127.0.0.1" : "", address, error)) {
+        return UsageError(error);
+    }
+    quillon::demo::DemoOptions options;
+    options.paceWrites = !line.noPacing;
+    if (!line.quiet) {
+        options.log = [](const std::string& text) { std::cout << text << std::endl; };
+    }
+
+    TakeStopRequests();
+    // Declared before the device, so that it is closed after the device's
+    // thread has stopped reading it.
+    quillon::TcpPort tcp("panel");
+    quillon::demo::DemoDeviceThread device(options);
+    return line.port.empty() ? RunOnTcp(device, tcp, address, listen, line.quiet)
+                             : RunOnPort(device, line.port, line.quiet);
 }
