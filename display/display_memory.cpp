@@ -25,11 +25,4 @@ void DisplayMemory::WriteRun(std::uint8_t page, std::uint8_t column, std::span<c
     changes_ = changes_.United({column, top, column + static_cast<int>(bytes.size()), top + kRowsPerPage});
 }
 
-DisplayRect DisplayMemory::TakeChanges()
-{
-    const DisplayRect taken = changes_;
-    changes_ = {};
-    return taken;
-}
-
 } // namespace quillon

@@ -56,9 +56,8 @@ public:
     // Runs written since the memory was made; a front end compares it with
     // the count it last saw.
     std::uint64_t changeCount() const { return changeCount_; }
-    // Where runs went since the last TakeChanges.
+    // Where runs went since the memory was made.
     const DisplayRect& changes() const { return changes_; }
-    DisplayRect TakeChanges();
 
 private:
     std::array<Page, kDisplayPages> pages_{};

@@ -94,8 +94,6 @@ public:
     // themselves.
     void SendDue();
 
-    std::uint32_t baud() const { return baud_; }
-
 private:
     // Takes what the wrapped port has, as room allows; false when it cannot
     // be queried.

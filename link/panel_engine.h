@@ -78,7 +78,6 @@ public:
 
     // The parts, for tools and tests that drive one of them directly.
     FrameReceiver& receiver() { return receiver_; }
-    LinkSupervisor& supervisor() { return supervisor_; }
     DisplayController& controller() { return display_; }
 
 private:

@@ -28,7 +28,6 @@ public:
     // Looks at the line, and while it is down tries it again when a second
     // has passed since the last try.
     void Check(Clock::time_point now = Clock::now());
-    bool down() const { return down_; }
 
 private:
     SerialPort& port_;

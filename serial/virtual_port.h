@@ -28,8 +28,6 @@ public:
 
     // The device end's own path, such as /dev/pts/3.
     const std::string& DevicePath() const { return devicePath_; }
-    // The symbolic link, empty when none was asked for.
-    const std::string& LinkPath() const { return linkPath_; }
     // The path to tell the user: the link if there is one.
     const std::string& PathForDevice() const { return linkPath_.empty() ? devicePath_ : linkPath_; }
     const std::string& ErrorText() const { return error_; }

@@ -48,12 +48,6 @@ void LineWriter::Write(std::string line)
     wake_.notify_one();
 }
 
-std::uint64_t LineWriter::lost() const
-{
-    const std::lock_guard lock(mutex_);
-    return lost_;
-}
-
 void LineWriter::Close()
 {
     if (!thread_.joinable()) {

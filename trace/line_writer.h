@@ -31,7 +31,6 @@ public:
     void Write(std::string line);
     // Writes out what is queued and closes the file.
     void Close();
-    std::uint64_t lost() const;
     // The line that tells how many lines were lost, in the file's format.
     void SetLostLine(std::function<std::string(std::uint64_t)> format) { lostLine_ = std::move(format); }
 

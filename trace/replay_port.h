@@ -33,7 +33,6 @@ public:
 
     // Every recorded byte has been read.
     bool finished() const { return next_.load() == bytes_.size(); }
-    std::size_t size() const { return bytes_.size(); }
 
 private:
     // Microseconds since the first look at the port, scaled to recording time.
