@@ -129,7 +129,7 @@ def matching(code, start):
 
 
 def functions(code):
-    """Yields (name, line of the opening brace, body lines) for each function."""
+    """Yields (name, line of its name, body lines) for each function."""
     header_start = 0
     i = 0
     while i < len(code):
@@ -151,7 +151,8 @@ def functions(code):
                 if kind == "function":
                     first = code.count("\n", 0, i) + 1
                     last = code.count("\n", 0, end) + 1
-                    yield function_name(header), first, max(last - first - 1, 0)
+                    named = code.count("\n", 0, header_start + max(header.find("("), 0)) + 1
+                    yield function_name(header), named, max(last - first - 1, 0)
                 header_start = end + 1
                 i = end
         i += 1
