@@ -39,7 +39,6 @@ public:
     // AnswerCompleteBlock after the wake call, within about a millisecond.
     // Reply on tick leaves replies to the 10 ms tick alone.
     void SetReplyOnTick(bool onTick) { replyOnTick_.store(onTick); }
-    bool replyOnTick() const { return replyOnTick_.load(); }
     // Called on the reader thread when a block waits to be answered, once
     // until AnswerCompleteBlock runs; it must only arrange for that call on
     // the ticking thread (post an event, signal a condition).
