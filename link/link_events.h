@@ -49,6 +49,9 @@ enum class PortChange : std::uint8_t {
     HungUp,
     // The port answers again after a hang-up.
     OpenedAgain,
+    // The device the program started on the port's far end has ended; the
+    // port stays as it was.
+    DeviceEnded,
 };
 
 enum class LinkTimeout : std::uint8_t {

@@ -345,6 +345,10 @@ TraceRow TraceBuilder::PortNote(const LinkEvent& event) const
     case PortChange::OpenedAgain:
         row.meaning = "port opened again" + StaleBytesDropped(event.value);
         break;
+    case PortChange::DeviceEnded:
+        row.meaning = "the device ended";
+        row.error = "the device the program started has ended; the panel keeps what it showed";
+        break;
     }
     return row;
 }

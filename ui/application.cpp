@@ -19,7 +19,6 @@
 #include "host/display_film.h"
 #include "host/line.h"
 #include "host/panel_host.h"
-#include "serial/port_reconnect.h"
 #include "serial/virtual_port.h"
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
@@ -38,9 +37,6 @@ namespace quillon {
 namespace {
 
 constexpr int kSendTimeoutMs = 3000;
-// How often a hung-up line is looked for with --reconnect; the tries to open
-// it again keep their own second.
-constexpr int kReconnectCheckMs = 50;
 // A demo run's screenshot waits for the device's first screen at most this
 // much longer than asked (a replay's for its end, this much longer than the
 // recording lasts), and is taken then whatever the display shows.
@@ -435,6 +431,15 @@ void TakeScreenshot(const CommandLine& commandLine, MainWindow& window, Protocol
                        waitingFor, waitLimitMs, commandLine.screenshotRow, MessageStream(commandLine));
 }
 
+// The menu commands that `quillon --send-command` sends to this program.
+void ListenForCommands(CommandServer& commands, MainWindow& window)
+{
+    commands.Listen(CommandSocketPath());
+    // Queued, so a command that opens a modal dialog runs after its sender
+    // has been answered.
+    QObject::connect(&commands, &CommandServer::commandReceived, &window, &MainWindow::OnCommand, Qt::QueuedConnection);
+}
+
 // The window over the port, until it is closed.
 int RunWindow(int argc, char** argv, const CommandLine& commandLine)
 {
@@ -470,20 +475,11 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     if (!OpenFilm(commandLine, film, host, clock)) {
         return kBadInputStatus;
     }
+    RunServices services(host, line, commandLine, MessageStream(commandLine));
     if (serialControl) {
         serialControl->SetTell(
             [&engine](PortChange change, int failedStep) { engine.TellPortChange(change, failedStep); });
-    }
-    // A serial line that hangs up is opened again, looked at on the thread
-    // that ticks the engine.
-    std::optional<PortReconnect> reconnect;
-    QTimer reconnectTimer;
-    if (commandLine.reconnect && serialControl) {
-        reconnect.emplace(
-            line.serial(), [&serialControl] { return serialControl->reopenPath(); },
-            [&engine](PortChange change) { engine.TellPortChange(change); });
-        QObject::connect(&reconnectTimer, &QTimer::timeout, [&reconnect] { reconnect->Check(); });
-        reconnectTimer.start(kReconnectCheckMs);
+        services.KeepReopening(*serialControl);
     }
     const std::unique_ptr<MainWindow> window =
         application.ShowMainWindow(WindowContext{host, portControl, messages, runPort.target()});
@@ -498,12 +494,7 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     }
 
     CommandServer commands(&MainWindow::IsCommand);
-    commands.Listen(CommandSocketPath());
-    // Queued, so a command that opens a modal dialog runs after its sender
-    // has been answered.
-    QObject::connect(&commands, &CommandServer::commandReceived, window.get(), &MainWindow::OnCommand,
-                     Qt::QueuedConnection);
-    RunServices services(host, line, commandLine, MessageStream(commandLine));
+    ListenForCommands(commands, *window);
     if (!services.StartControl(*window)) {
         return kBadInputStatus;
     }

@@ -90,6 +90,8 @@ QString PortStateText(PortChange state)
         return QStringLiteral(" (not open)");
     case PortChange::HungUp:
         return QStringLiteral(" (hung up)");
+    case PortChange::DeviceEnded:
+        break;
     }
     return {};
 }
@@ -122,7 +124,8 @@ ProtocolMonitor::ProtocolMonitor(MonitorLog& log, const DisplayMemory& display, 
     // that arrive; a note of the port says what became of it.
     connect(&log_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
         for (int row = first; row <= last; ++row) {
-            if (log_.RowAt(row).port) {
+            // The device's end leaves the port as it was.
+            if (log_.RowAt(row).port && *log_.RowAt(row).port != PortChange::DeviceEnded) {
                 portState_ = log_.RowAt(row).port;
             }
         }

@@ -14,6 +14,9 @@ namespace {
 constexpr const char* kDeviceOutputName = "device.log";
 // How often the device is looked at to see whether it has ended.
 constexpr int kDeviceCheckMs = 100;
+// How often a hung-up line is looked for with --reconnect; the tries to open
+// it again keep their own second.
+constexpr int kReconnectCheckMs = 50;
 
 void Print(std::FILE* stream, const QString& text)
 {
@@ -95,6 +98,19 @@ void RunServices::CheckDevice(MainWindow& window)
     Print(messages_,
           QStringLiteral("quillon: the device ended: %1; its output is in %2\n").arg(how, kDeviceOutputName));
     window.TellDeviceEnded(how);
+    host_.engine().TellPortChange(PortChange::DeviceEnded);
+}
+
+void RunServices::KeepReopening(SerialPortControl& control)
+{
+    if (!commandLine_.reconnect) {
+        return;
+    }
+    reconnect_.emplace(
+        line_.serial(), [&control] { return control.reopenPath(); },
+        [this](PortChange change) { host_.engine().TellPortChange(change); });
+    connect(&reconnectCheck_, &QTimer::timeout, this, [this] { reconnect_->Check(); });
+    reconnectCheck_.start(kReconnectCheckMs);
 }
 
 void RunServices::PrintStats()

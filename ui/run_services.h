@@ -13,7 +13,9 @@
 #include "host/panel_host.h"
 #include "serial/child_process.h"
 #include "serial/line_server.h"
+#include "serial/port_reconnect.h"
 #include "ui/command_line.h"
+#include "ui/port_control.h"
 
 namespace quillon {
 
@@ -38,6 +40,9 @@ public:
     // printed, when it cannot be started. A device that ends first is told
     // in the window, which stays open.
     bool StartDevice(MainWindow& window);
+    // With --reconnect, a serial line that hangs up is opened again, looked
+    // at on the thread that ticks the engine.
+    void KeepReopening(SerialPortControl& control);
     // The figures, when --stats asks for them.
     void PrintStats();
 
@@ -52,6 +57,8 @@ private:
     std::unique_ptr<LineServer> server_;
     ChildProcess device_;
     QTimer deviceCheck_;
+    std::optional<PortReconnect> reconnect_;
+    QTimer reconnectCheck_;
 };
 
 } // namespace quillon

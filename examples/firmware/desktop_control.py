@@ -64,7 +64,22 @@ def main(quillon, qemu, firmware, workdir):
     assert os.path.exists(os.path.join(workdir, "device.log"))
 
 
+def device_that_ends(quillon, workdir):
+    """A device that ends first is told in the monitor's rows and the trace,
+    and the window stays: its screenshot is taken two seconds later."""
+    trace = os.path.join(workdir, "ended-trace.txt")
+    environment = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=workdir, XDG_RUNTIME_DIR=workdir)
+    run = subprocess.run(
+        [quillon, "--tcp-listen", "0", "--spawn", "exit 3", "--trace", trace, "--screenshot",
+         os.path.join(workdir, "ended.png"), "--screenshot-after", "2"],
+        cwd=workdir, env=environment, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert "quillon: the device ended: exited with status 3" in run.stdout, run.stdout
+    assert "the device ended" in open(trace, encoding="utf-8").read()
+
+
 if __name__ == "__main__":
     started = time.monotonic()
     main(*sys.argv[1:5])
+    device_that_ends(sys.argv[1], sys.argv[4])
     print(f"passed in {time.monotonic() - started:.1f} s")
