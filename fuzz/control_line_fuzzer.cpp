@@ -29,7 +29,6 @@ void Check(bool holds)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace quillon;
-    using namespace quillon::runner;
     MemoryLine line;
     SteadyClock clock;
     // Faults may be given and cleared, as on quillon-run's own line.
