@@ -23,26 +23,27 @@ void Tell(const std::function<void(const std::string&)>& log, const std::string&
     }
 }
 
-bool OnVirtualPort(const LineSpec& spec)
+bool OnVirtualPort(const LineDescription& described)
 {
-    return spec.kind == LineSpec::Kind::Virtual || (spec.kind == LineSpec::Kind::Demo && spec.demoOnVirtualPort);
+    return described.kind == LineDescription::Kind::Virtual ||
+           (described.kind == LineDescription::Kind::Demo && described.demoOnVirtualPort);
 }
 
 } // namespace
 
-std::string CheckLineOptions(int links, const LineSpec& spec, bool reconnect, bool spawn)
+std::string CheckLineOptions(int links, const LineDescription& described, bool reconnect, bool spawn)
 {
     if (links > 1) {
         return "give only one of --port, --virtual-port, --demo, --replay, --tcp-connect, --tcp-listen";
     }
-    if (reconnect && spec.kind != LineSpec::Kind::Serial) {
+    if (reconnect && described.kind != LineDescription::Kind::Serial) {
         return "--reconnect opens a --port again after it hangs up; the other links have no such path";
     }
-    if (spawn && (spec.kind == LineSpec::Kind::Demo || spec.kind == LineSpec::Kind::Replay)) {
+    if (spawn && (described.kind == LineDescription::Kind::Demo || described.kind == LineDescription::Kind::Replay)) {
         return "--spawn starts a device for --port, --virtual-port, --tcp-connect or --tcp-listen; --demo and "
                "--replay have theirs";
     }
-    if (spec.lineRate != 0 && spec.kind == LineSpec::Kind::Replay) {
+    if (described.lineRate != 0 && described.kind == LineDescription::Kind::Replay) {
         return "--line-rate does not go with --replay: a recording is played at the times it was recorded with";
     }
     return {};
@@ -57,91 +58,93 @@ Line::~Line()
     StopDemo();
 }
 
-std::string Line::Open(const LineSpec& spec, Log log)
+std::string Line::Open(const LineDescription& described, Log log)
 {
-    if (std::string error = OpenPort(spec, log); !error.empty()) {
+    if (std::string error = OpenPort(described, log); !error.empty()) {
         return error;
     }
-    Wrap(spec, log);
-    if (spec.kind == LineSpec::Kind::Demo) {
-        demo_ = std::make_unique<demo::DemoDeviceThread>(spec.demo);
+    Wrap(described, log);
+    if (described.kind == LineDescription::Kind::Demo) {
+        demo_ = std::make_unique<demo::DemoDeviceThread>(described.demo);
     }
     return {};
 }
 
-std::string Line::OpenPort(const LineSpec& spec, const Log& log)
+std::string Line::OpenPort(const LineDescription& described, const Log& log)
 {
-    switch (spec.kind) {
-    case LineSpec::Kind::Demo:
-        if (!spec.demoOnVirtualPort) {
+    switch (described.kind) {
+    case LineDescription::Kind::Demo:
+        if (!described.demoOnVirtualPort) {
             memoryLine_ = std::make_unique<MemoryLine>();
             runLine_ = &memoryLine_->panelEnd();
             return {};
         }
-        return OpenSerial(spec);
-    case LineSpec::Kind::Replay:
-        return OpenReplay(spec);
-    case LineSpec::Kind::TcpConnect:
-    case LineSpec::Kind::TcpListen:
-        return OpenTcp(spec, log);
-    case LineSpec::Kind::Serial:
-    case LineSpec::Kind::Virtual:
+        return OpenSerial(described);
+    case LineDescription::Kind::Replay:
+        return OpenReplay(described);
+    case LineDescription::Kind::TcpConnect:
+    case LineDescription::Kind::TcpListen:
+        return OpenTcp(described, log);
+    case LineDescription::Kind::Serial:
+    case LineDescription::Kind::Virtual:
         break;
     }
-    return OpenSerial(spec);
+    return OpenSerial(described);
 }
 
-std::string Line::OpenTcp(const LineSpec& spec, const Log& log)
+std::string Line::OpenTcp(const LineDescription& described, const Log& log)
 {
-    const bool listen = spec.kind == LineSpec::Kind::TcpListen;
+    const bool listen = described.kind == LineDescription::Kind::TcpListen;
     tcp_ = std::make_unique<TcpPort>();
     // Told on the reader thread as devices come and go.
     tcp_->SetLog(log.progress);
-    if (std::string error = listen ? tcp_->Listen(spec.tcp) : tcp_->Connect(spec.tcp); !error.empty()) {
+    if (std::string error = listen ? tcp_->Listen(described.tcp) : tcp_->Connect(described.tcp); !error.empty()) {
         return error;
     }
-    portForDevice_ = std::to_string(listen ? tcp_->LocalPort() : spec.tcp.port);
+    portForDevice_ = std::to_string(listen ? tcp_->LocalPort() : described.tcp.port);
     if (listen) {
-        Tell(log.progress, "waiting for the device on " + spec.tcp.host + ":" + portForDevice_);
+        Tell(log.progress, "waiting for the device on " + described.tcp.host + ":" + portForDevice_);
     }
     runLine_ = tcp_.get();
     return {};
 }
 
-std::string Line::OpenReplay(const LineSpec& spec)
+std::string Line::OpenReplay(const LineDescription& described)
 {
-    Recording recording = ReadRecordingFile(spec.path);
+    Recording recording = ReadRecordingFile(described.path);
     if (recording.problem) {
-        return DescribeProblem(spec.path, *recording.problem);
+        return DescribeProblem(described.path, *recording.problem);
     }
     if (!recording.chunks.empty()) {
         replayLengthMs_ =
-            static_cast<std::uint64_t>(static_cast<double>(recording.chunks.back().timeUs) / 1000.0 / spec.speed);
+            static_cast<std::uint64_t>(static_cast<double>(recording.chunks.back().timeUs) / 1000.0 / described.speed);
     }
-    replay_ = std::make_unique<ReplayPort>(std::move(recording.chunks), clock_, spec.speed);
+    replay_ = std::make_unique<ReplayPort>(std::move(recording.chunks), clock_, described.speed);
     runLine_ = replay_.get();
     return {};
 }
 
-std::string Line::OpenSerial(const LineSpec& spec)
+std::string Line::OpenSerial(const LineDescription& described)
 {
-    if (OnVirtualPort(spec)) {
+    if (OnVirtualPort(described)) {
         virtualPort_ = std::make_unique<VirtualPort>();
-        if (!virtualPort_->Create(spec.kind == LineSpec::Kind::Virtual ? spec.path : std::string())) {
+        if (!virtualPort_->Create(described.kind == LineDescription::Kind::Virtual ? described.path : std::string())) {
             return "cannot make the virtual port" +
-                   std::string(spec.kind == LineSpec::Kind::Demo ? " for the demo" : "") + ": " +
+                   std::string(described.kind == LineDescription::Kind::Demo ? " for the demo" : "") + ": " +
                    virtualPort_->ErrorText();
         }
         portForDevice_ = virtualPort_->PathForDevice();
     } else {
-        portForDevice_ = spec.path;
+        portForDevice_ = described.path;
     }
-    if (spec.frontEndOpensSerial) {
+    if (described.frontEndOpensSerial) {
         return {};
     }
-    const int failedStep = virtualPort_ ? serial_->OpenVirtualPort(*virtualPort_) : serial_->OpenCommPort(spec.path);
+    const int failedStep =
+        virtualPort_ ? serial_->OpenVirtualPort(*virtualPort_) : serial_->OpenCommPort(described.path);
     if (failedStep != 0) {
-        return PortFailure(virtualPort_ ? virtualPort_->DevicePath() : spec.path, failedStep, serial_->lastOpenError());
+        return PortFailure(virtualPort_ ? virtualPort_->DevicePath() : described.path, failedStep,
+                           serial_->lastOpenError());
     }
     return {};
 }
@@ -150,26 +153,27 @@ std::string Line::OpenSerial(const LineSpec& spec)
 // TCP, the in-process line, a pseudo-terminal. A serial device paces in its
 // hardware; pacing it again would add a byte time each way. The faults go
 // over it all, asked for now or later.
-void Line::Wrap(const LineSpec& spec, const Log& log)
+void Line::Wrap(const LineDescription& described, const Log& log)
 {
     switched_ = std::make_unique<SwitchedPort>();
     switched_->Use(runLine_ != nullptr ? runLine_ : static_cast<PanelPort*>(serial_.get()));
     PanelPort* port = switched_.get();
-    if (spec.lineRate != 0 && spec.kind == LineSpec::Kind::Serial) {
-        Tell(log.warning, "--line-rate leaves " + (spec.path.empty() ? std::string("the serial port") : spec.path) +
+    if (described.lineRate != 0 && described.kind == LineDescription::Kind::Serial) {
+        Tell(log.warning, "--line-rate leaves " +
+                              (described.path.empty() ? std::string("the serial port") : described.path) +
                               " as it is: a serial device paces the line in its hardware");
-    } else if (spec.lineRate != 0) {
-        paced_ = std::make_unique<PacedPort>(*port, clock_, spec.lineRate);
+    } else if (described.lineRate != 0) {
+        paced_ = std::make_unique<PacedPort>(*port, clock_, described.lineRate);
         paced_->Start();
         port = paced_.get();
     }
     faults_ = std::make_unique<FaultPort>(*port, clock_);
-    faults_->SetSeed(spec.faultSeed.value_or(NewFaultSeed()));
-    if (!spec.faultSeed && DrawsAtRandom(spec.faults)) {
+    faults_->SetSeed(described.faultSeed.value_or(NewFaultSeed()));
+    if (!described.faultSeed && DrawsAtRandom(described.faults)) {
         const std::string seed = std::to_string(faults_->seed());
         Tell(log.warning, "faults at random with seed " + seed + "; --fault-seed " + seed + " repeats them");
     }
-    for (const FaultRule& rule : spec.faults) {
+    for (const FaultRule& rule : described.faults) {
         faults_->Add(rule);
     }
     faults_->Start();

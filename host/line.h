@@ -28,7 +28,7 @@ class SwitchedPort;
 class VirtualPort;
 
 // The line to the device as a front end's command line describes it.
-struct LineSpec {
+struct LineDescription {
     enum class Kind { Serial, Virtual, TcpConnect, TcpListen, Demo, Replay };
 
     Kind kind = Kind::Serial;
@@ -56,7 +56,7 @@ struct LineSpec {
 // Checks what the options of a line say together, as both programs take them:
 // empty when they go together, otherwise why not. links is how many kinds of
 // line were given.
-std::string CheckLineOptions(int links, const LineSpec& spec, bool reconnect, bool spawn);
+std::string CheckLineOptions(int links, const LineDescription& described, bool reconnect, bool spawn);
 
 // The line to the device, built from its description: the port (a serial
 // device, a virtual port, TCP, the demo device's line, a recording), the
@@ -79,7 +79,7 @@ public:
     Line& operator=(const Line&) = delete;
 
     // Makes the line; empty when it is up, otherwise why not.
-    std::string Open(const LineSpec& spec, Log log);
+    std::string Open(const LineDescription& described, Log log);
 
     // The panel's end, with the pacing and the faults.
     PanelPort& panelEnd();
@@ -113,11 +113,11 @@ public:
     const demo::DemoDeviceThread* demo() const { return demo_.get(); }
 
 private:
-    std::string OpenPort(const LineSpec& spec, const Log& log);
-    std::string OpenTcp(const LineSpec& spec, const Log& log);
-    std::string OpenReplay(const LineSpec& spec);
-    std::string OpenSerial(const LineSpec& spec);
-    void Wrap(const LineSpec& spec, const Log& log);
+    std::string OpenPort(const LineDescription& described, const Log& log);
+    std::string OpenTcp(const LineDescription& described, const Log& log);
+    std::string OpenReplay(const LineDescription& described);
+    std::string OpenSerial(const LineDescription& described);
+    void Wrap(const LineDescription& described, const Log& log);
 
     Clock& clock_;
     std::unique_ptr<SerialPort> serial_;

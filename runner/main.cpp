@@ -344,33 +344,36 @@ void AddOtherOptions(CLI::App& app, Options& options)
 }
 
 // The line the options describe; its TCP address is read when it is opened.
-LineSpec DescribeLine(const Options& options)
+LineDescription DescribeLine(const Options& options)
 {
-    LineSpec spec;
-    spec.lineRate = options.lineRate;
-    spec.faults = options.faults;
-    spec.faultSeed = options.faultSeed;
+    LineDescription described;
+    described.lineRate = options.lineRate;
+    described.faults = options.faults;
+    described.faultSeed = options.faultSeed;
     if (options.virtualPort) {
-        spec.kind = LineSpec::Kind::Virtual;
-        spec.path = *options.virtualPort;
+        described.kind = LineDescription::Kind::Virtual;
+        described.path = *options.virtualPort;
     } else if (!options.tcpConnect.empty() || !options.tcpListen.empty()) {
-        spec.kind = options.tcpListen.empty() ? LineSpec::Kind::TcpConnect : LineSpec::Kind::TcpListen;
+        described.kind =
+            options.tcpListen.empty() ? LineDescription::Kind::TcpConnect : LineDescription::Kind::TcpListen;
     } else if (options.demo) {
-        spec.kind = LineSpec::Kind::Demo;
+        described.kind = LineDescription::Kind::Demo;
         if (options.demoBusy) {
-            spec.demo.pollIntervalMs = 0;
+            described.demo.pollIntervalMs = 0;
         }
         if (!options.quiet) {
-            spec.demo.log = [](const std::string& line) { std::cerr << "quillon-run: demo device: " << line << "\n"; };
+            described.demo.log = [](const std::string& line) {
+                std::cerr << "quillon-run: demo device: " << line << "\n";
+            };
         }
     } else if (!options.replay.empty()) {
-        spec.kind = LineSpec::Kind::Replay;
-        spec.path = options.replay;
-        spec.speed = options.speed;
+        described.kind = LineDescription::Kind::Replay;
+        described.path = options.replay;
+        described.speed = options.speed;
     } else {
-        spec.path = options.port;
+        described.path = options.port;
     }
-    return spec;
+    return described;
 }
 
 // What the options say together; a usage error's text, or nothing.
@@ -486,15 +489,15 @@ private:
 
 std::string Run::OpenLine()
 {
-    LineSpec spec = DescribeLine(options_);
-    const bool listen = spec.kind == LineSpec::Kind::TcpListen;
-    if (listen || spec.kind == LineSpec::Kind::TcpConnect) {
+    LineDescription described = DescribeLine(options_);
+    const bool listen = described.kind == LineDescription::Kind::TcpListen;
+    if (listen || described.kind == LineDescription::Kind::TcpConnect) {
         std::string error;
-        if (!ParseTcpAddress(listen ? options_.tcpListen : options_.tcpConnect, listen ? "127.0.0.1" : "", spec.tcp,
-                             error)) {
+        if (!ParseTcpAddress(listen ? options_.tcpListen : options_.tcpConnect, listen ? "127.0.0.1" : "",
+                             described.tcp, error)) {
             return error;
         }
-        if (listen && spec.tcp.port == 0 && !options_.spawn.empty() &&
+        if (listen && described.tcp.port == 0 && !options_.spawn.empty() &&
             options_.spawn.find("{port}") == std::string::npos && !options_.quiet) {
             std::cerr << "quillon-run: --spawn has no {port} and --tcp-listen " << options_.tcpListen
                       << " picks a port: the device cannot know which\n";
@@ -505,8 +508,8 @@ std::string Run::OpenLine()
         log.progress = [](const std::string& text) { std::cerr << "quillon-run: " << text << "\n"; };
         log.warning = log.progress;
     }
-    std::string error = line_.Open(spec, log);
-    if (error.empty() && spec.kind == LineSpec::Kind::Virtual) {
+    std::string error = line_.Open(described, log);
+    if (error.empty() && described.kind == LineDescription::Kind::Virtual) {
         std::cout << line_.portForDevice() << std::endl;
     }
     return error;

@@ -219,7 +219,7 @@ public:
     int Make(const CommandLine& commandLine)
     {
         messages_ = MessageStream(commandLine);
-        LineSpec spec = Describe(commandLine);
+        LineDescription described = Describe(commandLine);
         Line::Log log;
         // Told on the reader thread as devices come and go.
         log.progress = [messages = messages_](const std::string& line) {
@@ -228,15 +228,15 @@ public:
         log.warning = [](const std::string& line) {
             Print(stderr, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(line)));
         };
-        if (const std::string error = line_.Open(spec, log); !error.empty()) {
-            const bool replay = spec.kind == LineSpec::Kind::Replay;
+        if (const std::string error = line_.Open(described, log); !error.empty()) {
+            const bool replay = described.kind == LineDescription::Kind::Replay;
             Print(stderr,
                   QStringLiteral("quillon: %1%2\n")
                       .arg(QString::fromStdString(error), replay ? QStringLiteral("; nothing was played") : QString()));
             return replay ? kBadInputStatus : 1;
         }
-        target_ = Target(commandLine, spec);
-        if (spec.kind == LineSpec::Kind::Virtual) {
+        target_ = Target(commandLine, described);
+        if (described.kind == LineDescription::Kind::Virtual) {
             Print(stdout, QFile::decodeName(line_.portForDevice().c_str()) + QLatin1Char('\n'));
         }
         return 0;
@@ -264,58 +264,59 @@ public:
     const std::optional<PortTarget>& target() const { return target_; }
 
 private:
-    static LineSpec Describe(const CommandLine& commandLine)
+    static LineDescription Describe(const CommandLine& commandLine)
     {
-        LineSpec spec;
-        spec.frontEndOpensSerial = true;
-        spec.lineRate = commandLine.lineRate;
-        spec.faults = commandLine.faults;
-        spec.faultSeed = commandLine.faultSeed;
+        LineDescription described;
+        described.frontEndOpensSerial = true;
+        described.lineRate = commandLine.lineRate;
+        described.faults = commandLine.faults;
+        described.faultSeed = commandLine.faultSeed;
         if (commandLine.demo) {
-            spec.kind = LineSpec::Kind::Demo;
+            described.kind = LineDescription::Kind::Demo;
             if (commandLine.demoBusy) {
-                spec.demo.pollIntervalMs = 0;
+                described.demo.pollIntervalMs = 0;
             }
 #ifndef Q_OS_WIN
-            spec.demoOnVirtualPort = true;
+            described.demoOnVirtualPort = true;
 #endif
             // The device reports from its own thread, as it goes.
-            spec.demo.log = [messages = MessageStream(commandLine)](const std::string& line) {
+            described.demo.log = [messages = MessageStream(commandLine)](const std::string& line) {
                 Print(messages, QStringLiteral("demo device: %1\n").arg(QString::fromStdString(line)));
             };
         } else if (commandLine.virtualPort) {
-            spec.kind = LineSpec::Kind::Virtual;
-            spec.path = QFile::encodeName(commandLine.virtualLink).toStdString();
+            described.kind = LineDescription::Kind::Virtual;
+            described.path = QFile::encodeName(commandLine.virtualLink).toStdString();
         } else if (!commandLine.replayPath.isEmpty()) {
-            spec.kind = LineSpec::Kind::Replay;
-            spec.path = QFile::encodeName(commandLine.replayPath).toStdString();
-            spec.speed = commandLine.replaySpeed;
+            described.kind = LineDescription::Kind::Replay;
+            described.path = QFile::encodeName(commandLine.replayPath).toStdString();
+            described.speed = commandLine.replaySpeed;
         } else if (commandLine.tcpAddress) {
-            spec.kind = commandLine.tcpListen ? LineSpec::Kind::TcpListen : LineSpec::Kind::TcpConnect;
-            spec.tcp = *commandLine.tcpAddress;
+            described.kind =
+                commandLine.tcpListen ? LineDescription::Kind::TcpListen : LineDescription::Kind::TcpConnect;
+            described.tcp = *commandLine.tcpAddress;
         } else {
-            spec.path = QFile::encodeName(commandLine.portPath).toStdString();
+            described.path = QFile::encodeName(commandLine.portPath).toStdString();
         }
-        return spec;
+        return described;
     }
 
-    std::optional<PortTarget> Target(const CommandLine& commandLine, const LineSpec& spec)
+    std::optional<PortTarget> Target(const CommandLine& commandLine, const LineDescription& described)
     {
-        switch (spec.kind) {
-        case LineSpec::Kind::Demo:
+        switch (described.kind) {
+        case LineDescription::Kind::Demo:
             return line_.virtualPort() != nullptr
                        ? PortTarget::Virtual(QFile::decodeName(line_.virtualPort()->DevicePath().c_str()))
                        : PortTarget::Virtual(QStringLiteral("an in-process line"));
-        case LineSpec::Kind::Virtual:
+        case LineDescription::Kind::Virtual:
             return PortTarget::Virtual(QFile::decodeName(line_.portForDevice().c_str()));
-        case LineSpec::Kind::Replay:
+        case LineDescription::Kind::Replay:
             return PortTarget::Virtual(QStringLiteral("recording %1").arg(commandLine.replayPath));
-        case LineSpec::Kind::TcpConnect:
-        case LineSpec::Kind::TcpListen:
+        case LineDescription::Kind::TcpConnect:
+        case LineDescription::Kind::TcpListen:
             return PortTarget::Virtual(
                 QStringLiteral("TCP %1:%2")
-                    .arg(QString::fromStdString(spec.tcp.host), QString::fromStdString(line_.portForDevice())));
-        case LineSpec::Kind::Serial:
+                    .arg(QString::fromStdString(described.tcp.host), QString::fromStdString(line_.portForDevice())));
+        case LineDescription::Kind::Serial:
             break;
         }
         if (commandLine.portPath.isEmpty()) {

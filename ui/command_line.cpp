@@ -168,20 +168,20 @@ QString TakeLinkValues(const QCommandLineParser& parser, CommandLine& result)
 }
 
 // The kind of line the options name, with what the checks of a line look at.
-LineSpec LineKindGiven(const CommandLine& result)
+LineDescription LineKindGiven(const CommandLine& result)
 {
-    LineSpec spec;
-    spec.lineRate = result.lineRate;
+    LineDescription described;
+    described.lineRate = result.lineRate;
     if (result.virtualPort) {
-        spec.kind = LineSpec::Kind::Virtual;
+        described.kind = LineDescription::Kind::Virtual;
     } else if (result.demo) {
-        spec.kind = LineSpec::Kind::Demo;
+        described.kind = LineDescription::Kind::Demo;
     } else if (!result.replayPath.isEmpty()) {
-        spec.kind = LineSpec::Kind::Replay;
+        described.kind = LineDescription::Kind::Replay;
     } else if (result.tcpAddress) {
-        spec.kind = result.tcpListen ? LineSpec::Kind::TcpListen : LineSpec::Kind::TcpConnect;
+        described.kind = result.tcpListen ? LineDescription::Kind::TcpListen : LineDescription::Kind::TcpConnect;
     }
-    return spec;
+    return described;
 }
 
 // What is wrong with the options given together, if anything.

@@ -54,13 +54,13 @@ bool ShowsPicture(const QImage& image, QPoint origin, const Pages& pages)
 
 // The demo's line as the desktop makes it: a virtual port that the window
 // opens, with the device on its far end.
-LineSpec DemoLine()
+LineDescription DemoLine()
 {
-    LineSpec spec;
-    spec.kind = LineSpec::Kind::Demo;
-    spec.demoOnVirtualPort = true;
-    spec.frontEndOpensSerial = true;
-    return spec;
+    LineDescription described;
+    described.kind = LineDescription::Kind::Demo;
+    described.demoOnVirtualPort = true;
+    described.frontEndOpensSerial = true;
+    return described;
 }
 
 TEST(DemoModeTest, TheWindowShowsTheDemosMenuAndFollowsItsKeys)
