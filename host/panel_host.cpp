@@ -41,6 +41,10 @@ PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
 PanelHost::~PanelHost()
 {
     Stop();
+    // Front ends made after the host are gone by now: the events still
+    // queued are dropped, not told to them.
+    listeners_.clear();
+    turnHooks_.clear();
     engine_.SetWake({});
     engine_.SetObserver(nullptr);
 }
