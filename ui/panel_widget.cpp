@@ -234,6 +234,13 @@ void PanelWidget::SetZoom(int zoom)
     update();
 }
 
+int PanelWidget::KeysBottom() const
+{
+    const auto lowest = std::max_element(kKeyAreas.begin(), kKeyAreas.end(),
+                                         [](const KeyArea& a, const KeyArea& b) { return a.bottom < b.bottom; });
+    return (lowest->bottom + 1) * zoom_ - 1;
+}
+
 void PanelWidget::SetTheme(const DisplayTheme& theme)
 {
     theme_ = theme;

@@ -81,6 +81,8 @@ public:
     // Magnifies the picture, key areas included; kept within 1 to 4.
     void SetZoom(int zoom);
     int zoom() const { return zoom_; }
+    // The lowest row of the keys, in the widget's rows at its zoom.
+    int KeysBottom() const;
     // Repaints the whole display in the theme's colours.
     void SetTheme(const DisplayTheme& theme);
     const DisplayTheme& theme() const { return theme_; }

@@ -43,6 +43,7 @@ constexpr std::size_t kLeastBytesShown = 3;
 // Where the window is lower than wanted (below a zoomed panel), it shows at
 // least this many rows besides the least its controls take.
 constexpr int kLeastRowsShown = 6;
+constexpr int kFewestRowsShown = 3;
 
 // A text frame as a device typically sends it, a menu line: what the
 // columns are sized to hold when the window opens.
@@ -240,9 +241,7 @@ void ProtocolMonitor::Place()
     // The meaning gives up at most what the errors take beyond their title,
     // so the window finds its place where it found it for the title alone.
     const int meaningGiven = ErrorColumnWidth() - ErrorTitleWidth();
-    const QSize least(wanted.width() - bytesGiven - meaningGiven, LeastHeight() + frame.height());
-    const QRect placed =
-        MonitorPlacement(window_->frameGeometry(), wanted, least, window_->screen()->availableGeometry());
+    const QRect placed = PlaceClearOfKeys(wanted, wanted.width() - bytesGiven - meaningGiven, frame.height());
     move(placed.topLeft());
     resize(placed.size() - frame);
     if (!shownBefore_) {
@@ -255,9 +254,26 @@ void ProtocolMonitor::Place()
     }
 }
 
-int ProtocolMonitor::LeastHeight() const
+QRect ProtocolMonitor::PlaceClearOfKeys(QSize wanted, int leastWidth, int frameHeight) const
 {
-    return layout()->minimumSize().height() + kLeastRowsShown * view_->verticalHeader()->defaultSectionSize();
+    // Where no side has room and it goes over the panel, it shows fewer rows
+    // rather than cover the keys, as long as a few rows are left to read.
+    const PanelWidget& panel = *window_->panel();
+    const int keysBottom = panel.mapToGlobal(QPoint(0, panel.KeysBottom())).y();
+    QRect placed;
+    for (int rows = kLeastRowsShown; rows >= kFewestRowsShown; --rows) {
+        const QSize least(leastWidth, LeastHeight(rows) + frameHeight);
+        placed = MonitorPlacement(window_->frameGeometry(), wanted, least, window_->screen()->availableGeometry());
+        if (!placed.intersects(window_->frameGeometry()) || placed.top() > keysBottom) {
+            break;
+        }
+    }
+    return placed;
+}
+
+int ProtocolMonitor::LeastHeight(int rows) const
+{
+    return layout()->minimumSize().height() + rows * view_->verticalHeader()->defaultSectionSize();
 }
 
 int ProtocolMonitor::LeastBytesWidth() const

@@ -100,7 +100,10 @@ private:
     void Place();
     int LeastBytesWidth() const;
     // Tall enough for the controls and a few rows.
-    int LeastHeight() const;
+    // Where Place puts it, frames included: its least height first, fewer
+    // rows where that height would cover the panel's keys.
+    QRect PlaceClearOfKeys(QSize wanted, int leastWidth, int frameHeight) const;
+    int LeastHeight(int rows) const;
     int CellMargin() const;
     void UpdateHighlight();
     void EmitHighlight(const std::optional<DisplayRect>& area);
