@@ -19,7 +19,7 @@ table{border-collapse:collapse}td,th{padding:2px 8px;text-align:left;vertical-al
 .facts th{color:#555;font-weight:normal}
 .failure{border:3px solid #b00020;padding:0 1em 1em;background:#fff4f4}
 .pictures{display:flex;gap:1em;flex-wrap:wrap}figure{margin:0}
-img.screen{image-rendering:pixelated;border:1px solid #888}
+img.screen{image-rendering:pixelated;border:1px solid #888;width:256px}
 .strip{display:flex;gap:6px;overflow-x:auto;padding:4px 0}
 .strip a{text-decoration:none;color:#555;font-size:11px;text-align:center}
 .strip img{width:128px;display:block}
@@ -107,8 +107,9 @@ std::string Hex(const std::vector<std::uint8_t>& bytes)
     constexpr std::size_t kShown = 32;
     std::string text;
     for (std::size_t i = 0; i < std::min(bytes.size(), kShown); ++i) {
-        text += Number(bytes[i], "%02X");
-        text += ' ';
+        std::array<char, 4> digits{};
+        std::snprintf(digits.data(), digits.size(), "%02X ", static_cast<unsigned>(bytes[i]));
+        text += digits.data();
     }
     return bytes.size() > kShown ? text + "(" + std::to_string(bytes.size()) + " bytes)" : text;
 }
@@ -143,7 +144,8 @@ std::string RowsTable(const std::vector<TraceRow>& rows)
                        "<th>what</th><th>error</th></tr>\n";
     for (const TraceRow& row : rows) {
         const std::string what = row.kind == TraceKind::Fault ? row.meaning + " (" + row.rule + ")"
-                                                              : row.name + (row.name.empty() ? "" : " ") + row.meaning;
+                                 : row.meaning.empty()        ? row.name
+                                                              : row.meaning;
         html += "<tr class=\"" + std::string(RowClass(row)) + "\"><td>" + Number(double(row.timeUs) / 1000, "%.1f") +
                 "</td><td>" + DirectionName(row.direction) + "</td><td>" + std::to_string(row.block) + "</td><td>" +
                 Hex(row.bytes) + "</td><td>" + EscapeHtml(what) + "</td><td>" + EscapeHtml(row.error) + "</td></tr>\n";
