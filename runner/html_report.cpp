@@ -236,6 +236,18 @@ std::string MismatchPictures(const StepRecord& step)
     return html;
 }
 
+std::string FilmSection(const RunFacts& run)
+{
+    if (run.recentFilm.empty()) {
+        return {};
+    }
+    const std::string seconds = Number(run.recentSeconds, "%.1f");
+    return "<h2>The display's last " + seconds +
+           " s</h2>\n<img class=\"screen\" id=\"recent-film\" "
+           "src=\"data:image/gif;base64," +
+           Base64(run.recentFilm) + "\" alt=\"the display's last " + seconds + " s\">\n";
+}
+
 std::string DeviceSection(const RunFacts& run)
 {
     if (run.deviceLog.empty()) {
@@ -332,13 +344,15 @@ std::string FirstFailure(const std::vector<ScenarioResult>& results, const std::
 std::string HtmlReport(const RunFacts& run, const std::vector<ScenarioResult>& results,
                        const std::vector<ScenarioRecord>& records)
 {
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-                       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:; "
-                       "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n<title>quillon-run: " +
-                       EscapeHtml(run.statusWords) + "</title>\n" + kStyle + "\n" + kScript + "\n</head><body>\n";
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data: 'self'; "
+        "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n<title>quillon-run: " +
+        EscapeHtml(run.statusWords) + "</title>\n" + kStyle + "\n" + kScript + "\n</head><body>\n";
     html += "<h1>quillon-run <span class=\"" + std::string(run.status == 0 ? "passed" : "failed") + "\">" +
             EscapeHtml(run.statusWords) + "</span></h1>\n";
-    html += FirstFailure(results, records) + DeviceSection(run) + "<h2>The run</h2>\n" + RunSection(run);
+    html +=
+        FirstFailure(results, records) + FilmSection(run) + DeviceSection(run) + "<h2>The run</h2>\n" + RunSection(run);
     for (std::size_t i = 0; i < results.size(); ++i) {
         html += ScenarioSection(results[i], i < records.size() ? &records[i] : nullptr, i);
     }

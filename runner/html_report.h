@@ -59,6 +59,9 @@ struct RunFacts {
     // The film of the display, as a link from the report's folder; empty
     // when there is none.
     std::string film;
+    // The GIF of the display's last seconds, and how many it holds.
+    std::string recentFilm;
+    double recentSeconds = 0;
     // The device --spawn started: where its output went and its last lines.
     std::string deviceLog;
     std::vector<std::string> deviceLogTail;

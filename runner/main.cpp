@@ -717,7 +717,7 @@ int Run::SetUp()
     host_->SetFaults(&line_.faults());
     loop_.emplace(*host_);
     if (!options_.report.empty()) {
-        recorder_.emplace(*host_, clock_);
+        recorder_.emplace(*host_, clock_, options_.report + ".recent");
     }
     if (const int status = OpenFiles(); status != 0) {
         return status;
@@ -928,7 +928,11 @@ void Run::WriteReport(int status, bool pictures)
     if (!pictures) {
         DropPictures(records);
     }
-    const std::string html = HtmlReport(Facts(status, pictures), results_, records);
+    RunFacts facts = Facts(status, pictures);
+    if (pictures) {
+        facts.recentFilm = recorder_->FinishFilm(facts.recentSeconds);
+    }
+    const std::string html = HtmlReport(facts, results_, records);
     if (const std::string error = WriteText(options_.report, html); !error.empty()) {
         std::cerr << "quillon-run: cannot write the report " << options_.report << ": " << error << "\n";
     }

@@ -46,11 +46,29 @@ std::string NearestText(const std::vector<TextRun>& screen, std::string_view wan
     return nearest != nullptr && best < wanted.size() ? PanelTextToUtf8(nearest->text) : std::string();
 }
 
-ReportRecorder::ReportRecorder(PanelHost& host, Clock& clock)
+ReportRecorder::ReportRecorder(PanelHost& host, Clock& clock, const std::string& filmStem)
     : host_(host), clock_(clock), startUs_(clock.NowMicros()),
       builder_(startUs_, [this](const TraceRow& row) { TakeRow(row); })
 {
-    listener_ = host_.AddListener([this](const LinkEvent& event) { builder_.OnLinkEvent(event); });
+    std::string ignored;
+    if (!filmStem.empty()) {
+        film_.emplace(host_.engine().display(), filmStem);
+        // A film that cannot be made leaves the report without it.
+        if (!film_->Start(startUs_, ignored)) {
+            film_.reset();
+        }
+    }
+    listener_ = host_.AddListener([this](const LinkEvent& event) {
+        builder_.OnLinkEvent(event);
+        if (film_) {
+            film_->Look(event.timeUs);
+        }
+    });
+}
+
+std::string ReportRecorder::FinishFilm(double& seconds)
+{
+    return film_ ? film_->Finish(clock_.NowMicros(), seconds) : std::string();
 }
 
 ReportRecorder::~ReportRecorder()

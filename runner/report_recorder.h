@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "host/panel_host.h"
 #include "runner/html_report.h"
+#include "runner/recent_film.h"
 #include "trace/trace_rows.h"
 
 namespace quillon::runner {
@@ -16,7 +19,9 @@ namespace quillon::runner {
 // seconds are kept between steps, so a long run stays small.
 class ReportRecorder {
 public:
-    ReportRecorder(PanelHost& host, Clock& clock);
+    // filmStem: where the film of the last seconds is made (stem-1.gif and
+    // stem-2.gif, removed when it ends); none when empty.
+    ReportRecorder(PanelHost& host, Clock& clock, const std::string& filmStem);
     ~ReportRecorder();
     ReportRecorder(const ReportRecorder&) = delete;
     ReportRecorder& operator=(const ReportRecorder&) = delete;
@@ -24,6 +29,9 @@ public:
     void StepEnded(const StepEnd& end);
     // The scenarios in the order they ran.
     const std::vector<ScenarioRecord>& scenarios() const { return scenarios_; }
+    // The GIF of the display's last seconds, with how many it holds; empty
+    // when there is none.
+    std::string FinishFilm(double& seconds);
     // The run's start, engine clock microseconds.
     std::uint64_t startUs() const { return startUs_; }
 
@@ -49,6 +57,7 @@ private:
     TraceBuilder builder_;
     int listener_ = 0;
     std::deque<TraceRow> recent_;
+    std::optional<RecentFilm> film_;
     std::vector<ScenarioRecord> scenarios_;
     const Scenario* current_ = nullptr;
 };

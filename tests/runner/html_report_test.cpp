@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "runner/junit.h"
+#include "runner/recent_film.h"
 #include "runner/report_recorder.h"
 
 namespace quillon::runner {
@@ -126,6 +127,67 @@ TEST(JUnit, AttachmentsNameOnlyFilesThatExist)
     EXPECT_EQ(Count(xml, "[[ATTACHMENT|"), 1U) << xml;
     EXPECT_NE(xml.find("[[ATTACHMENT|" + kept + "]]"), std::string::npos);
     EXPECT_NE(xml.find("<failure message=\"menu.yaml:7: step 2/2 (line 7)"), std::string::npos);
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace quillon::runner
+
+namespace quillon::runner {
+namespace {
+
+// The delays of a GIF's frames, in hundredths of a second, added up.
+int GifPlayingCs(const std::string& gif)
+{
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(gif.at(at)); };
+    const auto skipBlocks = [&](std::size_t at) {
+        while (byte(at) != 0) {
+            at += byte(at) + 1U;
+        }
+        return at + 1;
+    };
+    std::size_t at = 13 + ((byte(10) & 0x80) != 0 ? 3U << ((byte(10) & 7) + 1) : 0);
+    int cs = 0;
+    while (byte(at) != 0x3B) {
+        if (byte(at) == 0x21) {
+            cs += byte(at + 1) == 0xF9 ? byte(at + 4) | byte(at + 5) << 8 : 0;
+            at = skipBlocks(at + 2);
+        } else {
+            const std::size_t local = (byte(at + 9) & 0x80) != 0 ? 3U << ((byte(at + 9) & 7) + 1) : 0;
+            at = skipBlocks(at + 10 + local + 1);
+        }
+    }
+    return cs;
+}
+
+// The film the report holds plays the display's last half minute at least,
+// and at most a minute, however long the run; its files go with it.
+TEST(RecentFilm, HoldsTheLastHalfMinuteOrTheWholeRun)
+{
+    const auto folder = std::filesystem::temp_directory_path() / "quillon-recent-film";
+    std::filesystem::create_directories(folder);
+    for (const std::uint64_t runUs : {12'000'000ULL, 45'000'000ULL, 95'000'000ULL}) {
+        DisplayMemory memory;
+        std::string error;
+        double seconds = 0;
+        std::string gif;
+        {
+            RecentFilm film(memory, (folder / "r").string());
+            ASSERT_TRUE(film.Start(0, error)) << error;
+            for (std::uint64_t us = 250'000; us < runUs; us += 250'000) {
+                const std::uint8_t ink = static_cast<std::uint8_t>(us / 250'000);
+                memory.WriteRun(static_cast<std::uint8_t>(ink % 8), ink % 100, std::span(&ink, 1));
+                film.Look(us);
+            }
+            gif = film.Finish(runUs, seconds);
+        }
+        const double wanted = std::min(static_cast<double>(runUs) / 1e6, 30.0);
+        EXPECT_GE(seconds, wanted) << runUs;
+        EXPECT_LE(seconds, 60.0) << runUs;
+        EXPECT_EQ(gif.substr(0, 6), "GIF89a");
+        EXPECT_NEAR(GifPlayingCs(gif), seconds * 100, 1) << runUs;
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
+    }
     std::filesystem::remove_all(folder);
 }
 

@@ -5,7 +5,7 @@ expect-screen. The browser finds the failing step at the top, its reason,
 and its three pictures (golden, screen, diff); each picture, and each
 picture of the film strip, is checked against what the same run saved
 independently: its screenshots, the golden, the screen and diff files
-expect-screen wrote. The link to the failing step opens it. A picture of the
+expect-screen wrote; the film of its last seconds ends on that screen. The link to the failing step opens it. A picture of the
 report is saved for the README; Chromium's rendering itself is not compared.
 
 Usage: report_browser_check.py FOLDER QUILLON_RUN GOLDEN SCREENSHOT
@@ -101,6 +101,16 @@ def check_film_strip(driver, actual):
     assert menu != moved
 
 
+def check_recent_film(driver, actual):
+    """The film of the last seconds the report holds ends on the screen the
+    run ended with."""
+    source = driver.find_element(By.ID, "recent-film").get_attribute("src")
+    assert source.startswith("data:image/gif;base64,"), source[:40]
+    film = Image.open(io.BytesIO(base64.b64decode(source.split(",", 1)[1])))
+    film.seek(film.n_frames - 1)
+    assert (film.size, list(film.convert("RGB").getdata())) == text_art_at_2x(actual)
+
+
 def check_step_opens(driver):
     assert not driver.execute_script("return document.getElementById('s1-5').open")
     driver.find_element(By.CSS_SELECTOR, "#failure a[href='#s1-5']").click()
@@ -116,6 +126,7 @@ def main():
             driver.get((FOLDER / "report.html").resolve().as_uri())
             check_failing_step(driver, actual, diff)
             check_film_strip(driver, actual)
+            check_recent_film(driver, actual)
             check_step_opens(driver)
             driver.save_screenshot(str(SCREENSHOT))
         finally:
