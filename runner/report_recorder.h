@@ -32,8 +32,6 @@ public:
     // The GIF of the display's last seconds, with how many it holds; empty
     // when there is none.
     std::string FinishFilm(double& seconds);
-    // The run's start, engine clock microseconds.
-    std::uint64_t startUs() const { return startUs_; }
 
     // Rows kept between steps, and at most this many of them.
     static constexpr std::uint64_t kKeptUs = 5'000'000;
