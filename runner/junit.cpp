@@ -1,6 +1,8 @@
 #include "runner/junit.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace quillon::runner {
 
@@ -46,10 +48,45 @@ std::string Seconds(double seconds)
     return text;
 }
 
+// The attachment lines of a test case: its pictures, then the run's files,
+// each once and only when it is there.
+std::string Attachments(const ScenarioResult& result, const std::vector<std::string>& runFiles)
+{
+    std::vector<std::string> named;
+    std::string text;
+    for (const std::vector<std::string>* files : {&result.pictures, &runFiles}) {
+        for (const std::string& file : *files) {
+            std::error_code ignored;
+            if (std::find(named.begin(), named.end(), file) == named.end() &&
+                std::filesystem::is_regular_file(file, ignored)) {
+                named.push_back(file);
+                text += "[[ATTACHMENT|" + file + "]]\n";
+            }
+        }
+    }
+    return text.empty() ? text : "      <system-out>" + Escape(text) + "</system-out>\n";
+}
+
+std::string TestCase(const ScenarioResult& result, const std::vector<std::string>& runFiles)
+{
+    std::string xml = "    <testcase classname=\"" + Escape(result.file, true) + "\" name=\"" +
+                      Escape(result.name, true) + "\" time=\"" + Seconds(result.seconds) + "\">\n";
+    if (result.outcome != Outcome::Passed) {
+        const std::string message = result.failedLine > 0
+                                        ? result.file + ":" + std::to_string(result.failedLine) + ": " + result.message
+                                        : result.message;
+        const char* element = result.outcome == Outcome::Failed ? "failure" : "error";
+        xml += "      <" + std::string(element) + " message=\"" + Escape(message, true) + "\">" + Escape(message) +
+               "</" + element + ">\n";
+    }
+    return xml + Attachments(result, runFiles) + "    </testcase>\n";
+}
+
 } // namespace
 
 std::string JUnitReport(const std::vector<ScenarioResult>& results, double seconds,
-                        const std::vector<std::pair<std::string, std::string>>& properties)
+                        const std::vector<std::pair<std::string, std::string>>& properties,
+                        const std::vector<std::string>& runFiles)
 {
     int failures = 0;
     int errors = 0;
@@ -71,15 +108,7 @@ std::string JUnitReport(const std::vector<ScenarioResult>& results, double secon
         xml += "    </properties>\n";
     }
     for (const ScenarioResult& result : results) {
-        xml += "    <testcase classname=\"" + Escape(result.file, true) + "\" name=\"" + Escape(result.name, true) +
-               "\" time=\"" + Seconds(result.seconds) + "\"";
-        if (result.outcome == Outcome::Passed) {
-            xml += "/>\n";
-            continue;
-        }
-        const char* element = result.outcome == Outcome::Failed ? "failure" : "error";
-        xml += ">\n      <" + std::string(element) + " message=\"" + Escape(result.message, true) + "\">" +
-               Escape(result.message) + "</" + element + ">\n    </testcase>\n";
+        xml += TestCase(result, runFiles);
     }
     xml += "  </testsuite>\n</testsuites>\n";
     return xml;

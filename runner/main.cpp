@@ -3,9 +3,14 @@
 // waits for text or frames, screen comparisons), and serves a control socket
 // for test frameworks.
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -31,7 +36,9 @@
 #include "link/fault_rules.h"
 #include "link/paced_port.h"
 #include "runner/host_loop.h"
+#include "runner/html_report.h"
 #include "runner/junit.h"
+#include "runner/report_recorder.h"
 #include "runner/scenario.h"
 #include "runner/scenario_runner.h"
 #include "serial/child_process.h"
@@ -72,11 +79,12 @@ constexpr std::uint32_t kScenarioTimeoutMs = 30'000;
 // --dump-text alone waits for the screen to stay the same this long.
 constexpr std::chrono::milliseconds kSettleTime{500};
 
+// The signal that asked the run to stop, 0 for none.
 volatile std::sig_atomic_t stopSignal = 0;
 
-extern "C" void OnStopSignal(int)
+extern "C" void OnStopSignal(int signal)
 {
-    stopSignal = 1;
+    stopSignal = signal;
 }
 
 // The last `count` lines of the file at path (fewer when it has fewer), from
@@ -127,6 +135,30 @@ std::string DeviceEndedText(const ChildExit& ended, const std::string& outputPat
     return text;
 }
 
+// Writes a file whole; the system's reason when it could not.
+std::string WriteText(const std::string& path, const std::string& text)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return std::strerror(errno);
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int writeError = errno;
+    if (std::fclose(file) != 0 || !written) {
+        return std::strerror(written ? errno : writeError);
+    }
+    return {};
+}
+
+// The moment in UTC, as "2026-12-10 11:04:22 UTC".
+std::string UtcText(std::chrono::system_clock::time_point moment)
+{
+    const std::time_t time = std::chrono::system_clock::to_time_t(moment);
+    std::array<char, 32> text{};
+    std::strftime(text.data(), text.size(), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&time));
+    return text.data();
+}
+
 int UsageError(const std::string& message)
 {
     std::cerr << "quillon-run: " << message << "\nTry quillon-run --help.\n";
@@ -154,6 +186,8 @@ struct Options {
     std::optional<std::uint32_t> timeoutMs;
     int timeoutExitCode = 42;
     std::string junit;
+    std::string report;
+    bool keepOnFailureOnly = false;
     std::string artifacts;
     bool updateGoldens = false;
     bool dumpText = false;
@@ -303,6 +337,16 @@ void AddResultOptions(CLI::App& app, Options& options, Given& given)
         ->type_name("N")
         ->check(CLI::Range(0, 255).description(""));
     TextOption(app, "--junit", options.junit, "FILE", "write a JUnit XML report");
+    TextOption(app, "--report", options.report, "FILE.html",
+               "write an HTML report of the run, every step with the display it left and the frames around it; "
+               "the display is filmed beside it (FILE.gif) unless --record-display names the film");
+    app.add_option_function<std::string>(
+           "--keep-artifacts",
+           [&options](const std::string& value) { options.keepOnFailureOnly = value == "on-failure"; },
+           "keep the film and the pictures always (the default) or only when the run fails; a passing run's "
+           "report keeps its summary")
+        ->type_name("always|on-failure")
+        ->check(CLI::IsMember({"always", "on-failure"}).description(""));
     TextOption(app, "--artifacts", options.artifacts, "DIR",
                "where screenshots and diff pictures go (the JUnit file's folder, or the current folder)");
     app.add_flag("--update-goldens", options.updateGoldens,
@@ -341,6 +385,18 @@ void AddOtherOptions(CLI::App& app, Options& options)
     app.footer("Exit status: 0 all scenarios passed, 1 a step failed, 2 bad usage, a bad\n"
                "scenario file or a link that cannot be used, 3 the device --spawn started ended\n"
                "before the run did, 42 (or N) the time-out passed.");
+}
+
+// The line as the report tells it.
+std::string LineWords(const Options& options)
+{
+    std::string words = options.demo                  ? "the demo device, in this process"
+                        : !options.replay.empty()     ? "a replay of " + options.replay
+                        : !options.tcpConnect.empty() ? "TCP to " + options.tcpConnect
+                        : !options.tcpListen.empty()  ? "TCP, listening on " + options.tcpListen
+                        : options.virtualPort         ? "a new pseudo-terminal"
+                                                      : "the port " + options.port;
+    return words + (options.lineRate == 0 ? ", unpaced" : ", at " + std::to_string(options.lineRate) + " baud");
 }
 
 // The line the options describe; its TCP address is read when it is opened.
@@ -437,7 +493,10 @@ void DumpText(PanelHost& host)
 // One run: set up, run, report.
 class Run {
 public:
-    Run(const Options& options, Moment processStart) : options_(options), processStart_(processStart) {}
+    Run(const Options& options, Moment processStart, std::vector<std::string> arguments)
+        : options_(options), processStart_(processStart), arguments_(std::move(arguments))
+    {
+    }
     ~Run()
     {
         // The server's thread calls the control service: it goes first.
@@ -458,6 +517,7 @@ public:
     int Report(int status);
 
 private:
+    int CheckReportPath();
     std::string OpenLine();
     int OpenFiles();
     int OpenControl();
@@ -465,9 +525,18 @@ private:
     int RunScenarios(const std::vector<Scenario>& scenarios);
     bool RunAlone(bool afterScenarios);
     bool StopRequested();
+    std::string StatusWords(int status) const;
+    RunFacts Facts(int status, bool pictures);
+    // On a passing run that keeps its artifacts only on failure, removes the
+    // film and the pictures; whether they are kept.
+    bool KeepArtifacts(int status);
+    void WriteReport(int status, bool pictures);
+    void WriteJUnit();
 
     const Options& options_;
     const Moment processStart_;
+    const std::vector<std::string> arguments_;
+    const std::chrono::system_clock::time_point wallStart_ = std::chrono::system_clock::now();
     SteadyClock clock_;
     Line line_{clock_};
     std::optional<LineFiles> files_;
@@ -475,6 +544,8 @@ private:
     std::optional<DisplayFilm> film_;
     std::optional<PanelHost> host_;
     std::optional<HostLoop> loop_;
+    // Made after the host, so it ends before it.
+    std::optional<ReportRecorder> recorder_;
     std::unique_ptr<ControlService> control_;
     std::unique_ptr<LineServer> server_;
     std::unique_ptr<PortReconnect> reconnect_;
@@ -485,7 +556,38 @@ private:
     std::optional<std::uint32_t> timeoutMs_;
     // How the device --spawn started ended, once it has ended on its own.
     std::optional<ChildExit> deviceEnded_;
+    // The film: --record-display's, or the report's beside it.
+    std::string filmPath_;
+    bool ranScenarios_ = false;
+    bool timedOut_ = false;
+    std::vector<ScenarioResult> results_;
+    // What could not be written, with the reason.
+    std::vector<std::string> notWritten_;
 };
+
+// The report's folder is made and the report opened at once, so that a path
+// that cannot be written is refused before any device starts.
+int Run::CheckReportPath()
+{
+    filmPath_ = options_.recordDisplay;
+    if (options_.report.empty()) {
+        return 0;
+    }
+    const std::filesystem::path report(options_.report);
+    if (filmPath_.empty()) {
+        filmPath_ = std::filesystem::path(report).replace_extension(".gif").string();
+    }
+    std::error_code made;
+    if (report.has_parent_path()) {
+        std::filesystem::create_directories(report.parent_path(), made);
+    }
+    const std::string error = made ? "cannot make its folder: " + made.message() : WriteText(options_.report, "");
+    if (!error.empty()) {
+        std::cerr << "quillon-run: cannot write the report " << options_.report << ": " << error << "\n";
+        return kUsageStatus;
+    }
+    return 0;
+}
 
 std::string Run::OpenLine()
 {
@@ -535,9 +637,11 @@ int Run::OpenFiles()
     if (files_->inUse()) {
         host_->AddListener([this](const LinkEvent& event) { files_->Take(event); });
     }
-    if (!options_.recordDisplay.empty()) {
+    if (!filmPath_.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(filmPath_).parent_path(), ignored);
         film_.emplace(host_->engine().display());
-        if (!film_->Open(options_.recordDisplay, clock_.NowMicros(), error)) {
+        if (!film_->Open(filmPath_, clock_.NowMicros(), error)) {
             std::cerr << "quillon-run: cannot write the display film: " << error << "\n";
             return kUsageStatus;
         }
@@ -597,6 +701,9 @@ int Run::StartDevice()
 
 int Run::SetUp()
 {
+    if (const int status = CheckReportPath(); status != 0) {
+        return status;
+    }
     if (const std::string error = OpenLine(); !error.empty()) {
         std::cerr << "quillon-run: " << error << "\n";
         return kUsageStatus;
@@ -609,6 +716,9 @@ int Run::SetUp()
     host_.emplace(line_.panelEnd(), clock_, processStart_);
     host_->SetFaults(&line_.faults());
     loop_.emplace(*host_);
+    if (!options_.report.empty()) {
+        recorder_.emplace(*host_, clock_, options_.report + ".recent");
+    }
     if (const int status = OpenFiles(); status != 0) {
         return status;
     }
@@ -650,8 +760,12 @@ int Run::RunScenarios(const std::vector<Scenario>& scenarios)
     settings.deadline = deadline_;
     settings.stopRequested = [this] { return StopRequested(); };
     settings.artifactsDir = artifactsDir_;
+    if (recorder_) {
+        settings.stepEnded = [this](const StepEnd& end) { recorder_->StepEnded(end); };
+    }
     ScenarioRunner runner(*loop_, settings);
-    std::vector<ScenarioResult> results;
+    std::vector<ScenarioResult>& results = results_;
+    ranScenarios_ = true;
     for (const Scenario& scenario : scenarios) {
         results.push_back(runner.Run(scenario));
         if (results.back().outcome == Outcome::TimedOut || results.back().outcome == Outcome::Stopped) {
@@ -662,17 +776,6 @@ int Run::RunScenarios(const std::vector<Scenario>& scenarios)
     if (deviceEnded_ && results.back().outcome == Outcome::Stopped) {
         results.back().outcome = Outcome::Failed;
         results.back().message += "; " + DeviceEndedText(*deviceEnded_, deviceOutput_);
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart_).count();
-    if (!options_.junit.empty()) {
-        std::string error;
-        std::vector<std::pair<std::string, std::string>> properties;
-        if (line_.faults().drewAtRandom()) {
-            properties.emplace_back("fault-seed", std::to_string(line_.faults().seed()));
-        }
-        if (!WriteFile(options_.junit, JUnitReport(results, seconds, properties), error)) {
-            std::cerr << "quillon-run: " << error << "\n";
-        }
     }
     if (!options_.quiet) {
         const auto passed = std::count_if(results.begin(), results.end(), [](const ScenarioResult& result) {
@@ -747,14 +850,122 @@ int Run::Go(const std::vector<Scenario>& scenarios)
         std::cerr << "quillon-run: the time-out of " << timeoutMs_.value_or(0) << " ms passed\n";
         status = options_.timeoutExitCode;
     }
+    timedOut_ = timedOut || std::any_of(results_.begin(), results_.end(), [](const ScenarioResult& result) {
+                    return result.outcome == Outcome::TimedOut;
+                });
     return status;
+}
+
+std::string Run::StatusWords(int status) const
+{
+    if (deviceEnded_) {
+        return "the device ended before the run did: " + deviceEnded_->Describe();
+    }
+    if (stopSignal == SIGTERM || stopSignal == SIGINT) {
+        return std::string("ended by ") + (stopSignal == SIGTERM ? "SIGTERM" : "SIGINT") + " before it was over";
+    }
+    if (timedOut_) {
+        return "the time-out of " + std::to_string(timeoutMs_.value_or(0)) + " ms passed";
+    }
+    if (status == 0) {
+        return ranScenarios_ ? "every scenario passed" : "passed";
+    }
+    return std::any_of(results_.begin(), results_.end(),
+                       [](const ScenarioResult& result) { return result.outcome == Outcome::Failed; })
+               ? "a step failed"
+               : "stopped before it was over";
+}
+
+RunFacts Run::Facts(int status, bool pictures)
+{
+    RunFacts facts;
+    facts.commandLine = HideSecrets(arguments_);
+    facts.version = QUILLON_VERSION;
+    facts.line = LineWords(options_);
+    for (const FaultRule& rule : options_.faults) {
+        facts.faults.push_back(FaultRuleText(rule));
+    }
+    facts.seed = line_.faults().drewAtRandom() ? std::to_string(line_.faults().seed()) : "none drawn at random";
+    facts.started = UtcText(wallStart_);
+    facts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart_).count();
+    facts.status = status;
+    facts.statusWords = StatusWords(status);
+    if (pictures && film_) {
+        const std::filesystem::path folder = std::filesystem::absolute(options_.report).parent_path();
+        facts.film = std::filesystem::absolute(filmPath_).lexically_relative(folder).generic_string();
+    }
+    if (!options_.spawn.empty()) {
+        facts.deviceLog = "The device's output is in " + deviceOutput_;
+        facts.deviceLogTail = LastLines(deviceOutput_, kDeviceTailLines);
+    }
+    facts.notWritten = notWritten_;
+    return facts;
+}
+
+bool Run::KeepArtifacts(int status)
+{
+    if (status != 0 || !options_.keepOnFailureOnly) {
+        return true;
+    }
+    std::error_code ignored;
+    if (film_) {
+        std::filesystem::remove(filmPath_, ignored);
+    }
+    for (const ScenarioResult& result : results_) {
+        for (const std::string& picture : result.pictures) {
+            std::filesystem::remove(picture, ignored);
+        }
+    }
+    return false;
+}
+
+void Run::WriteReport(int status, bool pictures)
+{
+    if (!recorder_) {
+        return;
+    }
+    std::vector<ScenarioRecord> records = recorder_->scenarios();
+    if (!pictures) {
+        DropPictures(records);
+    }
+    RunFacts facts = Facts(status, pictures);
+    if (pictures) {
+        facts.recentFilm = recorder_->FinishFilm(facts.recentSeconds);
+    }
+    const std::string html = HtmlReport(facts, results_, records);
+    if (const std::string error = WriteText(options_.report, html); !error.empty()) {
+        std::cerr << "quillon-run: cannot write the report " << options_.report << ": " << error << "\n";
+    }
+}
+
+void Run::WriteJUnit()
+{
+    if (options_.junit.empty() || !ranScenarios_) {
+        return;
+    }
+    std::vector<std::pair<std::string, std::string>> properties;
+    if (line_.faults().drewAtRandom()) {
+        properties.emplace_back("fault-seed", std::to_string(line_.faults().seed()));
+    }
+    std::vector<std::string> runFiles;
+    for (const std::string& file : {options_.report, filmPath_}) {
+        if (!file.empty()) {
+            runFiles.push_back(file);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - processStart_).count();
+    std::string error;
+    if (!WriteFile(options_.junit, JUnitReport(results_, seconds, properties, runFiles), error)) {
+        std::cerr << "quillon-run: " << error << "\n";
+    }
 }
 
 int Run::Report(int status)
 {
     // The film ends with the run, not with the device's ending.
     if (film_ && !film_->Finish(clock_.NowMicros())) {
-        std::cerr << "quillon-run: cannot write the display film " << options_.recordDisplay << "\n";
+        std::cerr << "quillon-run: cannot write the display film " << filmPath_ << "\n";
+        notWritten_.push_back("the display film " + filmPath_ + " (not in full)");
     }
     if (deviceEnded_) {
         std::cerr << "quillon-run: " << DeviceEndedText(*deviceEnded_, deviceOutput_) << "\n";
@@ -784,6 +995,9 @@ int Run::Report(int status)
     if (options_.stats) {
         std::cerr << StatsJson(*host_, line_) << "\n";
     }
+    const bool kept = KeepArtifacts(status);
+    WriteReport(status, kept);
+    WriteJUnit();
     return status;
 }
 
@@ -807,7 +1021,7 @@ int main(int argc, char** argv)
         }
         scenarios.push_back(std::move(*scenario));
     }
-    Run run(options, processStart);
+    Run run(options, processStart, std::vector<std::string>(argv, argv + argc));
     if (const int status = run.SetUp(); status != 0) {
         return status;
     }

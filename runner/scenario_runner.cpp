@@ -104,19 +104,27 @@ std::string ScenarioRunner::WaitFailure(Wait wait, std::uint32_t timeoutMs, cons
 ScenarioResult ScenarioRunner::Run(const Scenario& scenario)
 {
     const auto started = std::chrono::steady_clock::now();
-    ScenarioResult result{scenario.name, scenario.file, Outcome::Passed, 0, {}, 0};
+    ScenarioResult result;
+    result.name = scenario.name;
+    result.file = scenario.file;
     interruption_ = Outcome::Passed;
     framesMark_ = frames_;
     for (std::size_t index = 0; index < scenario.steps.size(); ++index) {
         const Step& step = scenario.steps[index];
         const auto stepStart = std::chrono::steady_clock::now();
+        mismatch_ = {};
         const std::string failure = RunStep(scenario, step);
-        const auto took = static_cast<long>(Milliseconds(std::chrono::steady_clock::now() - stepStart).count());
+        const double ms = Milliseconds(std::chrono::steady_clock::now() - stepStart).count();
+        const auto took = static_cast<long>(ms);
+        if (settings_.stepEnded) {
+            settings_.stepEnded(StepEnd{scenario, index, failure, ms, mismatch_});
+        }
         const std::string where = "step " + std::to_string(index + 1) + "/" + std::to_string(scenario.steps.size()) +
                                   " (line " + std::to_string(step.line) + ") " + step.label;
         if (!failure.empty()) {
             result.outcome = interruption_ == Outcome::Passed ? Outcome::Failed : interruption_;
             result.failedStep = static_cast<int>(index + 1);
+            result.failedLine = step.line;
             result.message = where + ": " + failure;
             std::cerr << "quillon-run: [" << scenario.name << "] " << result.message << "\n";
             break;
@@ -131,6 +139,7 @@ ScenarioResult ScenarioRunner::Run(const Scenario& scenario)
         host_.faults()->Remove(fault);
     }
     faultsGiven_.clear();
+    result.pictures = std::exchange(pictures_, {});
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!settings_.quiet && result.outcome == Outcome::Passed) {
         std::cerr << "quillon-run: [" << scenario.name << "] passed in " << static_cast<long>(result.seconds * 1000)
@@ -268,14 +277,38 @@ std::string ScenarioRunner::ExpectScreen(const Scenario& scenario, const Step& s
     if (comparison.differing == 0) {
         return {};
     }
-    const std::string diffPath = ArtifactPath(Stem(scenario.file) + "-" + Stem(step.path) + ".diff.png");
+    mismatch_.golden = golden;
+    SaveMismatch(scenario, step, actual, comparison);
     std::string message = std::to_string(comparison.differing) + " pixels differ from " + golden;
-    if (WriteFile(diffPath, EncodePng(comparison.diff), error)) {
-        message += " (diff picture: " + diffPath + ", red: missing ink, blue: extra ink)";
+    if (!mismatch_.diff.empty()) {
+        message += " (diff picture: " + mismatch_.diff + ", red: missing ink, blue: extra ink)";
     } else {
-        message += " (" + error + ")";
+        message += " (the diff picture could not be written)";
     }
     return message;
+}
+
+void ScenarioRunner::SaveMismatch(const Scenario& scenario, const Step& step, const Bitmap& actual,
+                                  const Comparison& comparison)
+{
+    const std::string stem = ArtifactPath(Stem(scenario.file) + "-" + Stem(step.path));
+    // The screen in the golden's own kind of file, so that it can replace it.
+    const bool text = EndsWith(step.path, ".txt");
+    const std::string actualPath = stem + (text ? ".actual.txt" : ".actual.png");
+    const std::string diffPath = stem + ".diff.png";
+    std::string error;
+    if (WriteFile(actualPath, text ? ToTextArt(actual) : EncodePng(quillon::Screenshot(actual, 1)), error)) {
+        mismatch_.actual = actualPath;
+        pictures_.push_back(actualPath);
+    } else {
+        std::cerr << "quillon-run: " << error << "\n";
+    }
+    if (WriteFile(diffPath, EncodePng(comparison.diff), error)) {
+        mismatch_.diff = diffPath;
+        pictures_.push_back(diffPath);
+    } else {
+        std::cerr << "quillon-run: " << error << "\n";
+    }
 }
 
 std::string ScenarioRunner::Screenshot(const Step& step)
@@ -288,6 +321,7 @@ std::string ScenarioRunner::Screenshot(const Step& step)
     if (!WriteFile(path, bytes, error)) {
         return error;
     }
+    pictures_.push_back(path);
     if (!settings_.quiet) {
         std::cerr << "quillon-run: screenshot saved to " << path << "\n";
     }

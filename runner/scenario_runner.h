@@ -26,10 +26,34 @@ struct ScenarioResult {
     std::string name;
     std::string file;
     Outcome outcome = Outcome::Passed;
-    // The failing step (1-based, 0 for none), and why.
+    // The failing step (1-based, 0 for none), its line in the file, and why.
     int failedStep = 0;
     std::string message;
     double seconds = 0;
+    int failedLine = 0;
+    // The pictures the scenario wrote: screenshots, and the screen and diff
+    // picture of an expect-screen that failed.
+    std::vector<std::string> pictures;
+};
+
+// An expect-screen that failed: its golden, and the files written of it (the
+// screen as the golden's kind of file, which can replace it, and the diff
+// picture), each empty when it could not be written.
+struct ScreenMismatch {
+    std::string golden;
+    std::string actual;
+    std::string diff;
+};
+
+// A step just ended; the display and the host are as the step left them.
+struct StepEnd {
+    const Scenario& scenario;
+    // 0-based.
+    std::size_t index = 0;
+    // Empty when it passed.
+    std::string failure;
+    double ms = 0;
+    ScreenMismatch mismatch;
 };
 
 struct RunSettings {
@@ -39,6 +63,8 @@ struct RunSettings {
     bool quiet = false;
     PanelHost::Moment deadline = PanelHost::Moment::max();
     std::function<bool()> stopRequested = [] { return false; };
+    // Told after each step, failed or not.
+    std::function<void(const StepEnd&)> stepEnded;
 };
 
 // Runs scenarios against the panel, step by step, telling on standard error
@@ -74,6 +100,8 @@ private:
     std::string ExpectScreen(const Scenario& scenario, const Step& step);
     std::string Screenshot(const Step& step);
     std::string ArtifactPath(const std::string& name) const;
+    // Writes the screen that differs from its golden beside its diff picture.
+    void SaveMismatch(const Scenario& scenario, const Step& step, const Bitmap& actual, const Comparison& comparison);
 
     HostLoop& loop_;
     PanelHost& host_;
@@ -91,6 +119,9 @@ private:
     Outcome interruption_ = Outcome::Passed;
     // The faults the scenario being run gave, ended with it.
     std::vector<std::uint64_t> faultsGiven_;
+    // What the step being run wrote.
+    ScreenMismatch mismatch_;
+    std::vector<std::string> pictures_;
 };
 
 // 0 all passed, 1 a step failed, the time-out code when the run timed out

@@ -19,6 +19,9 @@ packages=(
     g++-mingw-w64-x86-64-posix wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
     x11-utils  # xwininfo: the message box quillon.exe shows under Wine
     gcc-arm-none-eabi qemu-system-arm  # the example firmware, built and run under QEMU by the tests
+    # the HTML report opened in a headless browser by the tests (the plain ci pass
+    # only), its pictures decoded
+    chromium chromium-driver python3-selenium python3-pil
 )
 
 missing=()

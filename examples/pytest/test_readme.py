@@ -96,3 +96,43 @@ def test_readme_fault_exchange(panel):
     section = readme_section(FAULTS)
     exchange = section[section.index("```text\n→ "):]
     run_exchange(panel, code_block(exchange, "text").splitlines())
+
+
+REPORT = "### The report of a run"
+
+
+def ci_blocks():
+    """The README's CI lines: each block's quillon-run command, the paths it
+    keeps, and the JUnit file it hands over, if it names one."""
+    section = readme_section()[readme_section().index(REPORT):]
+    blocks = []
+    for block in section.split("```yaml\n")[1:]:
+        block = block[:block.index("```")]
+        command = re.search(r"quillon-run (.*)", block).group(1).split()
+        kept = re.findall(r"(?:^ *- |path: )(results/\S*)$", block, re.MULTILINE)
+        junit = re.search(r"junit: (\S+)", block)
+        blocks.append((command, kept, junit.group(1) if junit else None))
+    return blocks
+
+
+def test_readme_ci_lines_keep_the_files_the_run_writes(tmp_path):
+    blocks = ci_blocks()
+    assert len(blocks) == 2
+    for index, (command, kept, junit) in enumerate(blocks):
+        folder = tmp_path / str(index)
+        (folder / "examples").mkdir(parents=True)
+        (folder / "examples" / "scenarios").symlink_to(ROOT / "examples" / "scenarios")
+        result = subprocess.run([quillon_run(), "-q", *command], cwd=folder, timeout=60)
+        assert result.returncode == 0
+        written = {str(path.relative_to(folder)) for path in folder.rglob("*") if path.is_file()}
+        assert written, command
+        # Everything the run wrote is under a kept path, and the JUnit file
+        # handed over is the one it wrote.
+        assert all(any(path.startswith(root) for root in kept) for path in written), (written, kept)
+        junit_written = command[command.index("--junit") + 1]
+        assert junit in (None, junit_written) and junit_written in written
+        report = command[command.index("--report") + 1]
+        attached = re.findall(r"\[\[ATTACHMENT\|([^\]]+)\]\]", (folder / junit_written).read_text())
+        assert report in attached and set(attached) <= written, attached
+        film = report.replace(".html", ".gif")
+        assert (film in written) == ("--keep-artifacts" not in command)
