@@ -1,5 +1,8 @@
 #include "host/picture.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -159,17 +162,25 @@ IndexedImage Screenshot(const Bitmap& picture, int scale)
 bool WriteFile(const std::string& path, const std::string& bytes, std::string& error)
 {
     // The folder is made when it is missing (--artifacts or a golden in a new
-    // folder); a failure shows as the file that cannot be written.
+    // folder).
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    std::error_code ignored;
+    std::error_code made;
     if (!folder.empty()) {
-        std::filesystem::create_directories(folder, ignored);
+        std::filesystem::create_directories(folder, made);
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        error = "cannot write " + path;
+    if (made) {
+        error = "cannot write " + path + ": cannot make its folder: " + made.message();
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeError = errno;
+    if (std::fclose(file) != 0 || !written) {
+        error = "cannot write " + path + ": " + std::strerror(written ? errno : writeError);
         return false;
     }
     return true;

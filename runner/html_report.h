@@ -78,7 +78,7 @@ std::string HtmlReport(const RunFacts& run, const std::vector<ScenarioResult>& r
 // pictures are not kept.
 void DropPictures(std::vector<ScenarioRecord>& records);
 
-// Text for HTML, element or attribute, as it is; bytes that are not UTF-8
+// Text for HTML or XML, element or attribute, as it is; bytes that are not UTF-8
 // shown as U+FFFD.
 std::string EscapeHtml(std::string_view text);
 // Bytes that are not UTF-8 replaced, each by U+FFFD.

@@ -3,40 +3,29 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
+
+#include "runner/html_report.h"
 
 namespace quillon::runner {
 
 namespace {
 
 // Text for an element, or for an attribute, where a line break or a tab
-// written as itself would be read back as a space.
+// written as itself would be read back as a space. XML 1.0 has no place for
+// other control characters: they are left out.
 std::string Escape(const std::string& text, bool attribute = false)
 {
+    std::string kept;
+    std::copy_if(text.begin(), text.end(), std::back_inserter(kept),
+                 [](char c) { return static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t'; });
+    const std::string escaped = EscapeHtml(kept);
+    if (!attribute) {
+        return escaped;
+    }
     std::string out;
-    for (const char c : text) {
-        if (attribute && (c == '\n' || c == '\t')) {
-            out += c == '\n' ? "&#10;" : "&#9;";
-            continue;
-        }
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            // XML 1.0 has no place for other control characters.
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') {
-                out += c;
-            }
-        }
+    for (const char c : escaped) {
+        out += c == '\n' ? "&#10;" : c == '\t' ? "&#9;" : std::string(1, c);
     }
     return out;
 }

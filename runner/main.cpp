@@ -4,12 +4,9 @@
 // for test frameworks.
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -133,21 +130,6 @@ std::string DeviceEndedText(const ChildExit& ended, const std::string& outputPat
         }
     }
     return text;
-}
-
-// Writes a file whole; the system's reason when it could not.
-std::string WriteText(const std::string& path, const std::string& text)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return std::strerror(errno);
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int writeError = errno;
-    if (std::fclose(file) != 0 || !written) {
-        return std::strerror(written ? errno : writeError);
-    }
-    return {};
 }
 
 // The moment in UTC, as "2026-12-10 11:04:22 UTC".
@@ -577,13 +559,8 @@ int Run::CheckReportPath()
     if (filmPath_.empty()) {
         filmPath_ = std::filesystem::path(report).replace_extension(".gif").string();
     }
-    std::error_code made;
-    if (report.has_parent_path()) {
-        std::filesystem::create_directories(report.parent_path(), made);
-    }
-    const std::string error = made ? "cannot make its folder: " + made.message() : WriteText(options_.report, "");
-    if (!error.empty()) {
-        std::cerr << "quillon-run: cannot write the report " << options_.report << ": " << error << "\n";
+    if (std::string error; !WriteFile(options_.report, "", error)) {
+        std::cerr << "quillon-run: the report: " << error << "\n";
         return kUsageStatus;
     }
     return 0;
@@ -933,8 +910,8 @@ void Run::WriteReport(int status, bool pictures)
         facts.recentFilm = recorder_->FinishFilm(facts.recentSeconds);
     }
     const std::string html = HtmlReport(facts, results_, records);
-    if (const std::string error = WriteText(options_.report, html); !error.empty()) {
-        std::cerr << "quillon-run: cannot write the report " << options_.report << ": " << error << "\n";
+    if (std::string error; !WriteFile(options_.report, html, error)) {
+        std::cerr << "quillon-run: the report: " << error << "\n";
     }
 }
 
