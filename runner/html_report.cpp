@@ -22,7 +22,7 @@ table{border-collapse:collapse}td,th{padding:2px 8px;text-align:left;vertical-al
 img.screen{image-rendering:pixelated;border:1px solid #888;width:256px}
 .strip{display:flex;gap:6px;overflow-x:auto;padding:4px 0}
 .strip a{text-decoration:none;color:#555;font-size:11px;text-align:center}
-.strip img{width:128px;display:block}
+.strip img{width:256px;display:block}
 details{margin:2px 0;border-left:4px solid #ccc;padding-left:6px}
 details.failed{border-left-color:#b00020}
 summary{cursor:pointer}
