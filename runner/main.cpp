@@ -132,6 +132,14 @@ std::string DeviceEndedText(const ChildExit& ended, const std::string& outputPat
     return text;
 }
 
+// Makes the folder a file is to be written in, when it has one; a folder
+// that cannot be made shows as the file that cannot be written.
+void MakeFolderOf(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+}
+
 // The moment in UTC, as "2026-12-10 11:04:22 UTC".
 std::string UtcText(std::chrono::system_clock::time_point moment)
 {
@@ -500,6 +508,8 @@ public:
 
 private:
     int CheckReportPath();
+    // Everything SetUp does once the report's path is known to be writable.
+    int Start();
     std::string OpenLine();
     int OpenFiles();
     int OpenControl();
@@ -597,10 +607,11 @@ std::string Run::OpenLine()
 int Run::OpenFiles()
 {
     files_.emplace(clock_.NowMicros());
-    if (!options_.trace.empty() && options_.trace != "-") {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(options_.trace).parent_path(), ignored);
+    if (options_.trace != "-") {
+        MakeFolderOf(options_.trace);
     }
+    MakeFolderOf(options_.record);
+    MakeFolderOf(filmPath_);
     std::string error;
     if (!options_.trace.empty() &&
         !files_->OpenTrace(options_.trace, options_.traceJson ? TraceFormat::JsonLines : TraceFormat::Text, error)) {
@@ -615,8 +626,6 @@ int Run::OpenFiles()
         host_->AddListener([this](const LinkEvent& event) { files_->Take(event); });
     }
     if (!filmPath_.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(filmPath_).parent_path(), ignored);
         film_.emplace(host_->engine().display());
         if (!film_->Open(filmPath_, clock_.NowMicros(), error)) {
             std::cerr << "quillon-run: cannot write the display film: " << error << "\n";
@@ -681,6 +690,17 @@ int Run::SetUp()
     if (const int status = CheckReportPath(); status != 0) {
         return status;
     }
+    const int status = Start();
+    if (status != 0 && !options_.report.empty()) {
+        // A run refused at its start leaves no empty report behind.
+        std::error_code ignored;
+        std::filesystem::remove(options_.report, ignored);
+    }
+    return status;
+}
+
+int Run::Start()
+{
     if (const std::string error = OpenLine(); !error.empty()) {
         std::cerr << "quillon-run: " << error << "\n";
         return kUsageStatus;

@@ -1,7 +1,8 @@
 # Runs PROGRAM (under EMULATOR, when given) with ARGS (separated by '|') and
 # checks its exit status (STATUS), that its standard error matches STDERR (and
 # its standard output STDOUT, when given), and that FILE exists and, when
-# FILE_CONTENT is given, matches it. CLEAN, when given, is removed first.
+# FILE_CONTENT is given, matches it, and that NO_FILE does not. CLEAN, when
+# given, is removed first.
 if(CLEAN)
     file(REMOVE_RECURSE "${CLEAN}")
 endif()
@@ -27,4 +28,7 @@ if(FILE)
             message(FATAL_ERROR "${FILE} does not match \"${FILE_CONTENT}\":\n${content}")
         endif()
     endif()
+endif()
+if(NO_FILE AND EXISTS "${NO_FILE}")
+    message(FATAL_ERROR "${NO_FILE} was left behind")
 endif()
