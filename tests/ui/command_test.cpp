@@ -1,3 +1,6 @@
+#include <cerrno>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -341,11 +344,14 @@ TEST(ProgramTest, RecordDisplayWritesAFilmOrRefusesTheRunAtOnce)
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_TRUE(written.readAll().startsWith("GIF89a"));
 
-    const ProgramRun refused =
-        RunProgram({"--demo", "--record-display", dir.filePath(QStringLiteral("missing/film.gif"))}, environment);
+    // The path and the system's reason.
+    const QString missing = dir.filePath(QStringLiteral("missing/film.gif"));
+    const ProgramRun refused = RunProgram({"--demo", "--record-display", missing}, environment);
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_EQ(refused.err.count(QLatin1Char('\n')), 1) << refused.err.toStdString();
-    EXPECT_TRUE(refused.err.contains(QStringLiteral("--record-display: cannot write"))) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("--record-display: cannot write ") + missing +
+                                     QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(ENOENT))))
+        << refused.err.toStdString();
 }
 
 TEST(ProgramTest, ASettingsFileWithOnlyAZoomStartsWithoutAMessageAtThatZoom)
