@@ -22,7 +22,7 @@ std::string ScreenReads(const std::vector<TextRun>& runs)
 }
 
 PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
-    : engine_(port, clock), processStart_(processStart),
+    : engine_(port, clock), clock_(clock), processStart_(processStart),
       nextTick_(std::chrono::steady_clock::now() + kTickPeriod)
 {
     engine_.SetObserver(this);

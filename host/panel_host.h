@@ -97,6 +97,8 @@ public:
     void RemoveListener(int id);
 
     PanelEngine& engine() { return engine_; }
+    // The engine's clock, which times its events.
+    Clock& clock() { return clock_; }
     // The faults between the engine and the line, told through the
     // engine's events; nothing when the line has none.
     void SetFaults(FaultPort* faults);
@@ -111,6 +113,7 @@ public:
 
 private:
     PanelEngine engine_;
+    Clock& clock_;
     FaultPort* faults_ = nullptr;
     const Moment processStart_;
     Moment nextTick_;
