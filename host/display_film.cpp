@@ -118,8 +118,10 @@ bool DisplayFilm::Open(const std::string& path, std::uint64_t startUs, std::stri
     shownUs_ = startUs;
     shown_ = Current();
     written_.reset();
+    ended_.clear();
     writtenCs_ = 0;
     seenChange_ = memory_.changeCount();
+    writer_ = std::jthread([this](std::stop_token stop) { WriteEnded(std::move(stop)); });
     return true;
 }
 
@@ -141,9 +143,42 @@ void DisplayFilm::Look(std::uint64_t nowUs)
     if (now == shown_) {
         return;
     }
-    WriteFrame(shown_, lastUs_);
+    {
+        const std::lock_guard lock(mutex_);
+        ended_.emplace_back(shown_, lastUs_);
+    }
+    frameEnded_.notify_one();
     shown_ = now;
     shownUs_ = lastUs_;
+}
+
+void DisplayFilm::WriteEnded(std::stop_token stop)
+{
+    std::vector<std::pair<Pages, std::uint64_t>> frames;
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            frameEnded_.wait(lock, stop, [this] { return !ended_.empty(); });
+            frames.swap(ended_);
+        }
+        if (frames.empty()) {
+            return;
+        }
+        for (const auto& [picture, endUs] : frames) {
+            if (!failed_) {
+                WriteFrame(picture, endUs);
+            }
+        }
+        frames.clear();
+    }
+}
+
+void DisplayFilm::StopWriter()
+{
+    if (writer_.joinable()) {
+        writer_.request_stop();
+        writer_.join();
+    }
 }
 
 bool DisplayFilm::Finish(std::uint64_t endUs)
@@ -157,6 +192,7 @@ bool DisplayFilm::Finish(std::uint64_t endUs)
         return true;
     }
     Look(endUs);
+    StopWriter();
     if (!failed_) {
         WriteFrame(shown_, std::max(lastUs_, endUs));
     }
@@ -165,15 +201,20 @@ bool DisplayFilm::Finish(std::uint64_t endUs)
 
 bool DisplayFilm::Close()
 {
+    StopWriter();
     if (gif_ != nullptr) {
         int gifError = 0;
         // Writes the trailer.
-        failed_ |= EGifCloseFile(gif_, &gifError) != GIF_OK;
+        if (EGifCloseFile(gif_, &gifError) != GIF_OK) {
+            failed_ = true;
+        }
         gif_ = nullptr;
     }
     if (file_ != nullptr) {
-        failed_ |= std::ferror(file_) != 0;
-        failed_ |= std::fclose(file_) != 0;
+        const bool unwritten = std::ferror(file_) != 0;
+        if (std::fclose(file_) != 0 || unwritten) {
+            failed_ = true;
+        }
         file_ = nullptr;
     }
     return !failed_;
@@ -226,7 +267,9 @@ void DisplayFilm::WriteImage(const Pages& picture, const DisplayRect& area, std:
         }
         put = EGifPutLine(gif_, line.data(), width) == GIF_OK;
     }
-    failed_ |= !put;
+    if (!put) {
+        failed_ = true;
+    }
 }
 
 } // namespace quillon

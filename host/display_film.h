@@ -1,10 +1,17 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "display/display_memory.h"
 #include "host/panel_host.h"
@@ -36,6 +43,8 @@ public:
     // the file cannot be written.
     bool Open(const std::string& path, std::uint64_t startUs, std::string& error);
     // Takes a change of the display, if there has been one, as made at nowUs.
+    // A frame whose end it finds goes to the film's own thread, which packs
+    // and writes it, so that the film never delays a reply.
     void Look(std::uint64_t nowUs);
     // Writes the last frame, shown until endUs, closes the file and lets go
     // of the host it follows; false when the file could not be written in
@@ -53,6 +62,10 @@ private:
     // Writes the frame that showed picture until endUs.
     void WriteFrame(const Pages& picture, std::uint64_t endUs);
     void WriteImage(const Pages& picture, const DisplayRect& area, std::uint32_t delayCs);
+    // The film's thread: writes the frames ended until told to stop.
+    void WriteEnded(std::stop_token stop);
+    // Ends the film's thread once it has written every frame ended.
+    void StopWriter();
     // Closes the file; false when any of it could not be written.
     bool Close();
 
@@ -60,7 +73,7 @@ private:
     std::FILE* file_ = nullptr;
     GifFileType* gif_ = nullptr;
     // A write to the file or a call to giflib failed.
-    bool failed_ = false;
+    std::atomic<bool> failed_ = false;
     PanelHost* host_ = nullptr;
     int listener_ = 0;
     int turnHook_ = 0;
@@ -71,11 +84,18 @@ private:
     // shownUs_.
     Pages shown_{};
     std::uint64_t shownUs_ = 0;
+    // Frames ended but not yet written, each picture and its end: handed
+    // from the ticking thread to the film's.
+    std::mutex mutex_;
+    std::condition_variable_any frameEnded_;
+    std::vector<std::pair<Pages, std::uint64_t>> ended_;
+    // What follows is the film's thread's alone while it runs.
     // What the film shows once the frames written so far have played.
     std::optional<Pages> written_;
     // The delays written so far, in GIF's hundredths of a second; each frame
     // ends on the hundredth nearest its end, so rounding never adds up.
     std::uint64_t writtenCs_ = 0;
+    std::jthread writer_;
 };
 
 } // namespace quillon
