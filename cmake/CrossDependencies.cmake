@@ -1,6 +1,8 @@
 # The libraries a Windows build needs that Debian has no mingw build of,
 # built at configure time with the same toolchain into the build folder:
-# yaml-cpp (for quillon-run) from Debian's own source package, and GoogleTest
+# yaml-cpp (for quillon-run) and giflib (the display's film, with a few lines
+# of CMake of ours in cmake/giflib, as giflib has only a Makefile) from
+# Debian's own source packages, and GoogleTest
 # (for the tests) from the sources Debian installs in /usr/src/googletest.
 # Each is built once per build folder. The header-only libraries are Debian's
 # own headers, copied into the same prefix: the toolchain searches only its
@@ -31,23 +33,33 @@ function(quillon_build_dependency name source_dir)
     file(TOUCH ${stamp})
 endfunction()
 
+# Unpacks the upstream tarball of Debian's source package into folder, once.
+function(quillon_debian_source package folder)
+    if(EXISTS ${folder})
+        return()
+    endif()
+    execute_process(
+        COMMAND ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/debian-source.sh ${package} ${QUILLON_DEPS_DIR}/download
+        OUTPUT_VARIABLE tarball OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "Debian's ${package} source package could not be downloaded")
+    endif()
+    file(ARCHIVE_EXTRACT INPUT ${tarball} DESTINATION ${QUILLON_DEPS_DIR}/${package}-unpacked)
+    file(GLOB unpacked ${QUILLON_DEPS_DIR}/${package}-unpacked/*)
+    file(RENAME ${unpacked} ${folder})
+endfunction()
+
 if(QUILLON_BUILD_RUNNER)
     set(yaml_source ${QUILLON_DEPS_DIR}/yaml-cpp)
-    if(NOT EXISTS ${yaml_source}/CMakeLists.txt)
-        execute_process(
-            COMMAND ${CMAKE_CURRENT_LIST_DIR}/debian-source.sh yaml-cpp ${QUILLON_DEPS_DIR}/download
-            OUTPUT_VARIABLE tarball OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
-        if(failed)
-            message(FATAL_ERROR "Debian's yaml-cpp source package could not be downloaded")
-        endif()
-        file(ARCHIVE_EXTRACT INPUT ${tarball} DESTINATION ${QUILLON_DEPS_DIR}/yaml-cpp-unpacked)
-        file(GLOB unpacked ${QUILLON_DEPS_DIR}/yaml-cpp-unpacked/*)
-        file(RENAME ${unpacked} ${yaml_source})
-    endif()
+    quillon_debian_source(yaml-cpp ${yaml_source})
     quillon_build_dependency(yaml-cpp ${yaml_source}
         -DYAML_CPP_BUILD_TESTS=OFF -DYAML_CPP_BUILD_TOOLS=OFF -DYAML_CPP_BUILD_CONTRIB=OFF
         -DYAML_BUILD_SHARED_LIBS=OFF)
 endif()
+
+set(giflib_source ${QUILLON_DEPS_DIR}/giflib)
+quillon_debian_source(giflib ${giflib_source})
+quillon_build_dependency(giflib ${CMAKE_CURRENT_LIST_DIR}/giflib -DGIFLIB_SOURCE=${giflib_source})
 
 if(QUILLON_BUILD_TESTS)
     quillon_build_dependency(googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON)

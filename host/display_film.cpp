@@ -1,7 +1,11 @@
 #include "host/display_film.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
+
+#include <gif_lib.h>
 
 #include "host/picture.h"
 
@@ -9,61 +13,41 @@ namespace quillon {
 
 namespace {
 
-// Two colours take the smallest table, and the smallest code size the
-// format allows.
-constexpr int kMinCodeSize = 2;
-constexpr int kClearCode = 1 << kMinCodeSize;
-constexpr int kEndCode = kClearCode + 1;
-constexpr int kMaxCodes = 4096;
-constexpr int kMaxCodeSize = 12;
-constexpr int kSymbols = 1 << kMinCodeSize;
 constexpr std::uint32_t kLongestDelayCs = 0xFFFF;
+// Eight bits a colour in the global table.
+constexpr int kColourResolution = 8;
 
-void PutWord(std::string& out, std::uint32_t value)
+// giflib's output, into the film's file: a short write fails giflib's call.
+int WriteOut(GifFileType* gif, const GifByteType* bytes, int length)
 {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>((value >> 8) & 0xFF);
+    auto* file = static_cast<std::FILE*>(gif->UserData);
+    return static_cast<int>(std::fwrite(bytes, 1, static_cast<std::size_t>(length), file));
 }
 
-// Codes packed from the lowest bit up, as GIF reads them.
-class CodeWriter {
-public:
-    explicit CodeWriter(std::string& out) : out_(out) {}
-    void Put(int code, int size)
-    {
-        bits_ |= static_cast<std::uint32_t>(code) << count_;
-        count_ += size;
-        while (count_ >= 8) {
-            out_ += static_cast<char>(bits_ & 0xFF);
-            bits_ >>= 8;
-            count_ -= 8;
-        }
-    }
-    void Flush()
-    {
-        if (count_ > 0) {
-            out_ += static_cast<char>(bits_ & 0xFF);
-        }
-        bits_ = 0;
-        count_ = 0;
-    }
-
-private:
-    std::string& out_;
-    std::uint32_t bits_ = 0;
-    int count_ = 0;
-};
-
-// Data as GIF carries it: blocks of at most 255 bytes, each after its
-// length, and an empty one at the end.
-void PutBlocks(std::string& out, const std::string& data)
+// The screen: twice the display, a global table of its two colours,
+// background first, played over and over.
+bool PutHeader(GifFileType* gif)
 {
-    for (std::size_t at = 0; at < data.size(); at += 255) {
-        const std::size_t length = std::min<std::size_t>(255, data.size() - at);
-        out += static_cast<char>(length);
-        out.append(data, at, length);
+    std::array<GifColorType, 2> colours{};
+    const std::array<Rgb, 2> panel{kBackground, kInk};
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        colours[i] = {panel[i].red, panel[i].green, panel[i].blue};
     }
-    out += '\0';
+    ColorMapObject* table = GifMakeMapObject(static_cast<int>(colours.size()), colours.data());
+    if (table == nullptr) {
+        return false;
+    }
+    EGifSetGifVersion(gif, true);
+    const bool put = EGifPutScreenDesc(gif, kDisplayWidth * DisplayFilm::kScale, kDisplayHeight * DisplayFilm::kScale,
+                                       kColourResolution, 0, table) == GIF_OK;
+    GifFreeMapObject(table);
+    static constexpr char kLoopApplication[] = "NETSCAPE2.0";
+    // Sub-block 1: loop count 0, for ever.
+    const std::array<GifByteType, 3> loops{1, 0, 0};
+    return put && EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
+           EGifPutExtensionBlock(gif, sizeof kLoopApplication - 1, kLoopApplication) == GIF_OK &&
+           EGifPutExtensionBlock(gif, static_cast<int>(loops.size()), loops.data()) == GIF_OK &&
+           EGifPutExtensionTrailer(gif) == GIF_OK;
 }
 
 DisplayRect Difference(const std::array<DisplayMemory::Page, kDisplayPages>& before,
@@ -92,55 +76,6 @@ DisplayRect Difference(const std::array<DisplayMemory::Page, kDisplayPages>& bef
 
 } // namespace
 
-// The table is started again when it is full.
-std::string GifLzw(std::span<const std::uint8_t> indices)
-{
-    std::string codes;
-    CodeWriter writer(codes);
-    // The code of a string followed by one more index, or 0: no code below
-    // the first free one is ever a string's.
-    std::vector<std::uint16_t> extended(static_cast<std::size_t>(kMaxCodes * kSymbols), 0);
-    int size = kMinCodeSize + 1;
-    int nextCode = kEndCode + 1;
-    writer.Put(kClearCode, size);
-    int prefix = indices.front();
-    // The reader makes its entries one code behind the writer: it widens
-    // its codes once it has as many entries as the width holds.
-    const auto added = [&] {
-        ++nextCode;
-        if (nextCode > (1 << size) && size < kMaxCodeSize) {
-            ++size;
-        }
-    };
-    for (const std::uint8_t index : indices.subspan(1)) {
-        std::uint16_t& next = extended[static_cast<std::size_t>(prefix * kSymbols + index)];
-        if (next != 0) {
-            prefix = next;
-            continue;
-        }
-        writer.Put(prefix, size);
-        if (nextCode < kMaxCodes) {
-            next = static_cast<std::uint16_t>(nextCode);
-            added();
-        } else {
-            writer.Put(kClearCode, size);
-            std::fill(extended.begin(), extended.end(), 0);
-            size = kMinCodeSize + 1;
-            nextCode = kEndCode + 1;
-        }
-        prefix = index;
-    }
-    writer.Put(prefix, size);
-    // The reader makes an entry for the last code too, which may widen the
-    // end code.
-    if (nextCode < kMaxCodes) {
-        added();
-    }
-    writer.Put(kEndCode, size);
-    writer.Flush();
-    return codes;
-}
-
 DisplayFilm::Pages DisplayFilm::Current() const
 {
     Pages pages;
@@ -150,39 +85,50 @@ DisplayFilm::Pages DisplayFilm::Current() const
     return pages;
 }
 
+DisplayFilm::~DisplayFilm()
+{
+    Close();
+}
+
 bool DisplayFilm::Open(const std::string& path, std::uint64_t startUs, std::string& error)
 {
-    std::string header = "GIF89a";
-    PutWord(header, kDisplayWidth * kScale);
-    PutWord(header, kDisplayHeight * kScale);
-    // A global table of 2 colours (8 bits each), background the first.
-    header += static_cast<char>(0xF0);
-    header += '\0';
-    header += '\0';
-    for (const Rgb& colour : {kBackground, kInk}) {
-        header += static_cast<char>(colour.red);
-        header += static_cast<char>(colour.green);
-        header += static_cast<char>(colour.blue);
-    }
-    // Played over and over.
-    header += std::string("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
-    out_.open(path, std::ios::binary | std::ios::trunc);
-    out_ << header;
-    if (!out_) {
-        error = "cannot write " + path;
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
+    int gifError = 0;
+    gif_ = EGifOpen(file_, WriteOut, &gifError);
+    if (gif_ == nullptr || !PutHeader(gif_)) {
+        const char* reason = GifErrorString(gif_ == nullptr ? gifError : gif_->Error);
+        Close();
+        error = "cannot write " + path + ": " + (reason != nullptr ? reason : "giflib failed");
+        return false;
+    }
+    // The screen's description reaches the disk now, so a full one is told
+    // at the start.
+    if (std::fflush(file_) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        Close();
+        return false;
+    }
+    failed_ = false;
     startUs_ = startUs;
     lastUs_ = startUs;
     shownUs_ = startUs;
     shown_ = Current();
+    written_.reset();
+    ended_.clear();
+    writtenCs_ = 0;
     seenChange_ = memory_.changeCount();
+    writer_ = std::jthread([this](std::stop_token stop) { WriteEnded(std::move(stop)); });
     return true;
 }
 
 void DisplayFilm::Look(std::uint64_t nowUs)
 {
-    if (!out_.is_open() || memory_.changeCount() == seenChange_) {
+    // After a failed write the file is lost; Finish tells so.
+    if (gif_ == nullptr || failed_ || memory_.changeCount() == seenChange_) {
         return;
     }
     seenChange_ = memory_.changeCount();
@@ -197,27 +143,88 @@ void DisplayFilm::Look(std::uint64_t nowUs)
     if (now == shown_) {
         return;
     }
-    WriteFrame(shown_, lastUs_);
+    {
+        const std::lock_guard lock(mutex_);
+        ended_.emplace_back(shown_, lastUs_);
+    }
+    frameEnded_.notify_one();
     shown_ = now;
     shownUs_ = lastUs_;
 }
 
+void DisplayFilm::WriteEnded(std::stop_token stop)
+{
+    std::vector<std::pair<Pages, std::uint64_t>> frames;
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            frameEnded_.wait(lock, stop, [this] { return !ended_.empty(); });
+            frames.swap(ended_);
+        }
+        if (frames.empty()) {
+            return;
+        }
+        for (const auto& [picture, endUs] : frames) {
+            if (!failed_) {
+                WriteFrame(picture, endUs);
+            }
+        }
+        frames.clear();
+    }
+}
+
+void DisplayFilm::StopWriter()
+{
+    if (writer_.joinable()) {
+        writer_.request_stop();
+        writer_.join();
+    }
+}
+
 bool DisplayFilm::Finish(std::uint64_t endUs)
 {
-    if (!out_.is_open()) {
+    if (host_ != nullptr) {
+        host_->RemoveListener(listener_);
+        host_->RemoveTurnHook(turnHook_);
+        host_ = nullptr;
+    }
+    if (gif_ == nullptr) {
         return true;
     }
     Look(endUs);
-    WriteFrame(shown_, std::max(lastUs_, endUs));
-    out_ << '\x3B';
-    out_.close();
-    return static_cast<bool>(out_);
+    StopWriter();
+    if (!failed_) {
+        WriteFrame(shown_, std::max(lastUs_, endUs));
+    }
+    return Close();
+}
+
+bool DisplayFilm::Close()
+{
+    StopWriter();
+    if (gif_ != nullptr) {
+        int gifError = 0;
+        // Writes the trailer.
+        if (EGifCloseFile(gif_, &gifError) != GIF_OK) {
+            failed_ = true;
+        }
+        gif_ = nullptr;
+    }
+    if (file_ != nullptr) {
+        const bool unwritten = std::ferror(file_) != 0;
+        if (std::fclose(file_) != 0 || unwritten) {
+            failed_ = true;
+        }
+        file_ = nullptr;
+    }
+    return !failed_;
 }
 
 void DisplayFilm::Follow(PanelHost& host, Clock& clock)
 {
-    host.AddListener([this](const LinkEvent& event) { Look(event.timeUs); });
-    host.AddTurnHook([this, &clock] { Look(clock.NowMicros()); });
+    host_ = &host;
+    listener_ = host.AddListener([this](const LinkEvent& event) { Look(event.timeUs); });
+    turnHook_ = host.AddTurnHook([this, &clock] { Look(clock.NowMicros()); });
 }
 
 void DisplayFilm::WriteFrame(const Pages& picture, std::uint64_t endUs)
@@ -242,29 +249,27 @@ void DisplayFilm::WriteFrame(const Pages& picture, std::uint64_t endUs)
 
 void DisplayFilm::WriteImage(const Pages& picture, const DisplayRect& area, std::uint32_t delayCs)
 {
-    std::string frame;
-    // Graphic control: each frame is left in place for the next to draw on.
-    frame += std::string("\x21\xF9\x04\x04", 4);
-    PutWord(frame, delayCs);
-    frame += std::string("\x00\x00", 2);
-    frame += '\x2C';
-    PutWord(frame, static_cast<std::uint32_t>(area.left * kScale));
-    PutWord(frame, static_cast<std::uint32_t>(area.top * kScale));
-    PutWord(frame, static_cast<std::uint32_t>(area.width() * kScale));
-    PutWord(frame, static_cast<std::uint32_t>(area.height() * kScale));
-    frame += '\0';
-    std::vector<std::uint8_t> indices;
-    indices.reserve(static_cast<std::size_t>(area.width() * area.height() * kScale * kScale));
-    for (int y = area.top * kScale; y < area.bottom * kScale; ++y) {
+    // Each frame is left in place for the next to draw on.
+    const GraphicsControlBlock control{DISPOSE_DO_NOT, false, static_cast<int>(delayCs), NO_TRANSPARENT_COLOR};
+    std::array<GifByteType, 4> extension{};
+    EGifGCBToExtension(&control, extension.data());
+    const int width = area.width() * kScale;
+    bool put = EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(extension.size()), extension.data()) ==
+                   GIF_OK &&
+               EGifPutImageDesc(gif_, area.left * kScale, area.top * kScale, width, area.height() * kScale, false,
+                                nullptr) == GIF_OK;
+    std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+    for (int y = area.top * kScale; put && y < area.bottom * kScale; ++y) {
         const int row = y / kScale;
-        for (int x = area.left * kScale; x < area.right * kScale; ++x) {
-            const int column = x / kScale;
-            indices.push_back((picture[row / kRowsPerPage][column] >> (row % kRowsPerPage)) & 1);
+        for (int x = 0; x < width; ++x) {
+            const int column = area.left + x / kScale;
+            line[static_cast<std::size_t>(x)] = (picture[row / kRowsPerPage][column] >> (row % kRowsPerPage)) & 1;
         }
+        put = EGifPutLine(gif_, line.data(), width) == GIF_OK;
     }
-    frame += static_cast<char>(kMinCodeSize);
-    PutBlocks(frame, GifLzw(indices));
-    out_ << frame;
+    if (!put) {
+        failed_ = true;
+    }
 }
 
 } // namespace quillon

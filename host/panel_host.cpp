@@ -22,7 +22,8 @@ std::string ScreenReads(const std::vector<TextRun>& runs)
 }
 
 PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
-    : engine_(port, clock), processStart_(processStart), nextTick_(std::chrono::steady_clock::now() + kTickPeriod)
+    : engine_(port, clock), clock_(clock), processStart_(processStart),
+      nextTick_(std::chrono::steady_clock::now() + kTickPeriod)
 {
     engine_.SetObserver(this);
     engine_.SetWake([this] {
@@ -114,9 +115,14 @@ void PanelHost::Step(bool tick)
     for (auto& task : work) {
         task();
     }
-    for (auto& hook : turnHooks_) {
-        hook();
+    for (std::size_t i = 0; i < turnHooks_.size(); ++i) {
+        if (turnHooks_[i].second) {
+            // Copied: the hook may add or remove hooks while it runs.
+            const std::function<void()> hook = turnHooks_[i].second;
+            hook();
+        }
     }
+    std::erase_if(turnHooks_, [](const auto& entry) { return !entry.second; });
 }
 
 void PanelHost::Tick()
@@ -148,6 +154,22 @@ void PanelHost::RemoveListener(int id)
     for (auto& [listenerId, listener] : listeners_) {
         if (listenerId == id) {
             listener = nullptr;
+        }
+    }
+}
+
+int PanelHost::AddTurnHook(std::function<void()> hook)
+{
+    turnHooks_.emplace_back(nextTurnHook_, std::move(hook));
+    return nextTurnHook_++;
+}
+
+void PanelHost::RemoveTurnHook(int id)
+{
+    // Cleared rather than erased: a hook may remove itself while it runs.
+    for (auto& [hookId, hook] : turnHooks_) {
+        if (hookId == id) {
+            hook = nullptr;
         }
     }
 }

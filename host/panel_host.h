@@ -86,8 +86,9 @@ public:
     Moment nextTick() const { return nextTick_; }
     // Any thread.
     void Post(std::function<void()> work);
-    // Run after every step.
-    void AddTurnHook(std::function<void()> hook) { turnHooks_.push_back(std::move(hook)); }
+    // Run after every step; the id takes it away again.
+    int AddTurnHook(std::function<void()> hook);
+    void RemoveTurnHook(int id);
 
     int AddListener(Listener listener);
     // A listener that follows a click and makes it again when a fault kept
@@ -96,6 +97,8 @@ public:
     void RemoveListener(int id);
 
     PanelEngine& engine() { return engine_; }
+    // The engine's clock, which times its events.
+    Clock& clock() { return clock_; }
     // The faults between the engine and the line, told through the
     // engine's events; nothing when the line has none.
     void SetFaults(FaultPort* faults);
@@ -110,6 +113,7 @@ public:
 
 private:
     PanelEngine engine_;
+    Clock& clock_;
     FaultPort* faults_ = nullptr;
     const Moment processStart_;
     Moment nextTick_;
@@ -122,7 +126,8 @@ private:
 
     std::vector<std::pair<int, Listener>> listeners_;
     int nextListener_ = 1;
-    std::vector<std::function<void()>> turnHooks_;
+    std::vector<std::pair<int, std::function<void()>>> turnHooks_;
+    int nextTurnHook_ = 1;
 
     std::vector<TextRun> screenText_;
     std::uint64_t screenTextChange_ = ~std::uint64_t{0};

@@ -15,6 +15,7 @@ packages=(
     # demo device's too; header-only, so the Windows build takes them as well),
     # the pytest example; zlib writes the PNG files of the runner's tests
     libyaml-cpp-dev nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev python3-pytest
+    libgif-dev  # the film of the display (--record-display)
     desktop-file-utils appstream help2man dpkg-dev  # the Debian package and its checks (package-check.sh)
     g++-mingw-w64-x86-64-posix wine wine64 socat  # Windows build, Wine tests (windows-check.sh)
     x11-utils  # xwininfo: the message box quillon.exe shows under Wine

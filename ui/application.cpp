@@ -381,20 +381,20 @@ bool OpenFiles(const CommandLine& commandLine, LinkTaps& taps)
     return true;
 }
 
-// Opens the film of the display the command line asks for; false, with the
-// reason printed, when it cannot be written.
-bool OpenFilm(const CommandLine& commandLine, std::optional<DisplayFilm>& film, PanelHost& host, Clock& clock)
+// Opens the film of the display the command line asks for: nothing when it
+// asks for none; false, with the reason printed, when it cannot be written.
+bool OpenFilm(const CommandLine& commandLine, std::unique_ptr<DisplayFilm>& film, PanelHost& host)
 {
     if (commandLine.recordDisplayPath.isEmpty()) {
         return true;
     }
     std::string error;
-    film.emplace(host.engine().display());
-    if (!film->Open(QFile::encodeName(commandLine.recordDisplayPath).toStdString(), clock.NowMicros(), error)) {
+    film = std::make_unique<DisplayFilm>(host.engine().display());
+    if (!film->Open(QFile::encodeName(commandLine.recordDisplayPath).toStdString(), host.clock().NowMicros(), error)) {
         Print(stderr, QStringLiteral("quillon: --record-display: %1\n").arg(QString::fromLocal8Bit(error.c_str())));
         return false;
     }
-    film->Follow(host, clock);
+    film->Follow(host, host.clock());
     return true;
 }
 
@@ -472,8 +472,8 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
         return kBadInputStatus;
     }
     taps.Attach(host);
-    std::optional<DisplayFilm> film;
-    if (!OpenFilm(commandLine, film, host, clock)) {
+    std::unique_ptr<DisplayFilm> film;
+    if (!OpenFilm(commandLine, film, host)) {
         return kBadInputStatus;
     }
     RunServices services(host, line, commandLine, MessageStream(commandLine));
@@ -487,6 +487,7 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     if (film) {
         // The start-up screen, drawn as the window was shown.
         film->Look(clock.NowMicros());
+        window->TakeRecording(std::move(film), commandLine.recordDisplayPath);
     }
     ProtocolMonitor monitor(taps.log(), engine.display());
     monitor.Attach(*window);
@@ -513,9 +514,9 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     TakeScreenshot(commandLine, *window, monitor, runPort, replayEnd, screenshot);
     const int status = application.exec();
     line.StopDemo();
-    if (film && !film->Finish(clock.NowMicros())) {
-        Print(stderr,
-              QStringLiteral("quillon: --record-display: cannot write %1\n").arg(commandLine.recordDisplayPath));
+    // The film, from the command line or the menu, ends with the program.
+    if (const QString error = window->StopRecording(); !error.isEmpty()) {
+        Print(stderr, QStringLiteral("quillon: %1\n").arg(error));
     }
     services.PrintStats();
     return status;

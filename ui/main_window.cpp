@@ -315,6 +315,13 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
     ReadViewSettings(SettingsFile());
 }
 
+MainWindow::~MainWindow()
+{
+    if (const QString error = StopRecording(); !error.isEmpty()) {
+        context_.messages.ShowMessage(MessageIcon::Error, error);
+    }
+}
+
 void MainWindow::TellDeviceEnded(const QString& how)
 {
     setWindowTitle(kApplication + QStringLiteral(" - the device ended (%1)").arg(how));
@@ -427,6 +434,7 @@ bool MainWindow::IsCommand(int id)
     case kSendPacketCommand:
     case kSynchRequiredCommand:
     case kSaveSettingsCommand:
+    case kRecordDisplayCommand:
         return true;
     default:
         return false;
@@ -450,6 +458,9 @@ bool MainWindow::OnCommand(int id)
         return true;
     case kSaveSettingsCommand:
         OnSaveSettings();
+        return true;
+    case kRecordDisplayCommand:
+        OnRecordDisplay();
         return true;
     default:
         return false;
@@ -518,6 +529,9 @@ void MainWindow::CreateViewMenu()
     addAction(view, QStringLiteral("Copy Display at &1:1"), {Qt::CTRL | Qt::SHIFT | Qt::Key_C},
               [this] { CopyDisplay(1); });
     addAction(view, QStringLiteral("&Save Display As..."), {Qt::CTRL | Qt::Key_S}, [this] { OnSaveDisplayAs(); });
+    recordAction_ =
+        addAction(view, QStringLiteral("&Record Display..."), {}, [this] { OnCommand(kRecordDisplayCommand); });
+    recordAction_->setData(static_cast<int>(kRecordDisplayCommand));
     view->addSeparator();
     addAction(view, QStringLiteral("&Protocol Monitor"), {Qt::CTRL | Qt::Key_M},
               [this] { emit protocolMonitorRequested(); });
@@ -623,6 +637,61 @@ void MainWindow::OnSaveDisplayAs()
         path += QStringLiteral(".png");
     }
     SaveDisplay(path);
+}
+
+void MainWindow::TakeRecording(std::unique_ptr<DisplayFilm> film, const QString& path)
+{
+    film_ = std::move(film);
+    filmPath_ = path;
+    recordAction_->setText(QStringLiteral("Stop &Recording"));
+}
+
+bool MainWindow::StartRecording(const QString& path)
+{
+    PanelHost& host = context_.host;
+    auto film = std::make_unique<DisplayFilm>(host.engine().display());
+    std::string error;
+    if (!film->Open(QFile::encodeName(path).toStdString(), host.clock().NowMicros(), error)) {
+        context_.messages.ShowMessage(
+            MessageIcon::Error,
+            QStringLiteral("Unable to record the display: %1").arg(QString::fromLocal8Bit(error.c_str())));
+        return false;
+    }
+    film->Follow(host, host.clock());
+    TakeRecording(std::move(film), path);
+    return true;
+}
+
+QString MainWindow::StopRecording()
+{
+    if (!film_) {
+        return {};
+    }
+    const bool written = film_->Finish(context_.host.clock().NowMicros());
+    film_.reset();
+    recordAction_->setText(QStringLiteral("&Record Display..."));
+    return written ? QString() : QStringLiteral("Unable to write the whole film of the display to %1").arg(filmPath_);
+}
+
+void MainWindow::OnRecordDisplay()
+{
+    if (film_) {
+        if (const QString error = StopRecording(); !error.isEmpty()) {
+            context_.messages.ShowMessage(MessageIcon::Error, error);
+        }
+        return;
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Record Display"),
+                                                QDir(folder).filePath(QStringLiteral("display.gif")),
+                                                QStringLiteral("GIF animations (*.gif)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".gif");
+    }
+    StartRecording(path);
 }
 
 void MainWindow::ReadViewSettings(const QSettings& settings)

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include <QMainWindow>
 #include <QPoint>
 #include <QString>
 
+#include "host/display_film.h"
 #include "host/panel_host.h"
 #include "link/panel_engine.h"
 #include "ui/message_sink.h"
@@ -46,12 +48,16 @@ public:
         kSendPacketCommand = 32806,
         kSynchRequiredCommand = 32808,
         kSaveSettingsCommand = 32810,
+        // View > Record Display... and, while a film runs, Stop Recording.
+        kRecordDisplayCommand = 32812,
     };
 
     // Reads the settings and opens the port before the window exists, as
     // the program always has; a port that cannot be opened is reported and
     // start-up goes on.
     explicit MainWindow(const WindowContext& context, QWidget* parent = nullptr);
+    // A film still running is finished, a failure told as a message.
+    ~MainWindow() override;
 
     int GetComPort() const { return comPort_; }
     void SetComPort(int portNumber) { comPort_ = portNumber; }
@@ -79,6 +85,16 @@ public:
     void CopyDisplay(int scale);
     // The display at the current zoom as a PNG file; a failure is reported.
     bool SaveDisplay(const QString& path);
+
+    // The film of the display: one started already (--record-display) is
+    // handed over, so that Stop Recording and the program's end finish it.
+    void TakeRecording(std::unique_ptr<DisplayFilm> film, const QString& path);
+    // Starts a film into path from now; a failure is told as a message.
+    bool StartRecording(const QString& path);
+    // Finishes the film running, if any: what could not be written, or
+    // nothing.
+    QString StopRecording();
+    bool recording() const { return film_ != nullptr; }
 
     // Runs a command by its identifier; false when the window has no such
     // command.
@@ -119,6 +135,7 @@ private:
     void ReadViewSettings(const QSettings& settings);
     void WriteViewSettings(QSettings& settings) const;
     void OnSaveDisplayAs();
+    void OnRecordDisplay();
 
     void OnCommsPort();
     void OnSynchRequired();
@@ -140,6 +157,9 @@ private:
     PanelWidget* panel_ = nullptr;
     QAction* synchRequiredAction_ = nullptr;
     QAction* saveSettingsAction_ = nullptr;
+    QAction* recordAction_ = nullptr;
+    std::unique_ptr<DisplayFilm> film_;
+    QString filmPath_;
     QActionGroup* zoomGroup_ = nullptr;
     QActionGroup* themeGroup_ = nullptr;
     // The window position to restore when the window is first shown, and

@@ -11,178 +11,14 @@
 
 #include "host/picture.h"
 #include "tests/support/fakes.h"
+#include "tests/support/gif_reader.h"
 
 namespace quillon::runner {
 namespace {
 
 using testing::Bytes;
-
-struct GifFrame {
-    int delayCs = 0;
-    int left = 0;
-    int top = 0;
-    int width = 0;
-    int height = 0;
-    // The whole picture once this frame is drawn, a palette index a pixel.
-    std::vector<std::uint8_t> canvas;
-};
-
-struct Gif {
-    int width = 0;
-    int height = 0;
-    std::vector<Rgb> palette;
-    bool loops = false;
-    std::vector<GifFrame> frames;
-};
-
-// Decodes GIF image data; throws on a code that cannot be.
-std::vector<std::uint8_t> Unlzw(const std::string& data, int minCodeSize)
-{
-    const int clear = 1 << minCodeSize;
-    std::vector<std::vector<std::uint8_t>> table;
-    int size = 0;
-    const auto reset = [&] {
-        table.assign(static_cast<std::size_t>(clear + 2), {});
-        for (int i = 0; i < clear; ++i) {
-            table[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(i)};
-        }
-        size = minCodeSize + 1;
-    };
-    reset();
-    std::vector<std::uint8_t> out;
-    std::size_t bit = 0;
-    int previous = -1;
-    for (;;) {
-        if (bit + static_cast<std::size_t>(size) > data.size() * 8) {
-            throw std::runtime_error("no end code");
-        }
-        int code = 0;
-        for (int i = 0; i < size; ++i, ++bit) {
-            code |= ((static_cast<std::uint8_t>(data[bit / 8]) >> (bit % 8)) & 1) << i;
-        }
-        if (code == clear) {
-            reset();
-            previous = -1;
-            continue;
-        }
-        if (code == clear + 1) {
-            return out;
-        }
-        std::vector<std::uint8_t> entry;
-        if (code < static_cast<int>(table.size()) && (code < clear || code > clear + 1)) {
-            entry = table[static_cast<std::size_t>(code)];
-        } else if (code == static_cast<int>(table.size()) && previous >= 0) {
-            entry = table[static_cast<std::size_t>(previous)];
-            entry.push_back(entry.front());
-        } else {
-            throw std::runtime_error("code " + std::to_string(code) + " not in the table");
-        }
-        if (previous >= 0 && table.size() < 4096) {
-            auto added = table[static_cast<std::size_t>(previous)];
-            added.push_back(entry.front());
-            table.push_back(std::move(added));
-            if (table.size() == (std::size_t{1} << size) && size < 12) {
-                ++size;
-            }
-        }
-        out.insert(out.end(), entry.begin(), entry.end());
-        previous = code;
-    }
-}
-
-// Reads GIF data as a viewer would; throws on anything it does not expect.
-class GifReader {
-public:
-    explicit GifReader(std::string bytes) : bytes_(std::move(bytes)) {}
-
-    Gif Read()
-    {
-        if (bytes_.compare(0, 6, "GIF89a") != 0) {
-            throw std::runtime_error("no GIF89a signature");
-        }
-        at_ = 6;
-        Gif gif;
-        gif.width = Word();
-        gif.height = Word();
-        const int flags = Byte();
-        Byte();
-        Byte();
-        if ((flags & 0x80) == 0) {
-            throw std::runtime_error("no global colour table");
-        }
-        for (int i = 0; i < (2 << (flags & 7)); ++i) {
-            const auto red = static_cast<std::uint8_t>(Byte());
-            const auto green = static_cast<std::uint8_t>(Byte());
-            gif.palette.push_back({red, green, static_cast<std::uint8_t>(Byte())});
-        }
-        std::vector<std::uint8_t> canvas(static_cast<std::size_t>(gif.width * gif.height), 0);
-        int delayCs = -1;
-        for (;;) {
-            const int block = Byte();
-            if (block == 0x3B) {
-                return gif;
-            }
-            if (block == 0x21) {
-                const int label = Byte();
-                const std::string data = Blocks();
-                if (label == 0xF9) {
-                    delayCs = static_cast<std::uint8_t>(data.at(1)) | static_cast<std::uint8_t>(data.at(2)) << 8;
-                } else if (label == 0xFF && data.compare(0, 11, "NETSCAPE2.0") == 0) {
-                    gif.loops = data.at(12) == 0 && data.at(13) == 0;
-                }
-                continue;
-            }
-            if (block != 0x2C || delayCs < 0) {
-                throw std::runtime_error("expected an image after its graphic control");
-            }
-            GifFrame frame{delayCs, Word(), Word(), Word(), Word(), {}};
-            delayCs = -1;
-            if (Byte() != 0 || frame.left + frame.width > gif.width || frame.top + frame.height > gif.height) {
-                throw std::runtime_error("an image outside the screen or with its own colours");
-            }
-            const int minCodeSize = Byte();
-            const auto pixels = Unlzw(Blocks(), minCodeSize);
-            if (pixels.size() != static_cast<std::size_t>(frame.width * frame.height)) {
-                throw std::runtime_error("wrong number of pixels");
-            }
-            for (int y = 0; y < frame.height; ++y) {
-                for (int x = 0; x < frame.width; ++x) {
-                    canvas[static_cast<std::size_t>((frame.top + y) * gif.width + frame.left + x)] =
-                        pixels[static_cast<std::size_t>(y * frame.width + x)];
-                }
-            }
-            frame.canvas = canvas;
-            gif.frames.push_back(std::move(frame));
-        }
-    }
-
-private:
-    int Byte()
-    {
-        if (at_ >= bytes_.size()) {
-            throw std::runtime_error("the file ends early");
-        }
-        return static_cast<std::uint8_t>(bytes_[at_++]);
-    }
-    int Word()
-    {
-        const int low = Byte();
-        return low | Byte() << 8;
-    }
-    std::string Blocks()
-    {
-        std::string data;
-        while (const int length = Byte()) {
-            for (int i = 0; i < length; ++i) {
-                data += static_cast<char>(Byte());
-            }
-        }
-        return data;
-    }
-
-    std::string bytes_;
-    std::size_t at_ = 0;
-};
+using testing::Gif;
+using testing::GifReader;
 
 // A panel host on a hand-driven clock, filmed from its start.
 class FilmTest : public ::testing::Test {
@@ -306,27 +142,26 @@ TEST_F(FilmTest, DelaysKeepTheRunsPaceOverManyFramesAndLongStills)
     EXPECT_TRUE(gif.frames.back().canvas == last);
 }
 
-TEST(GifLzw, PicturesReadBackThroughTheCodesWideningAndTheTableStartingAgain)
+TEST(DisplayFilmTest, AFilmThatCannotBeWrittenIsRefusedWithThePathAndTheReason)
 {
-    std::uint32_t seed = 99;
-    std::vector<std::uint8_t> noise(200'000);
-    for (std::uint8_t& index : noise) {
-        seed = seed * 1103515245 + 12345;
-        index = (seed >> 16) & 1;
+    const DisplayMemory memory;
+    const std::string notAFolder = (std::filesystem::temp_directory_path() / "film_test_not_a_folder").string();
+    std::ofstream(notAFolder).put('x');
+    std::vector<std::string> paths{notAFolder + "/film.gif"};
+#ifndef _WIN32
+    // The disk is full as the film starts.
+    paths.emplace_back("/dev/full");
+#endif
+    for (const std::string& path : paths) {
+        DisplayFilm film(memory);
+        std::string error;
+        EXPECT_FALSE(film.Open(path, 0, error));
+        EXPECT_EQ(error.rfind("cannot write " + path + ": ", 0), 0U) << error;
+        EXPECT_GT(error.size(), ("cannot write " + path + ": ").size()) << error;
+        EXPECT_FALSE(film.recording());
+        EXPECT_TRUE(film.Finish(0)) << "nothing to finish";
     }
-    const std::vector<std::vector<std::uint8_t>> pictures{
-        {1},
-        {0, 1},
-        std::vector<std::uint8_t>(5'000, 1),
-        // The third code, the last, is the one the reader makes its eighth
-        // entry for: the end code after it is 4 bits wide.
-        {0, 0, 0, 0, 0, 0},
-        {0, 1, 2, 3, 3, 2, 1, 0, 0, 0, 3, 3, 3},
-        noise,
-    };
-    for (const auto& picture : pictures) {
-        EXPECT_EQ(Unlzw(GifLzw(picture), 2), picture) << picture.size() << " indices";
-    }
+    std::filesystem::remove(notAFolder);
 }
 
 } // namespace

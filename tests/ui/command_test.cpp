@@ -1,8 +1,13 @@
+#include <cerrno>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -11,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "host/picture.h"
+#include "tests/support/gif_reader.h"
 #include "tests/ui/ui_fakes.h"
 #include "ui/command_line.h"
 #include "ui/command_socket.h"
@@ -242,6 +249,69 @@ TEST_F(CommandSocketTest, SendCommandOpensTheSendPacketDialogOfTheRunningProgram
     EXPECT_TRUE(QTest::qWaitFor([&] { return sendPacketOpened; }, 5000));
 }
 
+TEST_F(CommandSocketTest, RecordDisplayFilmsFromTheCommandUntilItIsSentAgain)
+{
+    auto window = MakeWindow();
+    CommandServer server(&MainWindow::IsCommand);
+    ASSERT_TRUE(server.Listen(CommandSocketPath()));
+    QObject::connect(&server, &CommandServer::commandReceived, window.get(), &MainWindow::OnCommand,
+                     Qt::QueuedConnection);
+    const QString film = runtime.filePath(QStringLiteral("film.gif"));
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            dialog->selectFile(film);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    });
+    answer.start(0);
+    const auto display = [&] { return Screenshot(Bitmap(engine.display()), DisplayFilm::kScale).pixels; };
+    const std::vector<std::uint8_t> before = display();
+    const QString record = QString::number(MainWindow::kRecordDisplayCommand);
+
+    ASSERT_EQ(RunProgram({"--send-command", record}, environment).exitCode, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->recording(); }, 5000));
+    const auto menuText = [&] {
+        for (QAction* action : window->findChildren<QAction*>()) {
+            if (action->data() == MainWindow::kRecordDisplayCommand) {
+                return action->text();
+            }
+        }
+        return QString();
+    };
+    EXPECT_EQ(menuText(), QStringLiteral("Stop &Recording"));
+    rig.clock.Advance(500);
+    rig.queue.Feed(Frame(kWriteArray, {10, 2, 0xFF, 0x81, 0xFF}));
+    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    rig.host.Step(true);
+    const std::vector<std::uint8_t> after = display();
+    rig.clock.Advance(300);
+    ASSERT_EQ(RunProgram({"--send-command", record}, environment).exitCode, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->recording(); }, 5000));
+    EXPECT_EQ(menuText(), QStringLiteral("&Record Display..."));
+
+    // Drawing after the stop reaches no film.
+    rig.queue.Feed(Frame(kWriteArray, {40, 4, 0xFF}));
+    while (engine.receiver().ReceivePass() == ReceiveResult::ByteHandled) {
+    }
+    rig.host.Step(true);
+    const Gif gif = GifReader::ReadFile(film.toStdString());
+    ASSERT_EQ(gif.frames.size(), 2U);
+    EXPECT_TRUE(gif.frames[0].canvas == before);
+    EXPECT_EQ(gif.frames[0].delayCs, 50);
+    EXPECT_TRUE(gif.frames[1].canvas == after);
+    EXPECT_EQ(gif.frames[1].delayCs, 30);
+    EXPECT_TRUE(messages.shown.empty());
+
+    // A film that cannot be written is told, and none runs.
+    const QString missing = runtime.filePath(QStringLiteral("missing/film.gif"));
+    EXPECT_FALSE(window->StartRecording(missing));
+    EXPECT_FALSE(window->recording());
+    ASSERT_EQ(messages.shown.size(), 1U);
+    EXPECT_TRUE(messages.shown[0].second.contains(missing)) << messages.shown[0].second.toStdString();
+}
+
 TEST_F(CommandSocketTest, UnknownCommandsAndAMissingProgramAreReported)
 {
     const ProgramRun nobody = RunProgram({"--send-command", "32806"}, environment);
@@ -341,11 +411,14 @@ TEST(ProgramTest, RecordDisplayWritesAFilmOrRefusesTheRunAtOnce)
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_TRUE(written.readAll().startsWith("GIF89a"));
 
-    const ProgramRun refused =
-        RunProgram({"--demo", "--record-display", dir.filePath(QStringLiteral("missing/film.gif"))}, environment);
+    // The path and the system's reason.
+    const QString missing = dir.filePath(QStringLiteral("missing/film.gif"));
+    const ProgramRun refused = RunProgram({"--demo", "--record-display", missing}, environment);
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_EQ(refused.err.count(QLatin1Char('\n')), 1) << refused.err.toStdString();
-    EXPECT_TRUE(refused.err.contains(QStringLiteral("--record-display: cannot write"))) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("--record-display: cannot write ") + missing +
+                                     QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(ENOENT))))
+        << refused.err.toStdString();
 }
 
 TEST(ProgramTest, ASettingsFileWithOnlyAZoomStartsWithoutAMessageAtThatZoom)

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# What filming the display (--record-display) costs quillon-run, measured
+# side by side with runs without it, alternating, in one session:
+#
+# - reply latency and CPU: line_bench plays the device over a
+#   pseudo-terminal at 9600 baud, mixed blocks back to back (the line busy
+#   all the time, the display changed by nearly every block), ROUNDS rounds;
+# - the demo busy: `quillon-run --demo --demo-busy --stats` for SECONDS, its
+#   CPU, replies and missed replies, ROUNDS rounds;
+# - the size of a one-minute film of the demo (2x): on the main menu, and on
+#   the status screen, whose trend moves by itself.
+#
+# Figures are printed, never asserted.
+#
+#   scripts/bench_film.sh                   3 rounds, 1500 blocks, 20 s demo runs
+#   ROUNDS=1 BLOCKS=300 SECONDS_BUSY=5 FILM_SECONDS=10 scripts/bench_film.sh   (a quick pass)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rounds=${ROUNDS:-3}
+blocks=${BLOCKS:-1500}
+busy=${SECONDS_BUSY:-20}
+film_seconds=${FILM_SECONDS:-60}
+. scripts/bench_program.sh
+line_bench=$build/bench/line_bench
+if [ -z "${QUILLON_RUN:-}" ]; then
+    cmake --build "$build" -j 2 --target line_bench
+fi
+work=$(mktemp -d /tmp/quillon-film-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+python3 - "$program" "$line_bench" "$work" "$rounds" "$blocks" "$busy" "$film_seconds" <<'PY'
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+
+program, line_bench, work = sys.argv[1:4]
+rounds, blocks, busy, film_seconds = (int(v) for v in sys.argv[4:8])
+
+
+def film_arguments(mode, name):
+    return ["--record-display", os.path.join(work, name)] if mode == "film" else []
+
+
+def line_round(mode, index):
+    command = [line_bench, "--quillon", program, "--platform", "offscreen", "--blocks", str(blocks),
+               "--heavy-blocks", "0", "--idle-seconds", "0", "--arg", "--run-for", "--arg", "1800s"]
+    for argument in film_arguments(mode, f"line-{index}.gif"):
+        command += ["--arg", argument]
+    out = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    phase = out.split("###")[1]
+    latency = re.search(r"reply latency min / p50 / p90 / p99 / max \| ([\d.]+) / ([\d.]+) / ([\d.]+) / ([\d.]+)",
+                        phase)
+    cpu = re.search(r"program CPU \(utime\+stime, all threads\) \| ([\d.]+) %", phase)
+    unanswered = re.search(r"unanswered blocks, error replies \| (\d+), (\d+)", phase)
+    return (float(latency.group(2)), float(latency.group(4)), float(cpu.group(1)),
+            int(unanswered.group(1)) + int(unanswered.group(2)))
+
+
+def busy_round(mode, index):
+    command = [program, "--demo", "--demo-busy", "-q", "--run-for", f"{busy}s", "--stats"]
+    command += film_arguments(mode, f"busy-{index}.gif")
+    errors = subprocess.run(command, stderr=subprocess.PIPE, text=True, check=True).stderr
+    stats = json.loads(errors.strip().splitlines()[-1])
+    return stats["cpu_s"] / busy * 100, stats["replies"], stats["demo_missed_replies"], stats["late_ticks"]
+
+
+def gif_frames(path):
+    """The number of images in a GIF file, walking its blocks."""
+    data = open(path, "rb").read()
+    at = 13 + ((3 << ((data[10] & 7) + 1)) if data[10] & 0x80 else 0)
+    frames = 0
+    while data[at] != 0x3B:
+        if data[at] == 0x2C:
+            frames += 1
+            at += 11
+        else:
+            at += 2
+        while data[at]:
+            at += data[at] + 1
+        at += 1
+    return frames
+
+
+def median(values):
+    return statistics.median(values)
+
+
+print(f"## Reply latency at line rate, with and without the film ({rounds} rounds of {blocks} mixed blocks)")
+print()
+print("| run | reply latency p50 | reply latency p99 | program CPU | unanswered or error replies |")
+print("|---|---|---|---|---|")
+line = {"plain": [], "film": []}
+for index in range(rounds):
+    for mode in ("plain", "film"):
+        p50, p99, cpu, bad = line_round(mode, index)
+        line[mode].append((p50, p99, cpu, bad))
+        print(f"| {mode} {index + 1} | {p50:.2f} ms | {p99:.2f} ms | {cpu:.2f} % | {bad} |", flush=True)
+for mode in ("plain", "film"):
+    rows = line[mode]
+    print(f"| {mode}, median | {median(r[0] for r in rows):.2f} ms | {median(r[1] for r in rows):.2f} ms | "
+          f"{median(r[2] for r in rows):.2f} % | {sum(r[3] for r in rows)} |")
+film_sizes = [os.path.getsize(os.path.join(work, f"line-{i}.gif")) for i in range(rounds)]
+print()
+print(f"- films of the line runs: {min(film_sizes)} to {max(film_sizes)} bytes")
+print()
+print(f"## The demo busy, with and without the film ({rounds} rounds of {busy} s)")
+print()
+print("| run | CPU | replies | missed replies | late ticks |")
+print("|---|---|---|---|---|")
+demo = {"plain": [], "film": []}
+for index in range(rounds):
+    for mode in ("plain", "film"):
+        cpu, replies, missed, late = busy_round(mode, index)
+        demo[mode].append(cpu)
+        print(f"| {mode} {index + 1} | {cpu:.2f} % | {replies} | {missed} | {late} |", flush=True)
+print(f"| median CPU | plain {median(demo['plain']):.2f} %, film {median(demo['film']):.2f} % | | | |")
+print()
+print(f"## A film of the demo, {film_seconds} s at 2x")
+print()
+status_screen = ["--scenario", "bench/scenarios/status_screen.yaml", "--timeout", f"{film_seconds + 30}s"]
+for name, extra in (("main menu", []), ("status screen", status_screen)):
+    path = os.path.join(work, "demo.gif")
+    subprocess.run([program, "--demo", "-q", "--run-for", f"{film_seconds}s", "--record-display", path] + extra,
+                   check=True, stderr=subprocess.DEVNULL)
+    print(f"- {name}: {os.path.getsize(path)} bytes, {gif_frames(path)} frames")
+PY
+echo
+echo "- load after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
