@@ -99,7 +99,11 @@ std::string Image(const std::string& png, const std::string& alt, const std::str
 
 std::string StepId(std::size_t scenario, int step)
 {
-    return "s" + std::to_string(scenario + 1) + "-" + std::to_string(step);
+    std::string id = "s";
+    id += std::to_string(scenario + 1);
+    id += '-';
+    id += std::to_string(step);
+    return id;
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# What filming the display (--record-display) costs quillon-run, measured
-# side by side with runs without it, alternating, in one session:
+# What filming the display (--record-display) and the report of the run
+# (--report: its rows, its pictures and its films) cost quillon-run,
+# measured side by side with runs with neither, alternating, in one session:
 #
 # - reply latency and CPU: line_bench plays the device over a
 #   pseudo-terminal at 9600 baud, mixed blocks back to back (the line busy
@@ -41,7 +42,12 @@ program, line_bench, work = sys.argv[1:4]
 rounds, blocks, busy, film_seconds = (int(v) for v in sys.argv[4:8])
 
 
+MODES = ("plain", "film", "report")
+
+
 def film_arguments(mode, name):
+    if mode == "report":
+        return ["--report", os.path.join(work, name.replace(".gif", ".html"))]
     return ["--record-display", os.path.join(work, name)] if mode == "film" else []
 
 
@@ -89,17 +95,17 @@ def median(values):
     return statistics.median(values)
 
 
-print(f"## Reply latency at line rate, with and without the film ({rounds} rounds of {blocks} mixed blocks)")
+print(f"## Reply latency at line rate, with neither, the film, and the report ({rounds} rounds of {blocks} mixed blocks)")
 print()
 print("| run | reply latency p50 | reply latency p99 | program CPU | unanswered or error replies |")
 print("|---|---|---|---|---|")
-line = {"plain": [], "film": []}
+line = {mode: [] for mode in MODES}
 for index in range(rounds):
-    for mode in ("plain", "film"):
+    for mode in MODES:
         p50, p99, cpu, bad = line_round(mode, index)
         line[mode].append((p50, p99, cpu, bad))
         print(f"| {mode} {index + 1} | {p50:.2f} ms | {p99:.2f} ms | {cpu:.2f} % | {bad} |", flush=True)
-for mode in ("plain", "film"):
+for mode in MODES:
     rows = line[mode]
     print(f"| {mode}, median | {median(r[0] for r in rows):.2f} ms | {median(r[1] for r in rows):.2f} ms | "
           f"{median(r[2] for r in rows):.2f} % | {sum(r[3] for r in rows)} |")
@@ -107,17 +113,17 @@ film_sizes = [os.path.getsize(os.path.join(work, f"line-{i}.gif")) for i in rang
 print()
 print(f"- films of the line runs: {min(film_sizes)} to {max(film_sizes)} bytes")
 print()
-print(f"## The demo busy, with and without the film ({rounds} rounds of {busy} s)")
+print(f"## The demo busy, with neither, the film, and the report ({rounds} rounds of {busy} s)")
 print()
 print("| run | CPU | replies | missed replies | late ticks |")
 print("|---|---|---|---|---|")
-demo = {"plain": [], "film": []}
+demo = {mode: [] for mode in MODES}
 for index in range(rounds):
-    for mode in ("plain", "film"):
+    for mode in MODES:
         cpu, replies, missed, late = busy_round(mode, index)
         demo[mode].append(cpu)
         print(f"| {mode} {index + 1} | {cpu:.2f} % | {replies} | {missed} | {late} |", flush=True)
-print(f"| median CPU | plain {median(demo['plain']):.2f} %, film {median(demo['film']):.2f} % | | | |")
+print("| median CPU | " + ", ".join(f"{mode} {median(demo[mode]):.2f} %" for mode in MODES) + " | | | |")
 print()
 print(f"## A film of the demo, {film_seconds} s at 2x")
 print()
