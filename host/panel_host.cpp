@@ -10,6 +10,17 @@ namespace {
 using Milliseconds = std::chrono::duration<double, std::milli>;
 constexpr std::chrono::milliseconds kTickPeriod{PanelEngine::kTickPeriodMs};
 
+// Cleared rather than erased: a listener or a hook may remove itself while
+// it runs; the cleared entries go at the end of the pass.
+template <typename Entries> void ClearEntry(Entries& entries, int id)
+{
+    for (auto& [entryId, entry] : entries) {
+        if (entryId == id) {
+            entry = nullptr;
+        }
+    }
+}
+
 } // namespace
 
 std::string ScreenReads(const std::vector<TextRun>& runs)
@@ -150,12 +161,7 @@ int PanelHost::AddListener(Listener listener)
 
 void PanelHost::RemoveListener(int id)
 {
-    // Cleared rather than erased: a listener may remove itself while told.
-    for (auto& [listenerId, listener] : listeners_) {
-        if (listenerId == id) {
-            listener = nullptr;
-        }
-    }
+    ClearEntry(listeners_, id);
 }
 
 int PanelHost::AddTurnHook(std::function<void()> hook)
@@ -166,12 +172,7 @@ int PanelHost::AddTurnHook(std::function<void()> hook)
 
 void PanelHost::RemoveTurnHook(int id)
 {
-    // Cleared rather than erased: a hook may remove itself while it runs.
-    for (auto& [hookId, hook] : turnHooks_) {
-        if (hookId == id) {
-            hook = nullptr;
-        }
-    }
+    ClearEntry(turnHooks_, id);
 }
 
 int PanelHost::FollowClick(std::shared_ptr<ClickWatch> click)

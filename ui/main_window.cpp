@@ -283,6 +283,19 @@ bool KeepOtherLines(const QSettings& settings, const std::optional<QByteArray>& 
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
 }
 
+// A file to write a picture of the display in, asked for in the pictures
+// folder; the suffix added when none was typed, empty when the user gave up.
+QString AskPicturePath(QWidget* parent, const QString& title, const QString& suffix, const QString& filter)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QString path =
+        QFileDialog::getSaveFileName(parent, title, QDir(folder).filePath(QStringLiteral("display.") + suffix), filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
+        path += QLatin1Char('.') + suffix;
+    }
+    return path;
+}
+
 } // namespace
 
 MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
@@ -626,17 +639,11 @@ bool MainWindow::SaveDisplay(const QString& path)
 
 void MainWindow::OnSaveDisplayAs()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Display As"),
-                                                QDir(folder).filePath(QStringLiteral("display.png")),
-                                                QStringLiteral("PNG pictures (*.png)"));
-    if (path.isEmpty()) {
-        return;
+    const QString path = AskPicturePath(this, QStringLiteral("Save Display As"), QStringLiteral("png"),
+                                        QStringLiteral("PNG pictures (*.png)"));
+    if (!path.isEmpty()) {
+        SaveDisplay(path);
     }
-    if (QFileInfo(path).suffix().isEmpty()) {
-        path += QStringLiteral(".png");
-    }
-    SaveDisplay(path);
 }
 
 void MainWindow::TakeRecording(std::unique_ptr<DisplayFilm> film, const QString& path)
@@ -681,17 +688,11 @@ void MainWindow::OnRecordDisplay()
         }
         return;
     }
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Record Display"),
-                                                QDir(folder).filePath(QStringLiteral("display.gif")),
-                                                QStringLiteral("GIF animations (*.gif)"));
-    if (path.isEmpty()) {
-        return;
+    const QString path = AskPicturePath(this, QStringLiteral("Record Display"), QStringLiteral("gif"),
+                                        QStringLiteral("GIF animations (*.gif)"));
+    if (!path.isEmpty()) {
+        StartRecording(path);
     }
-    if (QFileInfo(path).suffix().isEmpty()) {
-        path += QStringLiteral(".gif");
-    }
-    StartRecording(path);
 }
 
 void MainWindow::ReadViewSettings(const QSettings& settings)
