@@ -37,6 +37,7 @@ using Request = http::request<http::string_body>;
 constexpr std::size_t kEventBound = 256;
 // Replies a client has not read; a client this far behind is let go.
 constexpr std::size_t kReplyBytesBound = 8 << 20;
+constexpr int kSendBuffer = 64 * 1024;
 constexpr auto kRequestTime = std::chrono::seconds(30);
 constexpr int kLargestScale = 16;
 constexpr std::string_view kDisplayEvent = R"({"event":"display")";
@@ -524,6 +525,10 @@ void Listener::Accept()
             return;
         }
         if (!error) {
+            // A small send buffer, so that a client that stops reading is
+            // found out at once and its rows dropped, not piled in the system.
+            beast::error_code ignored;
+            socket.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
             std::make_shared<HttpSession>(std::move(socket), self->core_)->Read();
         }
         self->Accept();
