@@ -37,6 +37,7 @@ using Request = http::request<http::string_body>;
 constexpr std::size_t kEventBound = 256;
 // Replies a client has not read; a client this far behind is let go.
 constexpr std::size_t kReplyBytesBound = 8 << 20;
+constexpr std::uint32_t kHeaderLimit = 16 * 1024;
 constexpr int kSendBuffer = 64 * 1024;
 constexpr auto kRequestTime = std::chrono::seconds(30);
 constexpr int kLargestScale = 16;
@@ -316,6 +317,17 @@ void WebSocketSession::Close()
     core_->control->OnClosed(client_);
 }
 
+// Where a request goes, decided from the request alone.
+struct Decision {
+    enum class Kind { Refuse, WebSocket, Text, Screenshot, Asset };
+    static Decision Refusal(http::status status, std::string error) { return {Kind::Refuse, status, std::move(error)}; }
+    Kind kind = Kind::Refuse;
+    http::status status = http::status::ok;
+    std::string error;
+    int scale = 1;
+    const WebAsset* asset = nullptr;
+};
+
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     HttpSession(tcp::socket socket, std::shared_ptr<Core> core)
@@ -346,27 +358,38 @@ void HttpSession::Read()
 {
     parser_.emplace();
     parser_->body_limit(WebServer::kMessageLimit);
-    parser_->header_limit(16 * 1024);
+    parser_->header_limit(kHeaderLimit);
     stream_.expires_after(kRequestTime);
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnRead(error); });
 }
 
+// The answer to a request that could not be read; nothing when the
+// connection has simply gone.
+std::optional<Decision> ReadFailure(beast::error_code error)
+{
+    if (error == http::error::body_limit || error == http::error::header_limit ||
+        error == http::error::buffer_overflow) {
+        return Decision::Refusal(http::status::payload_too_large,
+                                 "a request is at most " + std::to_string(WebServer::kMessageLimit) + " bytes");
+    }
+    if (error.category() == http::make_error_code(http::error::bad_target).category() &&
+        error != http::error::end_of_stream && error != http::error::partial_message) {
+        return Decision::Refusal(http::status::bad_request, "not an HTTP request: " + error.message());
+    }
+    return std::nullopt;
+}
+
 void HttpSession::OnRead(beast::error_code error)
 {
     keepAlive_ = false;
-    if (error == http::error::body_limit || error == http::error::header_limit ||
-        error == http::error::buffer_overflow) {
-        Refuse(http::status::payload_too_large,
-               "a request is at most " + std::to_string(WebServer::kMessageLimit) + " bytes");
-    } else if (error && error.category() == http::make_error_code(http::error::bad_target).category() &&
-               error != http::error::end_of_stream && error != http::error::partial_message) {
-        Refuse(http::status::bad_request, "not an HTTP request: " + error.message());
-    } else if (error) {
+    if (!error) {
+        Route(parser_->release());
+    } else if (const auto failure = ReadFailure(error)) {
+        Refuse(failure->status, failure->error);
+    } else {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    } else {
-        Route(parser_->release());
     }
 }
 
@@ -383,61 +406,76 @@ std::optional<int> ScaleOf(std::string_view target)
     return scale >= 1 && scale <= kLargestScale ? std::optional<int>(scale) : std::nullopt;
 }
 
-void HttpSession::Route(Request request)
+Decision Decide(const Request& request, const WebAccess& access, bool counted)
 {
-    keepAlive_ = request.keep_alive();
     const std::string_view target(request.target().data(), request.target().size());
     const auto field = [&](http::field name) {
         const auto value = request[name];
         return std::string_view(value.data(), value.size());
     };
-    if (!ticket_->counted()) {
-        keepAlive_ = false;
-        return Refuse(http::status::service_unavailable, "too many connections: this server serves " +
-                                                             std::to_string(WebServer::kConnectionLimit) +
-                                                             " at once; close a page and try again");
+    if (!counted) {
+        return Decision::Refusal(http::status::service_unavailable, "too many connections: this server serves " +
+                                                                        std::to_string(WebServer::kConnectionLimit) +
+                                                                        " at once; close a page and try again");
     }
     const bool upgrade = websocket::is_upgrade(request);
-    if (const auto refusal = core_->access.Check({target, field(http::field::host), field(http::field::origin),
-                                                  field(http::field::authorization), upgrade})) {
-        return Refuse(static_cast<http::status>(refusal->status), refusal->error);
+    if (const auto refusal = access.Check({target, field(http::field::host), field(http::field::origin),
+                                           field(http::field::authorization), upgrade})) {
+        return Decision::Refusal(static_cast<http::status>(refusal->status), refusal->error);
     }
     if (request.method() != http::verb::get) {
-        return Refuse(http::status::method_not_allowed, "this server answers GET only");
+        return Decision::Refusal(http::status::method_not_allowed, "this server answers GET only");
     }
     const std::string_view path = TargetPath(target);
     if (path == "/ws" && upgrade) {
+        return {Decision::Kind::WebSocket, http::status::switching_protocols, {}, 1, nullptr};
+    }
+    if (path == "/text") {
+        return {Decision::Kind::Text, http::status::ok, {}, 1, nullptr};
+    }
+    if (path == "/screenshot.png") {
+        const auto scale = ScaleOf(target);
+        return scale ? Decision{Decision::Kind::Screenshot, http::status::ok, {}, *scale, nullptr}
+                     : Decision::Refusal(http::status::bad_request, "scale must be a whole number from 1 to 16");
+    }
+    if (const WebAsset* asset = FindWebAsset(path)) {
+        return {Decision::Kind::Asset, http::status::ok, {}, 1, asset};
+    }
+    return Decision::Refusal(http::status::not_found, "nothing at " + std::string(path) + "; the page is at /");
+}
+
+void HttpSession::Route(Request request)
+{
+    keepAlive_ = request.keep_alive() && ticket_->counted();
+    const Decision decision = Decide(request, core_->access, ticket_->counted());
+    switch (decision.kind) {
+    case Decision::Kind::Refuse:
+        return Refuse(decision.status, decision.error);
+    case Decision::Kind::WebSocket:
         stream_.expires_never();
         std::make_shared<WebSocketSession>(stream_.release_socket(), core_, std::move(ticket_))
             ->Accept(std::move(request));
         return;
-    }
-    if (path == "/text") {
+    case Decision::Kind::Text:
         return Ask([](ControlService& control, PanelHost&) {
             Json body;
             body["rows"] = control.ScreenRows();
             return Answer{http::status::ok, "application/json", DumpJson(body)};
         });
-    }
-    if (path == "/screenshot.png") {
-        const auto scale = ScaleOf(target);
-        if (!scale) {
-            return Refuse(http::status::bad_request, "scale must be a whole number from 1 to 16");
-        }
-        return Ask([scale = *scale](ControlService&, PanelHost& host) {
+    case Decision::Kind::Screenshot:
+        return Ask([scale = decision.scale](ControlService&, PanelHost& host) {
             const IndexedImage image = Screenshot(Bitmap(host.engine().display()), scale);
             return Answer{http::status::ok, "image/png", EncodePng(image)};
         });
+    case Decision::Kind::Asset:
+        break;
     }
-    if (const WebAsset* asset = FindWebAsset(path)) {
-        std::string body(asset->data);
-        if (path == "/" && core_->readOnly) {
-            // The page leaves out what the server would refuse.
-            body.replace(body.find(kFullPage), kFullPage.size(), kReadOnlyPage);
-        }
-        return Respond({http::status::ok, std::string(asset->type), std::move(body)});
+    std::string body(decision.asset->data);
+    if (decision.asset->path == "/" && core_->readOnly) {
+        // The page leaves out what the server would refuse.
+        body.replace(body.find(kFullPage), kFullPage.size(), kReadOnlyPage);
     }
-    Refuse(http::status::not_found, "nothing at " + std::string(path) + "; the page is at /");
+    Respond({http::status::ok, std::string(decision.asset->type), std::move(body)});
 }
 
 // Work that reads the panel runs on the host's thread; the session waits
@@ -605,6 +643,27 @@ BeastWebServer::~BeastWebServer()
 }
 
 } // namespace
+
+WebJudgement JudgeWebRequest(std::string_view bytes, const std::string& token, std::uint16_t port)
+{
+    http::request_parser<http::string_body> parser;
+    parser.body_limit(WebServer::kMessageLimit);
+    parser.header_limit(kHeaderLimit);
+    parser.eager(true);
+    beast::error_code error;
+    while (!bytes.empty() && !error && !parser.is_done()) {
+        const std::size_t used = parser.put(asio::buffer(bytes.data(), bytes.size()), error);
+        bytes.remove_prefix(error == http::error::need_more ? bytes.size() : used);
+        error = error == http::error::need_more ? beast::error_code() : error;
+    }
+    if (!parser.is_done()) {
+        const auto failure = error ? ReadFailure(error) : std::nullopt;
+        return failure ? WebJudgement{static_cast<int>(failure->status), WebErrorBody(failure->error)} : WebJudgement{};
+    }
+    const Decision decision = Decide(parser.get(), WebAccess(token, port), true);
+    return {static_cast<int>(decision.status),
+            decision.kind == Decision::Kind::Refuse ? WebErrorBody(decision.error) : std::string()};
+}
 
 std::unique_ptr<WebServer> StartWebServer(PanelHost& host, const WebServerOptions& options, std::string& error)
 {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quillon {
 
@@ -32,6 +33,15 @@ public:
     virtual ~WebServer() = default;
     virtual std::uint16_t port() const = 0;
 };
+
+// How the server takes a request's bytes before anything of it reaches the
+// panel: the HTTP status it answers (101 for a WebSocket, 0 for bytes that
+// are not yet a whole request) and the JSON body of a refusal.
+struct WebJudgement {
+    int status = 0;
+    std::string body;
+};
+WebJudgement JudgeWebRequest(std::string_view bytes, const std::string& token, std::uint16_t port);
 
 // Empty, with the reason in error, when it cannot serve (the address taken,
 // or no web server in this build).
