@@ -47,4 +47,10 @@ WebJudgement JudgeWebRequest(std::string_view bytes, const std::string& token, s
 // or no web server in this build).
 std::unique_ptr<WebServer> StartWebServer(PanelHost& host, const WebServerOptions& options, std::string& error);
 
+// Serves at [HOST:]PORT (HOST 127.0.0.1 unless given) with the options'
+// token, or one made here when HOST is not loopback; told is the page's
+// address to print, with the token.
+std::unique_ptr<WebServer> ServeWeb(PanelHost& host, const std::string& address, WebServerOptions options,
+                                    std::string& told, std::string& error);
+
 } // namespace quillon

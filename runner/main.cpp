@@ -29,7 +29,6 @@
 #include "host/panel_host.h"
 #include "host/picture.h"
 #include "host/stats.h"
-#include "host/web_access.h"
 #include "host/web_server.h"
 #include "link/fault_port.h"
 #include "link/fault_rules.h"
@@ -680,29 +679,16 @@ int Run::OpenWeb()
         return 0;
     }
     WebServerOptions web;
-    TcpAddress address;
-    std::string error;
-    if (!ParseTcpAddress(options_.http, "127.0.0.1", address, error)) {
-        std::cerr << "quillon-run: --http " << options_.http << ": " << error << "\n";
-        return kUsageStatus;
-    }
-    web.host = address.host;
-    web.port = address.port;
     web.token = options_.httpToken;
     web.readOnly = options_.httpReadOnly;
-    const bool made = web.token.empty() && !IsLoopbackAddress(web.host);
-    if (made) {
-        web.token = MakeWebToken();
-    }
-    web_ = StartWebServer(*host_, web, error);
+    std::string told;
+    std::string error;
+    web_ = ServeWeb(*host_, options_.http, web, told, error);
     if (!web_) {
         std::cerr << "quillon-run: " << error << "\n";
         return kUsageStatus;
     }
-    const std::string host = web.host.find(':') != std::string::npos ? "[" + web.host + "]" : web.host;
-    std::cerr << "quillon-run: http://" << host << ":" << web_->port() << "/"
-              << (web.token.empty() ? "" : "?token=" + web.token) << (made ? " (a token made for this run)" : "")
-              << std::endl;
+    std::cerr << "quillon-run: " << told << std::endl;
     return 0;
 }
 
