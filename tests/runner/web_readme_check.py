@@ -2,7 +2,8 @@
 port instead of 8080: quillon-run serving the demo, curl reading /text, and
 the WebSocket script pressing the down key.
 
-Usage: web_readme_check.py README QUILLON_RUN
+Usage: web_readme_check.py README [EMULATOR] QUILLON_RUN
+(EMULATOR: wine, for the Windows build.)
 """
 import json
 import pathlib
@@ -12,7 +13,7 @@ import socket
 import subprocess
 import sys
 
-README, PROGRAM = pathlib.Path(sys.argv[1]), sys.argv[2]
+README, PROGRAM = pathlib.Path(sys.argv[1]), sys.argv[2:]
 ROOT = README.parent
 
 
@@ -34,9 +35,11 @@ def main():
     lines = [shlex.split(line.replace("8080", port)) for line in example()]
     server, curl, script = lines
     assert server[0] == "build/release/runner/quillon-run" and server[-1] == "&", server
-    program = subprocess.Popen([PROGRAM, *server[1:-1]], stderr=subprocess.PIPE, text=True, cwd=ROOT)
+    program = subprocess.Popen([*PROGRAM, *server[1:-1]], stderr=subprocess.PIPE, text=True, cwd=ROOT)
     try:
-        assert f"http://127.0.0.1:{port}/" in program.stderr.readline()
+        # An emulator may tell of itself first.
+        address = f"http://127.0.0.1:{port}/"
+        assert any(address in line for line in program.stderr), address
         rows = json.loads(subprocess.run(curl, capture_output=True, text=True, check=True, cwd=ROOT).stdout)["rows"]
         assert all({"page", "column", "text"} <= set(row) for row in rows), rows
         script[0] = sys.executable
