@@ -207,9 +207,7 @@ ControlService::ControlService(PanelHost& host, Sink sink, ControlRights rights)
 
 ControlService::~ControlService()
 {
-    for (const auto& [client, listener] : subscriptions_) {
-        host_.RemoveListener(listener);
-    }
+    host_.RemoveListener(eventListener_);
     for (const Waiting& wait : waits_) {
         host_.RemoveListener(wait.listener);
     }
@@ -250,10 +248,7 @@ void ControlService::Forget(ClientId client)
         host_.engine().keys().Release();
         holder_.reset();
     }
-    if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
-        host_.RemoveListener(found->second);
-        subscriptions_.erase(found);
-    }
+    StopEvents(client);
     std::erase_if(waits_, [&](const Waiting& wait) {
         if (wait.client == client) {
             host_.RemoveListener(wait.listener);
@@ -500,12 +495,12 @@ Json ControlService::DisplayEvent()
 void ControlService::SendDisplay()
 {
     const std::uint64_t changes = host_.engine().display().changeCount();
-    if (!rights_.displayEvents || subscriptions_.empty() || changes == displaySent_) {
+    if (!rights_.displayEvents || subscribers_.empty() || changes == displaySent_) {
         return;
     }
     displaySent_ = changes;
     const std::string line = DumpJson(DisplayEvent());
-    for (const auto& [client, listener] : subscriptions_) {
+    for (const ClientId client : subscribers_) {
         sink_(client, line);
     }
 }
@@ -527,13 +522,18 @@ void ControlService::WaitText(ClientId client, const ControlRequest& request)
 
 void ControlService::Subscribe(ClientId client, const ControlRequest& request)
 {
-    if (!subscriptions_.contains(client)) {
-        subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
+    // One listener for every subscriber: each event is written once.
+    if (subscribers_.empty()) {
+        eventListener_ = host_.AddListener([this](const LinkEvent& event) {
             if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
-                sink_(client, DumpJson(*json));
+                const std::string line = DumpJson(*json);
+                for (const ClientId subscriber : subscribers_) {
+                    sink_(subscriber, line);
+                }
             }
         });
     }
+    subscribers_.insert(client);
     Reply(client, request.id, nullptr);
     // A new subscriber draws the display at once.
     if (rights_.displayEvents) {
@@ -543,11 +543,16 @@ void ControlService::Subscribe(ClientId client, const ControlRequest& request)
 
 void ControlService::Unsubscribe(ClientId client, const ControlRequest& request)
 {
-    if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
-        host_.RemoveListener(found->second);
-        subscriptions_.erase(found);
-    }
+    StopEvents(client);
     Reply(client, request.id, nullptr);
+}
+
+void ControlService::StopEvents(ClientId client)
+{
+    if (subscribers_.erase(client) > 0 && subscribers_.empty()) {
+        host_.RemoveListener(eventListener_);
+        eventListener_ = 0;
+    }
 }
 
 void ControlService::Status(ClientId client, const ControlRequest& request)

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,6 +97,7 @@ private:
     void WaitText(ClientId client, const ControlRequest& request);
     void Subscribe(ClientId client, const ControlRequest& request);
     void Unsubscribe(ClientId client, const ControlRequest& request);
+    void StopEvents(ClientId client);
     void Status(ClientId client, const ControlRequest& request);
     void AddFault(ClientId client, const ControlRequest& request);
     void ClearFaults(ClientId client, const ControlRequest& request);
@@ -106,7 +107,9 @@ private:
     Sink sink_;
     const ControlRights rights_;
     std::vector<Waiting> waits_;
-    std::map<ClientId, int> subscriptions_;
+    std::set<ClientId> subscribers_;
+    // Listens to the host while anyone subscribes; 0 when nobody does.
+    int eventListener_ = 0;
     bool quit_ = false;
     // The client whose press holds a key, let go when it goes.
     std::optional<ClientId> holder_;
