@@ -71,6 +71,11 @@ foreach(headers IN ITEMS nlohmann CLI stb)
     endif()
     file(COPY /usr/include/${headers} DESTINATION ${QUILLON_DEPS_PREFIX}/include)
 endforeach()
+# Boost's headers (Beast and Asio for the web server) are many: linked, not
+# copied. Without them the build leaves the web server out.
+if(IS_DIRECTORY /usr/include/boost AND NOT EXISTS ${QUILLON_DEPS_PREFIX}/include/boost)
+    file(CREATE_LINK /usr/include/boost ${QUILLON_DEPS_PREFIX}/include/boost SYMBOLIC)
+endif()
 
 list(APPEND CMAKE_FIND_ROOT_PATH ${QUILLON_DEPS_PREFIX})
 list(APPEND CMAKE_PREFIX_PATH ${QUILLON_DEPS_PREFIX})

@@ -14,3 +14,12 @@ add_library(quillon_stb INTERFACE)
 target_include_directories(quillon_stb SYSTEM INTERFACE ${QUILLON_STB_DIR})
 add_library(quillon_cli11 INTERFACE)
 target_include_directories(quillon_cli11 SYSTEM INTERFACE ${QUILLON_CLI11_DIR})
+
+# Boost.Beast and Asio (libboost-dev), for the web server alone: one source
+# file includes them (host/web_server.cpp), so nothing else pays their
+# compile time. Without them the programs are built without --http.
+find_path(QUILLON_BOOST_DIR boost/beast/websocket.hpp)
+if(QUILLON_BOOST_DIR)
+    add_library(quillon_boost INTERFACE)
+    target_include_directories(quillon_boost SYSTEM INTERFACE ${QUILLON_BOOST_DIR})
+endif()

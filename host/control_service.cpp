@@ -111,6 +111,16 @@ std::optional<Json> EventJson(const LinkEvent& event, double t)
     return json;
 }
 
+// The display memory as the display request answers it: the 8 pages in hex.
+Json DisplayPages(const DisplayMemory& display)
+{
+    Json pages = Json::array();
+    for (int page = 0; page < kDisplayPages; ++page) {
+        pages.push_back(Hex(display.PageBytes(page), ""));
+    }
+    return {{"pages", std::move(pages)}, {"changes", display.changeCount()}};
+}
+
 std::optional<std::uint32_t> TimeoutOf(const Json& body, std::string& error)
 {
     const auto value = body.find("timeout_ms");
@@ -184,21 +194,20 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
     return request;
 }
 
-ControlService::ControlService(PanelHost& host, Sink sink)
-    : host_(host), sink_(std::move(sink)), self_(std::make_shared<ControlService*>(this))
+ControlService::ControlService(PanelHost& host, Sink sink, ControlRights rights)
+    : host_(host), sink_(std::move(sink)), rights_(rights), self_(std::make_shared<ControlService*>(this))
 {
     host_.AddTurnHook([self = std::weak_ptr<ControlService*>(self_)] {
         if (const auto service = self.lock()) {
             (*service)->CheckWaits();
+            (*service)->SendDisplay();
         }
     });
 }
 
 ControlService::~ControlService()
 {
-    for (const auto& [client, listener] : subscriptions_) {
-        host_.RemoveListener(listener);
-    }
+    host_.RemoveListener(eventListener_);
     for (const Waiting& wait : waits_) {
         host_.RemoveListener(wait.listener);
     }
@@ -234,10 +243,12 @@ void ControlService::OnClosed(ClientId client)
 
 void ControlService::Forget(ClientId client)
 {
-    if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
-        host_.RemoveListener(found->second);
-        subscriptions_.erase(found);
+    // A key is never left pressed by a client that has gone.
+    if (holder_ == client) {
+        host_.engine().keys().Release();
+        holder_.reset();
     }
+    StopEvents(client);
     std::erase_if(waits_, [&](const Waiting& wait) {
         if (wait.client == client) {
             host_.RemoveListener(wait.listener);
@@ -389,7 +400,25 @@ void ControlService::Handle(ClientId client, const std::string& line)
         Fail(client, request->id, unfit);
         return;
     }
+    if (const std::string refused = Refusal(request->cmd); !refused.empty()) {
+        Fail(client, request->id, refused);
+        return;
+    }
     (this->*command->handle)(client, *request);
+}
+
+// Why this server does not take a command; empty when it does.
+std::string ControlService::Refusal(const std::string& cmd) const
+{
+    if (cmd == "quit" && !rights_.quit) {
+        return "quit is not taken here; stop the program where it runs";
+    }
+    const bool pressesOrFaults =
+        cmd == "press" || cmd == "click" || cmd == "release" || cmd == "fault" || cmd == "clear-faults";
+    if (pressesOrFaults && !rights_.keysAndFaults) {
+        return cmd + " refused: this server is read-only, it takes no keys and no faults";
+    }
+    return {};
 }
 
 // press and click.
@@ -406,6 +435,7 @@ void ControlService::Press(ClientId client, const ControlRequest& request)
     KeyLatch& keys = host_.engine().keys();
     keys.Press(bit);
     if (request.cmd == "press") {
+        holder_ = client;
         Reply(client, request.id, nullptr);
         return;
     }
@@ -420,6 +450,7 @@ void ControlService::Press(ClientId client, const ControlRequest& request)
 void ControlService::Release(ClientId client, const ControlRequest& request)
 {
     host_.engine().keys().Release();
+    holder_.reset();
     Reply(client, request.id, nullptr);
 }
 
@@ -445,11 +476,33 @@ void ControlService::TakeScreenshot(ClientId client, const ControlRequest& reque
 
 void ControlService::ReadDisplay(ClientId client, const ControlRequest& request)
 {
-    Json pages = Json::array();
-    for (int page = 0; page < kDisplayPages; ++page) {
-        pages.push_back(Hex(host_.engine().display().PageBytes(page), ""));
+    Reply(client, request.id, DisplayPages(host_.engine().display()));
+}
+
+Json ControlService::DisplayEvent()
+{
+    Json event;
+    event["event"] = "display";
+    event["t"] = JsonNumber(Rounded(host_.Elapsed()));
+    Json pages = DisplayPages(host_.engine().display());
+    for (auto& [name, value] : pages.items()) {
+        event[name] = std::move(value);
     }
-    Reply(client, request.id, {{"pages", std::move(pages)}, {"changes", host_.engine().display().changeCount()}});
+    return event;
+}
+
+// The display once a turn, when it has changed, to every subscriber.
+void ControlService::SendDisplay()
+{
+    const std::uint64_t changes = host_.engine().display().changeCount();
+    if (!rights_.displayEvents || subscribers_.empty() || changes == displaySent_) {
+        return;
+    }
+    displaySent_ = changes;
+    const std::string line = DumpJson(DisplayEvent());
+    for (const ClientId client : subscribers_) {
+        sink_(client, line);
+    }
 }
 
 void ControlService::WaitText(ClientId client, const ControlRequest& request)
@@ -469,23 +522,37 @@ void ControlService::WaitText(ClientId client, const ControlRequest& request)
 
 void ControlService::Subscribe(ClientId client, const ControlRequest& request)
 {
-    if (!subscriptions_.contains(client)) {
-        subscriptions_[client] = host_.AddListener([this, client](const LinkEvent& event) {
+    // One listener for every subscriber: each event is written once.
+    if (subscribers_.empty()) {
+        eventListener_ = host_.AddListener([this](const LinkEvent& event) {
             if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
-                sink_(client, DumpJson(*json));
+                const std::string line = DumpJson(*json);
+                for (const ClientId subscriber : subscribers_) {
+                    sink_(subscriber, line);
+                }
             }
         });
     }
+    subscribers_.insert(client);
     Reply(client, request.id, nullptr);
+    // A new subscriber draws the display at once.
+    if (rights_.displayEvents) {
+        sink_(client, DumpJson(DisplayEvent()));
+    }
 }
 
 void ControlService::Unsubscribe(ClientId client, const ControlRequest& request)
 {
-    if (const auto found = subscriptions_.find(client); found != subscriptions_.end()) {
-        host_.RemoveListener(found->second);
-        subscriptions_.erase(found);
-    }
+    StopEvents(client);
     Reply(client, request.id, nullptr);
+}
+
+void ControlService::StopEvents(ClientId client)
+{
+    if (subscribers_.erase(client) > 0 && subscribers_.empty()) {
+        host_.RemoveListener(eventListener_);
+        eventListener_ = 0;
+    }
 }
 
 void ControlService::Status(ClientId client, const ControlRequest& request)

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +26,17 @@ struct ControlRequest {
 // "cmd" string.
 std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string& error);
 
+// What a server of the protocol lets its clients do, and what it adds.
+struct ControlRights {
+    // quit ends the program; a server others reach over the network refuses it.
+    bool quit = true;
+    // press, click, release, fault and clear-faults; refused when read-only.
+    bool keysAndFaults = true;
+    // After subscribe, a "display" event with the display memory each time it
+    // has changed, the latest of a turn of the host's loop.
+    bool displayEvents = false;
+};
+
 // The control socket's protocol (JSON Lines) on the panel host: key presses,
 // the screen's text and picture, the display memory, waits and the event
 // stream. Lines arrive on the server's thread and are handled on the host's;
@@ -35,7 +46,7 @@ public:
     using ClientId = LineServer::ClientId;
     using Sink = std::function<void(ClientId, const std::string&)>;
 
-    ControlService(PanelHost& host, Sink sink);
+    ControlService(PanelHost& host, Sink sink, ControlRights rights = {});
     ~ControlService() override;
     ControlService(const ControlService&) = delete;
     ControlService& operator=(const ControlService&) = delete;
@@ -49,6 +60,8 @@ public:
     void Handle(ClientId client, const std::string& line);
     void Forget(ClientId client);
     bool quitRequested() const { return quit_; }
+    // The rows read from the screen, as the text request answers them.
+    Json ScreenRows();
 
 private:
     struct Waiting {
@@ -66,9 +79,11 @@ private:
     void Reply(ClientId client, const Json& id, Json body);
     void Fail(ClientId client, const Json& id, const std::string& error);
     void CheckWaits();
+    void SendDisplay();
+    Json DisplayEvent();
+    std::string Refusal(const std::string& cmd) const;
     void Wait(ClientId client, const ControlRequest& request, std::function<bool()> done, const std::string& what,
               int listener = 0, bool forScreen = false);
-    Json ScreenRows();
 
     // The commands, each with the fields it takes and its handler.
     struct Command;
@@ -82,6 +97,7 @@ private:
     void WaitText(ClientId client, const ControlRequest& request);
     void Subscribe(ClientId client, const ControlRequest& request);
     void Unsubscribe(ClientId client, const ControlRequest& request);
+    void StopEvents(ClientId client);
     void Status(ClientId client, const ControlRequest& request);
     void AddFault(ClientId client, const ControlRequest& request);
     void ClearFaults(ClientId client, const ControlRequest& request);
@@ -89,9 +105,15 @@ private:
 
     PanelHost& host_;
     Sink sink_;
+    const ControlRights rights_;
     std::vector<Waiting> waits_;
-    std::map<ClientId, int> subscriptions_;
+    std::set<ClientId> subscribers_;
+    // Listens to the host while anyone subscribes; 0 when nobody does.
+    int eventListener_ = 0;
     bool quit_ = false;
+    // The client whose press holds a key, let go when it goes.
+    std::optional<ClientId> holder_;
+    std::uint64_t displaySent_ = 0;
     // Shared with the work posted from the server thread, so that work left
     // after this object has gone does nothing.
     std::shared_ptr<ControlService*> self_;

@@ -29,6 +29,7 @@
 #include "host/panel_host.h"
 #include "host/picture.h"
 #include "host/stats.h"
+#include "host/web_server.h"
 #include "link/fault_port.h"
 #include "link/fault_rules.h"
 #include "link/paced_port.h"
@@ -184,6 +185,9 @@ struct Options {
     std::optional<std::uint32_t> runForMs;
     std::string control;
     std::optional<std::uint16_t> controlTcp;
+    std::string http;
+    std::string httpToken;
+    bool httpReadOnly = false;
     bool synchRequired = false;
     bool replyOnTick = false;
     bool reconnect = false;
@@ -358,6 +362,15 @@ void AddResultOptions(CLI::App& app, Options& options, Given& given)
     given.controlTcp = app.add_option("--control-tcp", given.controlTcpPort, "a TCP port on 127.0.0.1")
                            ->type_name("PORT")
                            ->check(CLI::Range(0, 65535).description(""));
+
+    app.option_defaults()->group("Web page");
+    TextOption(app, "--http", options.http, "[HOST:]PORT",
+               "serve the panel as a web page, with the control protocol over a WebSocket at /ws (HOST 127.0.0.1 "
+               "unless given; PORT 0 picks one; the address is printed)");
+    TextOption(app, "--http-token", options.httpToken, "TOKEN",
+               "the token every request must carry (?token= or Authorization: Bearer); one is made and printed "
+               "when HOST is not loopback");
+    app.add_flag("--http-read-only", options.httpReadOnly, "the page shows the panel but takes no keys and no faults");
 }
 
 void AddOtherOptions(CLI::App& app, Options& options)
@@ -437,6 +450,9 @@ std::optional<std::string> CheckOptions(const Options& options)
     if (!options.control.empty() && options.controlTcp) {
         return "give only one of --control and --control-tcp";
     }
+    if (options.http.empty() && (!options.httpToken.empty() || options.httpReadOnly)) {
+        return "--http-token and --http-read-only go with --http";
+    }
     return std::nullopt;
 }
 
@@ -489,8 +505,9 @@ public:
     }
     ~Run()
     {
-        // The server's thread calls the control service: it goes first.
+        // The servers' threads call the control services: they go first.
         server_.reset();
+        web_.reset();
         line_.StopDemo();
         if (host_) {
             host_->Stop();
@@ -513,6 +530,7 @@ private:
     std::string OpenLine();
     int OpenFiles();
     int OpenControl();
+    int OpenWeb();
     int StartDevice();
     int RunScenarios(const std::vector<Scenario>& scenarios);
     bool RunAlone(bool afterScenarios);
@@ -540,6 +558,7 @@ private:
     std::optional<ReportRecorder> recorder_;
     std::unique_ptr<ControlService> control_;
     std::unique_ptr<LineServer> server_;
+    std::unique_ptr<WebServer> web_;
     std::unique_ptr<PortReconnect> reconnect_;
     ChildProcess device_;
     std::string artifactsDir_;
@@ -661,6 +680,27 @@ int Run::OpenControl()
     return 0;
 }
 
+// The web server's address is printed even to a quiet run: nobody could
+// reach it otherwise, and a token made here is known nowhere else.
+int Run::OpenWeb()
+{
+    if (options_.http.empty()) {
+        return 0;
+    }
+    WebServerOptions web;
+    web.token = options_.httpToken;
+    web.readOnly = options_.httpReadOnly;
+    std::string told;
+    std::string error;
+    web_ = ServeWeb(*host_, options_.http, web, told, error);
+    if (!web_) {
+        std::cerr << "quillon-run: " << error << "\n";
+        return kUsageStatus;
+    }
+    std::cerr << "quillon-run: " << told << std::endl;
+    return 0;
+}
+
 // Started once the panel answers and, for --tcp-listen, its socket is open,
 // so the device never finds nobody there.
 int Run::StartDevice()
@@ -720,6 +760,9 @@ int Run::Start()
         return status;
     }
     if (const int status = OpenControl(); status != 0) {
+        return status;
+    }
+    if (const int status = OpenWeb(); status != 0) {
         return status;
     }
     const auto slash = options_.junit.find_last_of('/');
@@ -788,7 +831,7 @@ int Run::RunScenarios(const std::vector<Scenario>& scenarios)
 // stopped, or the screen waited for; false when the time-out passed first.
 bool Run::RunAlone(bool afterScenarios)
 {
-    const bool serving = server_ != nullptr && !afterScenarios;
+    const bool serving = (server_ != nullptr || web_ != nullptr) && !afterScenarios;
     const auto stop = [this] { return StopRequested(); };
     if (line_.replaying() && !afterScenarios && !serving && !options_.runForMs) {
         // A replay alone ends once it has been played and answered.
@@ -983,6 +1026,7 @@ int Run::Report(int status)
         }
     }
     server_.reset();
+    web_.reset();
     if (options_.dumpText) {
         DumpText(*host_);
     }

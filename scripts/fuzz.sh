@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
 targets=(${FUZZ_TARGETS:-link_fuzzer display_fuzzer send_packet_fuzzer send_packet_dialog_fuzzer settings_fuzzer
-    scenario_fuzzer control_line_fuzzer fault_rule_fuzzer})
+    scenario_fuzzer control_line_fuzzer fault_rule_fuzzer web_request_fuzzer})
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2

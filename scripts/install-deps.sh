@@ -23,6 +23,9 @@ packages=(
     # the HTML report opened in a headless browser by the tests (the plain ci pass
     # only), its pictures decoded
     chromium chromium-driver python3-selenium python3-pil
+    # the web server of --http (Boost.Beast and Asio, header-only), and its
+    # tests' WebSocket clients and curl
+    libboost-dev python3-websockets curl
 )
 
 missing=()

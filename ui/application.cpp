@@ -497,7 +497,7 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
 
     CommandServer commands(&MainWindow::IsCommand);
     ListenForCommands(commands, *window);
-    if (!services.StartControl(*window)) {
+    if (!services.StartControl(*window) || !services.StartWeb()) {
         return kBadInputStatus;
     }
     if (!runPort.StartDemo(*window)) {

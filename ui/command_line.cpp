@@ -24,16 +24,17 @@ constexpr double kMaxReplaySpeed = 100;
 const std::string kDefaultListenHost = "127.0.0.1";
 
 const QString kVirtualPort = QStringLiteral("virtual-port");
-const QStringList kValueOptions{QStringLiteral("port"),          QStringLiteral("send-command"),
-                                QStringLiteral("screenshot"),    QStringLiteral("screenshot-after"),
-                                QStringLiteral("trace"),         QStringLiteral("trace-format"),
-                                QStringLiteral("record"),        QStringLiteral("replay"),
-                                QStringLiteral("speed"),         QStringLiteral("tcp-connect"),
-                                QStringLiteral("tcp-listen"),    QStringLiteral("screenshot-row"),
-                                QStringLiteral("line-rate"),     QStringLiteral("fault"),
-                                QStringLiteral("fault-seed"),    QStringLiteral("spawn"),
-                                QStringLiteral("control"),       QStringLiteral("control-tcp"),
-                                QStringLiteral("record-display")};
+const QStringList kValueOptions{QStringLiteral("port"),           QStringLiteral("send-command"),
+                                QStringLiteral("screenshot"),     QStringLiteral("screenshot-after"),
+                                QStringLiteral("trace"),          QStringLiteral("trace-format"),
+                                QStringLiteral("record"),         QStringLiteral("replay"),
+                                QStringLiteral("speed"),          QStringLiteral("tcp-connect"),
+                                QStringLiteral("tcp-listen"),     QStringLiteral("screenshot-row"),
+                                QStringLiteral("line-rate"),      QStringLiteral("fault"),
+                                QStringLiteral("fault-seed"),     QStringLiteral("spawn"),
+                                QStringLiteral("control"),        QStringLiteral("control-tcp"),
+                                QStringLiteral("record-display"), QStringLiteral("http"),
+                                QStringLiteral("http-token")};
 
 CommandLine Failed(const QString& error)
 {
@@ -46,8 +47,8 @@ CommandLine Failed(const QString& error)
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char* flag :
-         {"version", "demo", "demo-busy", "reply-on-tick", "monitor", "reconnect", "stats", "synch-required"}) {
+    for (const char* flag : {"version", "demo", "demo-busy", "reply-on-tick", "monitor", "reconnect", "stats",
+                             "synch-required", "http-read-only"}) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
     }
     // --virtual-port takes its link as a value, see JoinVirtualPortLink.
@@ -212,6 +213,9 @@ QString Conflict(const QCommandLineParser& parser, const CommandLine& result)
     if (!result.controlPath.isEmpty() && result.controlTcp) {
         return QStringLiteral("give only one of --control and --control-tcp");
     }
+    if (result.http.empty() && (!result.httpToken.empty() || result.httpReadOnly)) {
+        return QStringLiteral("--http-token and --http-read-only go with --http");
+    }
     const int links = !result.portPath.isEmpty() + result.virtualPort + result.demo + !result.replayPath.isEmpty() +
                       parser.isSet(QStringLiteral("tcp-connect")) + parser.isSet(QStringLiteral("tcp-listen"));
     if (const std::string error =
@@ -265,6 +269,9 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     result.replayPath = parser.value(QStringLiteral("replay"));
     result.spawn = parser.value(QStringLiteral("spawn"));
     result.controlPath = parser.value(QStringLiteral("control"));
+    result.http = parser.value(QStringLiteral("http")).toStdString();
+    result.httpToken = parser.value(QStringLiteral("http-token")).toStdString();
+    result.httpReadOnly = parser.isSet(QStringLiteral("http-read-only"));
     result.stats = parser.isSet(QStringLiteral("stats"));
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
         result.action = parser.isSet(QStringLiteral("help")) ? CommandLine::Action::Help : CommandLine::Action::Version;
@@ -354,6 +361,12 @@ constexpr char kHelp[] = "Usage: quillon [OPTION]...\n"
                          "  --control PATH         serve the control socket (JSON Lines, as\n"
                          "                         quillon-run's) at PATH, a Unix socket%5\n"
                          "  --control-tcp PORT     the same on PORT of 127.0.0.1 (0 picks one)\n"
+                         "  --http [HOST:]PORT     serve the panel as a web page, the control protocol\n"
+                         "                         over a WebSocket at /ws (HOST 127.0.0.1 unless\n"
+                         "                         given, PORT 0 picks one; the address is printed)\n"
+                         "  --http-token TOKEN     the token every request must carry; one is made\n"
+                         "                         and printed when HOST is not loopback\n"
+                         "  --http-read-only       the page shows the panel but takes no keys or faults\n"
                          "  --stats                print the link's figures as JSON on standard error\n"
                          "                         when the window closes\n"
                          "  --screenshot FILE      save a picture of the window (and of the monitor\n"

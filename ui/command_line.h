@@ -72,6 +72,11 @@ struct CommandLine {
     // --control PATH or --control-tcp PORT: the JSON Lines control socket.
     QString controlPath;
     std::optional<std::uint16_t> controlTcp;
+    // --http [HOST:]PORT, --http-token TOKEN, --http-read-only: the panel on
+    // a web page.
+    std::string http;
+    std::string httpToken;
+    bool httpReadOnly = false;
     // --stats: the link's figures as JSON on standard error at the end.
     bool stats = false;
     // What is wrong when action is Error.

@@ -34,6 +34,7 @@ RunServices::RunServices(PanelHost& host, Line& line, const CommandLine& command
 RunServices::~RunServices()
 {
     server_.reset();
+    web_.reset();
     if (const std::optional<ChildExit> ended = device_.End()) {
         Print(messages_,
               QStringLiteral("quillon: the device was ended: %1\n").arg(QString::fromStdString(ended->Describe())));
@@ -68,6 +69,23 @@ bool RunServices::StartControl(MainWindow& window)
         }
     });
     return true;
+}
+
+bool RunServices::StartWeb()
+{
+    if (commandLine_.http.empty()) {
+        return true;
+    }
+    WebServerOptions options;
+    options.token = commandLine_.httpToken;
+    options.readOnly = commandLine_.httpReadOnly;
+    std::string told;
+    std::string error;
+    web_ = ServeWeb(host_, commandLine_.http, options, told, error);
+    // The address is printed even when other messages are not: nobody could
+    // reach the page otherwise.
+    Print(stderr, QStringLiteral("quillon: %1\n").arg(QString::fromStdString(web_ ? told : error)));
+    return web_ != nullptr;
 }
 
 bool RunServices::StartDevice(MainWindow& window)

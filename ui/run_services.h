@@ -11,6 +11,7 @@
 #include "host/control_service.h"
 #include "host/line.h"
 #include "host/panel_host.h"
+#include "host/web_server.h"
 #include "serial/child_process.h"
 #include "serial/line_server.h"
 #include "serial/port_reconnect.h"
@@ -27,7 +28,7 @@ class MainWindow;
 class RunServices final : public QObject {
 public:
     RunServices(PanelHost& host, Line& line, const CommandLine& commandLine, std::FILE* messages);
-    // The server's thread calls the control service, so it goes first; a
+    // The servers' threads call the control services, so they go first; a
     // device still running is ended.
     ~RunServices() override;
     RunServices(const RunServices&) = delete;
@@ -36,6 +37,9 @@ public:
     // Serves the control socket when asked; false, with the reason printed,
     // when it cannot. A quit request closes the window.
     bool StartControl(MainWindow& window);
+    // Serves the panel as a web page when asked, printing its address; false,
+    // with the reason printed, when it cannot.
+    bool StartWeb();
     // Starts the device once the panel listens; false, with the reason
     // printed, when it cannot be started. A device that ends first is told
     // in the window, which stays open.
@@ -55,6 +59,7 @@ private:
     std::FILE* const messages_;
     std::unique_ptr<ControlService> control_;
     std::unique_ptr<LineServer> server_;
+    std::unique_ptr<WebServer> web_;
     ChildProcess device_;
     QTimer deviceCheck_;
     std::optional<PortReconnect> reconnect_;

@@ -209,5 +209,66 @@ TEST_F(ControlServiceTest, WaitForTextAnswersAtOnceOrAtItsTimeOut)
     EXPECT_EQ(Error(missing), "timed out after 0 ms waiting for \"GONE\" on the screen; it reads: READY");
 }
 
+// A web server's clients: quit refused, and read-only refuses keys and faults
+// while everything else is answered; subscribers get the display when they
+// subscribe and then once a turn when it has changed.
+TEST(ControlRightsTest, RefusalsAndTheDisplayEvent)
+{
+    testing::QueuePort port;
+    testing::ManualClock clock;
+    FaultPort faults{port, clock};
+    PanelHost host{faults, clock, std::chrono::steady_clock::now()};
+    host.SetFaults(&faults);
+    std::vector<std::string> lines;
+    ControlService service(
+        host, [&](LineServer::ClientId, const std::string& line) { lines.push_back(line); },
+        ControlRights{.quit = false, .keysAndFaults = false, .displayEvents = true});
+    const auto ask = [&](const std::string& line) {
+        lines.clear();
+        service.Handle(1, line);
+        std::string error;
+        return lines.empty() ? Json() : ParseJson(lines.front(), error).value_or(Json());
+    };
+    for (const char* refused :
+         {R"({"cmd": "press", "key": "up"})", R"({"cmd": "click", "key": "up"})", R"({"cmd": "release"})",
+          R"({"cmd": "fault", "kind": "drop-reply"})", R"({"cmd": "clear-faults"})", R"({"cmd": "quit"})"}) {
+        EXPECT_EQ(ask(refused)["ok"], false) << refused;
+    }
+    EXPECT_EQ(ask(R"({"cmd": "quit"})")["error"], "quit is not taken here; stop the program where it runs");
+    EXPECT_EQ(ask(R"({"cmd": "press", "key": "up"})")["error"],
+              "press refused: this server is read-only, it takes no keys and no faults");
+    EXPECT_EQ(host.engine().keys().bits(), 0);
+    EXPECT_FALSE(service.quitRequested());
+    EXPECT_EQ(ask(R"({"cmd": "status"})")["ok"], true);
+
+    ask(R"({"cmd": "subscribe"})");
+    ASSERT_EQ(lines.size(), 2u);
+    std::string error;
+    const Json first = ParseJson(lines[1], error).value_or(Json());
+    EXPECT_EQ(first["event"], "display");
+    EXPECT_EQ(first["pages"].size(), 8u);
+    lines.clear();
+    host.Step();
+    EXPECT_TRUE(lines.empty());
+    host.engine().controller().PutString("AB", 0x00, 0, true);
+    host.engine().controller().PutString("CD", 0x01, 0, true);
+    host.Step();
+    ASSERT_EQ(lines.size(), 1u);
+    const Json changed = ParseJson(lines[0], error).value_or(Json());
+    EXPECT_EQ(changed["changes"], host.engine().display().changeCount());
+    EXPECT_NE(changed["pages"][1].get<std::string>().substr(0, 10), "0000000000");
+}
+
+// A key pressed by a client that goes is let go; another client's going
+// leaves it held.
+TEST_F(ControlServiceTest, AKeyIsLetGoWhenItsClientGoes)
+{
+    Ask(R"({"cmd": "press", "key": "left"})");
+    service_.Forget(2);
+    EXPECT_EQ(host_.engine().keys().bits(), kKeyLeft);
+    service_.Forget(1);
+    EXPECT_TRUE(host_.engine().keys().released());
+}
+
 } // namespace
 } // namespace quillon::runner
