@@ -18,6 +18,8 @@ const THEMES = {
   print: ["#000000", "#ffffff"],
 };
 const LOG_ROWS = 1000;
+const pendingRows = [];
+let rowsPending = false;
 
 const token = new URLSearchParams(location.search).get("token");
 const readOnly = document.body.dataset.mode === "read-only";
@@ -144,17 +146,37 @@ function letGo() {
   }
 }
 
+// Rows are put in the log once an animation frame, all that came meanwhile
+// at once: a row at a time, each scrolled into view, lays the whole log out
+// again for every frame on the line and leaves a slow machine's page behind.
 function addRow(cells, kind) {
   if (document.getElementById("pause").checked) {
     paused++;
     return;
   }
-  const body = document.querySelector("#log tbody");
-  const row = body.insertRow();
-  row.className = kind;
-  for (const cell of cells) {
-    row.insertCell().textContent = cell;
+  pendingRows.push([cells, kind]);
+  if (pendingRows.length > LOG_ROWS) {
+    pendingRows.shift();
   }
+  if (!rowsPending) {
+    rowsPending = true;
+    requestAnimationFrame(flushRows);
+  }
+}
+
+function flushRows() {
+  rowsPending = false;
+  const body = document.querySelector("#log tbody");
+  const rows = document.createDocumentFragment();
+  for (const [cells, kind] of pendingRows.splice(0)) {
+    const row = document.createElement("tr");
+    row.className = kind;
+    for (const cell of cells) {
+      row.insertCell().textContent = cell;
+    }
+    rows.appendChild(row);
+  }
+  body.appendChild(rows);
   while (body.rows.length > LOG_ROWS) {
     body.deleteRow(0);
   }

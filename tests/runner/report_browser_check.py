@@ -21,8 +21,7 @@ import sys
 import tempfile
 
 from PIL import Image
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+import headless_chromium
 from selenium.webdriver.common.by import By
 
 FOLDER, PROGRAM = pathlib.Path(sys.argv[1]), sys.argv[2]
@@ -65,15 +64,6 @@ def run_failing_scenario():
                              "--report", str(FOLDER / "report.html")], capture_output=True, text=True, timeout=60)
     assert result.returncode == 1, result.stderr
     return FOLDER / f"menu_moves-{GOLDEN.stem}.actual.txt", FOLDER / f"menu_moves-{GOLDEN.stem}.diff.png"
-
-
-def browser(profile):
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
-                     f"--user-data-dir={profile}", "--window-size=1100,1000"):
-        options.add_argument(argument)
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
 def check_failing_step(driver, actual, diff):
@@ -121,7 +111,7 @@ def check_step_opens(driver):
 def main():
     actual, diff = run_failing_scenario()
     with tempfile.TemporaryDirectory() as profile:
-        driver = browser(profile)
+        driver = headless_chromium.browser(profile, 1100, 1000)
         try:
             driver.get((FOLDER / "report.html").resolve().as_uri())
             check_failing_step(driver, actual, diff)

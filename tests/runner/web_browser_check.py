@@ -21,8 +21,7 @@ import urllib.error
 import urllib.request
 
 import websockets
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+import headless_chromium
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -100,15 +99,6 @@ def page_matches_memory(driver, port):
     raise AssertionError("the display kept changing")
 
 
-def browser(profile):
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
-                     f"--user-data-dir={profile}", "--window-size=1300,820"):
-        options.add_argument(argument)
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-
-
 def click_down(driver):
     canvas = driver.find_element(By.ID, "panel")
     zoom = driver.execute_script("return arguments[0].width / 302", canvas)
@@ -173,7 +163,7 @@ def main():
                start("--http", "0.0.0.0:0", "--http-token", "t0ken")]
     try:
         with tempfile.TemporaryDirectory() as profile:
-            driver = browser(profile)
+            driver = headless_chromium.browser(profile, 1300, 820)
             try:
                 check_keys_and_two_pages(driver, servers[0][1])
                 check_read_only(driver, servers[1][1])
