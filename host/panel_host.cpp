@@ -52,11 +52,12 @@ PanelHost::PanelHost(PanelPort& port, Clock& clock, Moment processStart)
 
 PanelHost::~PanelHost()
 {
-    Stop();
-    // Front ends made after the host are gone by now: the events still
-    // queued are dropped, not told to them.
+    // Front ends made after the host are gone by now: what is still queued
+    // is dropped, not told to them. A program that wants the last events
+    // told stops the host itself first.
     listeners_.clear();
     turnHooks_.clear();
+    Stop();
     engine_.SetWake({});
     engine_.SetObserver(nullptr);
 }
@@ -82,6 +83,7 @@ void PanelHost::SetFaults(FaultPort* faults)
 void PanelHost::Stop()
 {
     engine_.Stop();
+    engine_.DeliverEvents();
 }
 
 double PanelHost::Elapsed() const

@@ -72,6 +72,7 @@ public:
 
     // Starts the link and draws the start-up screen.
     void Start(bool synchRequired);
+    // Stops the line and tells the events still queued.
     void Stop();
 
     // How the loop that drives the host is woken, from any thread, when a

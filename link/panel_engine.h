@@ -32,6 +32,9 @@ public:
     // The reader thread.
     void Start() { receiver_.Start(); }
     void Stop() { receiver_.Stop(); }
+    // Hands on the events still queued, as a turn does; for the end of a
+    // run, once the line has stopped.
+    void DeliverEvents() { events_.Drain(); }
 
     // Every 10 ms.
     void Tick();

@@ -514,6 +514,9 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     TakeScreenshot(commandLine, *window, monitor, runPort, replayEnd, screenshot);
     const int status = application.exec();
     line.StopDemo();
+    // The line's last events reach the trace, the monitor and the film
+    // before they close.
+    host.Stop();
     // The film, from the command line or the menu, ends with the program.
     if (const QString error = window->StopRecording(); !error.isEmpty()) {
         Print(stderr, QStringLiteral("quillon: %1\n").arg(error));
