@@ -5,38 +5,22 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "link/fault_port.h"
+#include "fuzz/idle_panel.h"
 #include "host/control_service.h"
 #include "serial/line_splitter.h"
-#include "serial/memory_line.h"
-
-namespace {
-
-void Check(bool holds)
-{
-    if (!holds) {
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace quillon;
-    MemoryLine line;
-    SteadyClock clock;
-    // Faults may be given and cleared, as on quillon-run's own line.
-    FaultPort faults(line.panelEnd(), clock);
-    PanelHost host(faults, clock, std::chrono::steady_clock::now());
-    host.SetFaults(&faults);
+    using fuzzing::Check;
+    fuzzing::IdlePanel panel;
     std::vector<std::string> replies;
-    ControlService service(host, [&](LineServer::ClientId, const std::string& reply) { replies.push_back(reply); });
+    ControlService service(panel.host,
+                           [&](LineServer::ClientId, const std::string& reply) { replies.push_back(reply); });
 
     // The first byte chooses the line limit, so that too-long lines come up
     // within the fuzzer's input sizes as well as the real 64 kB.

@@ -8,26 +8,19 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/idle_panel.h"
 #include "host/control_service.h"
 #include "host/web_server.h"
-#include "link/fault_port.h"
-#include "serial/memory_line.h"
 
 namespace {
 
-constexpr const char* kToken = "t0ken";
+using quillon::fuzzing::Check;
 
-void Check(bool holds)
-{
-    if (!holds) {
-        std::abort();
-    }
-}
+constexpr const char* kToken = "t0ken";
 
 void CheckRequest(std::string_view bytes, const std::string& token)
 {
@@ -50,14 +43,10 @@ void CheckRequest(std::string_view bytes, const std::string& token)
 void CheckMessage(std::string_view bytes)
 {
     using namespace quillon;
-    MemoryLine line;
-    SteadyClock clock;
-    FaultPort faults(line.panelEnd(), clock);
-    PanelHost host(faults, clock, std::chrono::steady_clock::now());
-    host.SetFaults(&faults);
+    fuzzing::IdlePanel panel;
     std::vector<std::string> replies;
     ControlService service(
-        host, [&](LineServer::ClientId, const std::string& reply) { replies.push_back(reply); },
+        panel.host, [&](LineServer::ClientId, const std::string& reply) { replies.push_back(reply); },
         ControlRights{.quit = false, .keysAndFaults = false, .displayEvents = true});
     std::string error;
     const auto request = ParseControlRequest(bytes, error);
@@ -70,8 +59,8 @@ void CheckMessage(std::string_view bytes)
     for (const std::string& reply : replies) {
         Check(ParseJson(reply, error).has_value());
     }
-    Check(host.engine().keys().bits() == 0);
-    Check(faults.Rules().empty());
+    Check(panel.host.engine().keys().bits() == 0);
+    Check(panel.faults.Rules().empty());
     Check(!service.quitRequested());
 }
 
