@@ -1,8 +1,9 @@
 """Runs the README's example of the panel in a browser as written, on a free
 port instead of 8080: quillon-run serving the demo, curl reading /text, and
-the WebSocket script pressing the down key.
+the WebSocket script pressing the down key. PROGRAM serves in quillon-run's
+place: quillon-run, or the desktop program, which takes the same options.
 
-Usage: web_readme_check.py README [EMULATOR] QUILLON_RUN
+Usage: web_readme_check.py README [EMULATOR] PROGRAM
 (EMULATOR: wine, for the Windows build.)
 """
 import json
