@@ -351,6 +351,7 @@ const std::vector<ControlService::Command>& ControlService::Commands()
         {"wait-text", {"text", "timeout_ms", "inverse"}, &ControlService::WaitText},
         {"subscribe", {}, &ControlService::Subscribe},
         {"unsubscribe", {}, &ControlService::Unsubscribe},
+        {"painted", {"t"}, &ControlService::Painted},
         {"status", {}, &ControlService::Status},
         {"fault", {"kind", "every", "at", "p", "after", "ms", "for", "keep", "bit"}, &ControlService::AddFault},
         {"clear-faults", {}, &ControlService::ClearFaults},
@@ -417,6 +418,9 @@ std::string ControlService::Refusal(const std::string& cmd) const
         cmd == "press" || cmd == "click" || cmd == "release" || cmd == "fault" || cmd == "clear-faults";
     if (pressesOrFaults && !rights_.keysAndFaults) {
         return cmd + " refused: this server is read-only, it takes no keys and no faults";
+    }
+    if (cmd == "painted" && !rights_.displayEvents) {
+        return "painted is taken only where display events are sent: the web server's WebSocket";
     }
     return {};
 }
@@ -553,6 +557,18 @@ void ControlService::StopEvents(ClientId client)
         host_.RemoveListener(eventListener_);
         eventListener_ = 0;
     }
+}
+
+// A page tells it has painted the display event of time t: the reply is how
+// long after the change that was, on the clock that timed the change.
+void ControlService::Painted(ClientId client, const ControlRequest& request)
+{
+    const auto t = request.body.find("t");
+    if (t == request.body.end() || !t->is_number()) {
+        Fail(client, request.id, "painted needs \"t\", the time of the display event painted");
+        return;
+    }
+    Reply(client, request.id, {{"latency_ms", JsonNumber(Rounded(host_.Elapsed() - t->get<double>()))}});
 }
 
 void ControlService::Status(ClientId client, const ControlRequest& request)

@@ -98,6 +98,7 @@ private:
     void Subscribe(ClientId client, const ControlRequest& request);
     void Unsubscribe(ClientId client, const ControlRequest& request);
     void StopEvents(ClientId client);
+    void Painted(ClientId client, const ControlRequest& request);
     void Status(ClientId client, const ControlRequest& request);
     void AddFault(ClientId client, const ControlRequest& request);
     void ClearFaults(ClientId client, const ControlRequest& request);

@@ -18,6 +18,7 @@ const THEMES = {
   print: ["#000000", "#ffffff"],
 };
 const LOG_ROWS = 1000;
+const PAINT_LATENCIES = 10000;
 const pendingRows = [];
 let rowsPending = false;
 
@@ -40,6 +41,9 @@ let paused = 0;
 // What the page last painted: the engine time of the change and its count,
 // which tests and the latency benchmark read.
 window.quillonPainted = { t: 0, changes: 0 };
+// How long after each change the page painted it, in ms on the engine's
+// clock, as the server answered the page's echo of the change's time.
+window.quillonPaintLatencies = [];
 
 function send(request, purpose) {
   if (!socket || socket.readyState !== WebSocket.OPEN) {
@@ -88,6 +92,9 @@ function draw() {
                      (held.bottom - held.top + 1) * zoom);
   }
   drawDisplay();
+  if (pages && received.changes !== window.quillonPainted.changes) {
+    send({ cmd: "painted", t: received.t });
+  }
   window.quillonPainted = received;
 }
 
@@ -241,7 +248,10 @@ function takeReply(reply) {
     document.getElementById("message").textContent = reply.error;
     return;
   }
-  if (purpose === "status") {
+  if (purpose === "painted") {
+    window.quillonPaintLatencies.push(reply.latency_ms);
+    window.quillonPaintLatencies.splice(0, window.quillonPaintLatencies.length - PAINT_LATENCIES);
+  } else if (purpose === "status") {
     showStatus(reply);
   } else if (purpose === "copy-text") {
     const text = reply.rows.map((row) => row.text).join("\n");

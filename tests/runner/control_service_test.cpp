@@ -58,6 +58,7 @@ TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
         {R"({"cmd": "wait-text", "text": "A", "timeout": "300ms"})",
          "wait-text has no field \"timeout\"; its fields are id, cmd, text, timeout_ms, inverse"},
         {R"({"id": 4, "cmd": "status", "verbose": true})", "status has no field \"verbose\"; its fields are id, cmd"},
+        {R"({"cmd": "painted", "t": 1})", "painted is taken only where display events are sent"},
     };
     for (const auto& c : cases) {
         const Json reply = Ask(c.line);
@@ -240,6 +241,11 @@ TEST(ControlRightsTest, RefusalsAndTheDisplayEvent)
     EXPECT_EQ(host.engine().keys().bits(), 0);
     EXPECT_FALSE(service.quitRequested());
     EXPECT_EQ(ask(R"({"cmd": "status"})")["ok"], true);
+    // A page's echo of a display event's time is answered with how long ago
+    // that was on the host's clock.
+    EXPECT_GE(ask(R"({"cmd": "painted", "t": 0})")["latency_ms"], 0);
+    EXPECT_EQ(ask(R"({"cmd": "painted", "t": "now"})")["error"],
+              "painted needs \"t\", the time of the display event painted");
 
     ask(R"({"cmd": "subscribe"})");
     ASSERT_EQ(lines.size(), 2u);

@@ -4,7 +4,8 @@ The page's display equals the display memory read through the control
 protocol; the down key clicked on the page and the arrow keys move the menu's
 selection; a second page sees the change a first one made; a read-only page's
 click is refused; a server off loopback answers 401 without its token, and
-the WebSocket refuses a foreign Origin. A picture of the page, the demo's main
+the WebSocket refuses a foreign Origin. The page echoes the changes it
+painted and keeps the latencies the server answers. A picture of the page, the demo's main
 menu with the log beside it, is saved for the README.
 
 Usage: web_browser_check.py QUILLON_RUN SCREENSHOT
@@ -124,6 +125,9 @@ def check_keys_and_two_pages(driver, port):
     selected(port, "Set point")
     page_matches_memory(driver, port)
     WebDriverWait(driver, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#log tbody tr")) > 10)
+    # The page echoed the changes it painted and kept the latencies it was told.
+    latencies = driver.execute_script("return window.quillonPaintLatencies")
+    assert latencies and all(latency >= 0 for latency in latencies), latencies
     driver.save_screenshot(str(SCREENSHOT))
 
 
