@@ -192,41 +192,15 @@ function flushRows() {
 }
 
 function note(text) {
-  addRow(["", "", "", text], "note");
+  addRow(["", "", "", text, ""], "note");
 }
 
-const hex2 = (value) => "0x" + value.toString(16).padStart(2, "0");
-
-// An event of the link as a row of the log: time, direction, bytes, meaning.
-function eventRow(event) {
-  const t = event.t === undefined ? "" : event.t.toFixed(1);
-  switch (event.event) {
-    case "frame":
-      return [[t, "device", event.bytes, event.name + (event.executed ? "" : " (not executed)") +
-               (event.errors ? ", errors " + hex2(event.errors) : "") + (event.injected ? " (sent by hand)" : "")],
-              event.errors ? "error" : ""];
-    case "reply": {
-      const bad = (event.status & 0x0f) !== 0 || event.timeout !== "none";
-      return [[t, "panel", event.bytes, "reply, status " + hex2(event.status) + ", key " + event.key +
-               (event.timeout !== "none" ? ", " + event.timeout + " time-out" : "")], bad ? "error" : ""];
-    }
-    case "sync":
-      return [[t, "panel", event.bytes, "synchronisation request"], ""];
-    case "timeout":
-      return [[t, "panel", event.bytes, event.timeout + " time-out"], "error"];
-    case "error":
-      return [[t, "device", event.bytes, "receive error " + hex2(event.rx_errors)], "error"];
-    case "refused":
-      return [[t, "device", event.bytes, event.count + " bytes refused"], "error"];
-    case "dropped":
-      return [[t, "", "", event.count + " events lost on the way"], "note"];
-    case "fault":
-      return [[t, "fault", event.sent, event.meaning], "fault"];
-    case "not-shown":
-      return [["", "", "", event.count + " rows not shown"], "note"];
-    default:
-      return null;
-  }
+// A row of the trace as the protocol monitor words it: time, direction,
+// bytes, meaning and error, faults and errors in their colours.
+function traceRow(row) {
+  const direction = row.kind === "note" ? "" : row.dir === "device" ? "device → panel" : "panel → device";
+  const kind = row.kind === "fault" || row.kind === "note" ? row.kind : row.error ? "error" : "";
+  return [[row.t.toFixed(3), direction, row.bytes, row.meaning, row.error || ""], kind];
 }
 
 function showStatus(reply) {
@@ -272,11 +246,10 @@ function receive(message) {
     pages = data.pages;
     received = { t: data.t, changes: data.changes };
     redraw();
-  } else if (data.event) {
-    const row = eventRow(data);
-    if (row) {
-      addRow(row[0], row[1]);
-    }
+  } else if (data.event === "row") {
+    addRow(...traceRow(data.row));
+  } else if (data.event === "not-shown") {
+    note(data.count + " rows not shown");
   } else {
     takeReply(data);
   }
@@ -288,7 +261,7 @@ function connect() {
   socket.onopen = () => {
     document.getElementById("message").textContent = "";
     if (!document.hidden) {
-      send({ cmd: "subscribe" });
+      send({ cmd: "subscribe", rows: true });
     }
     send({ cmd: "status" });
   };
@@ -336,7 +309,7 @@ function wire() {
       send({ cmd: "unsubscribe" });
     } else {
       note("page shown again: the rows meanwhile are not shown");
-      send({ cmd: "subscribe" });
+      send({ cmd: "subscribe", rows: true });
     }
   });
   wireButtons();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "host/png.h"
 #include "tests/support/fakes.h"
 
@@ -115,6 +118,8 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     Ask(drop);
 
     Ask(R"({"cmd": "subscribe"})");
+    // A second client takes the trace's rows in place of the events.
+    service_.Handle(2, R"({"cmd": "subscribe", "rows": true})");
     replies_.clear();
     host_.engine().SetLinkEnabled(true);
     port_.Feed(testing::Frame(kReadSwitches, {0x00}));
@@ -122,9 +127,20 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     }
     host_.engine().Tick();
     EXPECT_TRUE(port_.Writes().empty());
-    ASSERT_FALSE(replies_.empty());
     std::string error;
-    const Json told = ParseJson(replies_.back(), error).value_or(Json());
+    std::map<std::string, Json> lines;
+    for (const std::string& line : replies_) {
+        const Json json = ParseJson(line, error).value_or(Json());
+        lines[json["event"] == "row" ? "row " + json["row"]["kind"].get<std::string>()
+                                     : json["event"].get<std::string>()] = json;
+    }
+    EXPECT_EQ(lines.count("frame"), 1u);
+    EXPECT_EQ(lines["row frame"]["row"]["name"], "READ SWITCHES");
+    EXPECT_EQ(lines["row fault"]["row"]["meaning"], "reply dropped (fault drop-reply every 1)");
+    EXPECT_EQ(std::count_if(replies_.begin(), replies_.end(),
+                            [](const std::string& line) { return line.starts_with(R"({"event":"fault")"); }),
+              1);
+    const Json told = lines["fault"];
     EXPECT_EQ(told["event"], "fault");
     EXPECT_EQ(told["fault"], "drop-reply");
     EXPECT_EQ(told["bytes"], "05 01 00 07");
