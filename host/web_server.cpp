@@ -66,6 +66,9 @@ struct Outbox {
     DisplayPacer display;
     std::uint64_t notShown = 0;
     bool writing = false;
+    // A wake of the writer is on its way to the server's thread: the lines
+    // queued meanwhile need no other.
+    bool woken = false;
     std::weak_ptr<WebSocketSession> session;
 };
 
@@ -199,7 +202,7 @@ void Core::Send(ClientId client, const std::string& line)
         box.events += event ? 1 : 0;
         box.bytes += line.size();
     }
-    if (!box.writing) {
+    if (!box.writing && !std::exchange(box.woken, true)) {
         asio::post(*io, [session = box.session] {
             if (const auto open = session.lock()) {
                 open->WriteNext();
@@ -214,10 +217,14 @@ Next Core::Take(ClientId client)
 {
     std::lock_guard lock(mutex);
     const auto found = outboxes.find(client);
-    if (found == outboxes.end() || found->second.writing) {
+    if (found == outboxes.end()) {
         return {};
     }
     Outbox& box = found->second;
+    box.woken = false;
+    if (box.writing) {
+        return {};
+    }
     std::optional<std::string> next = box.display.Take();
     if (!next && box.notShown > 0 && box.events < kEventBound / 2) {
         next = R"({"event":"not-shown","count":)" + std::to_string(box.notShown) + "}";
