@@ -18,6 +18,7 @@ const THEMES = {
   print: ["#000000", "#ffffff"],
 };
 const LOG_ROWS = 1000;
+const LOG_EVERY_MS = 250;
 const PAINT_LATENCIES = 10000;
 const pendingRows = [];
 let rowsPending = false;
@@ -153,9 +154,9 @@ function letGo() {
   }
 }
 
-// Rows are put in the log once an animation frame, all that came meanwhile
-// at once: a row at a time, each scrolled into view, lays the whole log out
-// again for every frame on the line and leaves a slow machine's page behind.
+// Rows are put in the log a few times a second, all that came meanwhile at
+// once: laying the log out again takes a slow machine's page longer than an
+// animation frame, and done every frame it would delay the display's paint.
 function addRow(cells, kind) {
   if (document.getElementById("pause").checked) {
     paused++;
@@ -167,7 +168,7 @@ function addRow(cells, kind) {
   }
   if (!rowsPending) {
     rowsPending = true;
-    requestAnimationFrame(flushRows);
+    setTimeout(() => requestAnimationFrame(flushRows), LOG_EVERY_MS);
   }
 }
 
