@@ -349,8 +349,9 @@ const std::vector<ControlService::Command>& ControlService::Commands()
         {"screenshot", {"scale"}, &ControlService::TakeScreenshot},
         {"display", {}, &ControlService::ReadDisplay},
         {"wait-text", {"text", "timeout_ms", "inverse"}, &ControlService::WaitText},
-        {"subscribe", {}, &ControlService::Subscribe},
+        {"subscribe", {"rows"}, &ControlService::Subscribe},
         {"unsubscribe", {}, &ControlService::Unsubscribe},
+        {"painted", {"t"}, &ControlService::Painted},
         {"status", {}, &ControlService::Status},
         {"fault", {"kind", "every", "at", "p", "after", "ms", "for", "keep", "bit"}, &ControlService::AddFault},
         {"clear-faults", {}, &ControlService::ClearFaults},
@@ -417,6 +418,9 @@ std::string ControlService::Refusal(const std::string& cmd) const
         cmd == "press" || cmd == "click" || cmd == "release" || cmd == "fault" || cmd == "clear-faults";
     if (pressesOrFaults && !rights_.keysAndFaults) {
         return cmd + " refused: this server is read-only, it takes no keys and no faults";
+    }
+    if (cmd == "painted" && !rights_.displayEvents) {
+        return "painted is taken only where display events are sent: the web server's WebSocket";
     }
     return {};
 }
@@ -520,20 +524,46 @@ void ControlService::WaitText(ClientId client, const ControlRequest& request)
         "\"" + *text + "\"" + (inverse ? " drawn inverse" : "") + " on the screen", 0, true);
 }
 
+// An event to every subscriber, each line written once: as the link's event
+// to those that take events, and into the trace's rows for those that take
+// rows.
+void ControlService::SendEvent(const LinkEvent& event)
+{
+    if (rows_) {
+        rows_->OnLinkEvent(event);
+    }
+    if (subscribers_.size() == rowSubscribers_.size()) {
+        return;
+    }
+    if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
+        const std::string line = DumpJson(*json);
+        for (const ClientId subscriber : subscribers_) {
+            if (!rowSubscribers_.contains(subscriber)) {
+                sink_(subscriber, line);
+            }
+        }
+    }
+}
+
 void ControlService::Subscribe(ClientId client, const ControlRequest& request)
 {
-    // One listener for every subscriber: each event is written once.
     if (subscribers_.empty()) {
-        eventListener_ = host_.AddListener([this](const LinkEvent& event) {
-            if (auto json = EventJson(event, Rounded(host_.Elapsed()))) {
-                const std::string line = DumpJson(*json);
-                for (const ClientId subscriber : subscribers_) {
-                    sink_(subscriber, line);
-                }
+        eventListener_ = host_.AddListener([this](const LinkEvent& event) { SendEvent(event); });
+    }
+    subscribers_.insert(client);
+    if (request.body.value("rows", Json(false)) != true) {
+        StopRows(client);
+    } else if (rowSubscribers_.insert(client).second && !rows_) {
+        // Row times count from the program's start, as the other events' do.
+        const std::uint64_t nowUs = host_.clock().NowMicros();
+        const auto elapsedUs = static_cast<std::uint64_t>(host_.Elapsed() * 1000);
+        rows_.emplace(nowUs > elapsedUs ? nowUs - elapsedUs : 0, [this](const TraceRow& row) {
+            const std::string line = R"({"event":"row","row":)" + FormatJsonRow(row) + "}";
+            for (const ClientId subscriber : rowSubscribers_) {
+                sink_(subscriber, line);
             }
         });
     }
-    subscribers_.insert(client);
     Reply(client, request.id, nullptr);
     // A new subscriber draws the display at once.
     if (rights_.displayEvents) {
@@ -547,12 +577,32 @@ void ControlService::Unsubscribe(ClientId client, const ControlRequest& request)
     Reply(client, request.id, nullptr);
 }
 
+void ControlService::StopRows(ClientId client)
+{
+    if (rowSubscribers_.erase(client) > 0 && rowSubscribers_.empty()) {
+        rows_.reset();
+    }
+}
+
 void ControlService::StopEvents(ClientId client)
 {
+    StopRows(client);
     if (subscribers_.erase(client) > 0 && subscribers_.empty()) {
         host_.RemoveListener(eventListener_);
         eventListener_ = 0;
     }
+}
+
+// A page tells it has painted the display event of time t: the reply is how
+// long after the change that was, on the clock that timed the change.
+void ControlService::Painted(ClientId client, const ControlRequest& request)
+{
+    const auto t = request.body.find("t");
+    if (t == request.body.end() || !t->is_number()) {
+        Fail(client, request.id, "painted needs \"t\", the time of the display event painted");
+        return;
+    }
+    Reply(client, request.id, {{"latency_ms", JsonNumber(Rounded(host_.Elapsed() - t->get<double>()))}});
 }
 
 void ControlService::Status(ClientId client, const ControlRequest& request)

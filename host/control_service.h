@@ -12,6 +12,7 @@
 #include "host/json.h"
 #include "host/panel_host.h"
 #include "serial/line_server.h"
+#include "trace/trace_rows.h"
 
 namespace quillon {
 
@@ -98,6 +99,9 @@ private:
     void Subscribe(ClientId client, const ControlRequest& request);
     void Unsubscribe(ClientId client, const ControlRequest& request);
     void StopEvents(ClientId client);
+    void StopRows(ClientId client);
+    void SendEvent(const LinkEvent& event);
+    void Painted(ClientId client, const ControlRequest& request);
     void Status(ClientId client, const ControlRequest& request);
     void AddFault(ClientId client, const ControlRequest& request);
     void ClearFaults(ClientId client, const ControlRequest& request);
@@ -108,6 +112,10 @@ private:
     const ControlRights rights_;
     std::vector<Waiting> waits_;
     std::set<ClientId> subscribers_;
+    // Subscribers that take the trace's rows in place of the link's events,
+    // and the rows built once for all of them while there are any.
+    std::set<ClientId> rowSubscribers_;
+    std::optional<TraceBuilder> rows_;
     // Listens to the host while anyone subscribes; 0 when nobody does.
     int eventListener_ = 0;
     bool quit_ = false;

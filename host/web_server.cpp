@@ -4,6 +4,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "host/control_service.h"
+#include "host/display_pacer.h"
 #include "host/panel_host.h"
 #include "host/picture.h"
 #include "host/png.h"
@@ -50,8 +52,10 @@ class WebSocketSession;
 class HttpSession;
 
 // What the host's thread has for one WebSocket client: its replies and
-// events in order, and the latest display apart, which a newer one replaces.
+// events in order, and the latest display apart, which a newer one replaces
+// and which goes at most once an animation frame.
 struct Outbox {
+    explicit Outbox(Clock& clock) : display(clock) {}
     struct Line {
         std::string text;
         bool event = false;
@@ -59,10 +63,20 @@ struct Outbox {
     std::deque<Line> lines;
     std::size_t events = 0;
     std::size_t bytes = 0;
-    std::optional<std::string> display;
+    DisplayPacer display;
     std::uint64_t notShown = 0;
     bool writing = false;
+    // A wake of the writer is on its way to the server's thread: the lines
+    // queued meanwhile need no other.
+    bool woken = false;
     std::weak_ptr<WebSocketSession> session;
+};
+
+// What a client's writer is to send next, and when it is to look again for
+// a display held back till its frame.
+struct Next {
+    std::optional<std::string> line;
+    std::optional<std::uint64_t> displayInUs;
 };
 
 // An answer of the host's thread to a plain request.
@@ -81,10 +95,11 @@ struct Core {
     void Send(ClientId client, const std::string& line);
     // Any thread: runs work on the server's thread while it runs.
     void Dispatch(std::function<void()> work);
-    std::optional<std::string> Next(ClientId client);
+    Next Take(ClientId client);
     void Finished(ClientId client);
 
     WebAccess access;
+    SteadyClock clock;
     bool readOnly = false;
     std::mutex mutex;
     asio::io_context* io = nullptr;
@@ -133,7 +148,7 @@ void Core::Dispatch(std::function<void()> work)
 class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
 public:
     WebSocketSession(tcp::socket socket, std::shared_ptr<Core> core, std::unique_ptr<Ticket> ticket)
-        : ws_(std::move(socket)), core_(std::move(core)), ticket_(std::move(ticket))
+        : ws_(std::move(socket)), core_(std::move(core)), ticket_(std::move(ticket)), timer_(ws_.get_executor())
     {
     }
     void Accept(Request&& request);
@@ -144,6 +159,7 @@ private:
     void Opened();
     void Read();
     void OnRead(beast::error_code error);
+    void WakeIn(std::uint64_t us);
     void Close();
 
     websocket::stream<beast::tcp_stream> ws_;
@@ -156,6 +172,8 @@ private:
     ClientId client_ = 0;
     std::string writing_;
     bool closed_ = false;
+    asio::steady_timer timer_;
+    bool timing_ = false;
 };
 
 void Core::Send(ClientId client, const std::string& line)
@@ -168,7 +186,7 @@ void Core::Send(ClientId client, const std::string& line)
     Outbox& box = found->second;
     const bool event = line.starts_with(kEvent);
     if (line.starts_with(kDisplayEvent)) {
-        box.display = line;
+        box.display.Keep(line);
     } else if (event && box.events >= kEventBound) {
         ++box.notShown;
         return;
@@ -184,7 +202,7 @@ void Core::Send(ClientId client, const std::string& line)
         box.events += event ? 1 : 0;
         box.bytes += line.size();
     }
-    if (!box.writing) {
+    if (!box.writing && !std::exchange(box.woken, true)) {
         asio::post(*io, [session = box.session] {
             if (const auto open = session.lock()) {
                 open->WriteNext();
@@ -193,31 +211,32 @@ void Core::Send(ClientId client, const std::string& line)
     }
 }
 
-// The next line for a client, the display first; nothing when it has none
-// or one is on its way.
-std::optional<std::string> Core::Next(ClientId client)
+// The next line for a client, the display first when its frame has come;
+// no line when it has none or one is on its way.
+Next Core::Take(ClientId client)
 {
     std::lock_guard lock(mutex);
     const auto found = outboxes.find(client);
-    if (found == outboxes.end() || found->second.writing) {
-        return std::nullopt;
+    if (found == outboxes.end()) {
+        return {};
     }
     Outbox& box = found->second;
-    std::optional<std::string> next;
-    if (box.display) {
-        next = std::move(box.display);
-        box.display.reset();
-    } else if (box.notShown > 0 && box.events < kEventBound / 2) {
+    box.woken = false;
+    if (box.writing) {
+        return {};
+    }
+    std::optional<std::string> next = box.display.Take();
+    if (!next && box.notShown > 0 && box.events < kEventBound / 2) {
         next = R"({"event":"not-shown","count":)" + std::to_string(box.notShown) + "}";
         box.notShown = 0;
-    } else if (!box.lines.empty()) {
+    } else if (!next && !box.lines.empty()) {
         next = std::move(box.lines.front().text);
         box.events -= box.lines.front().event ? 1 : 0;
         box.bytes -= next->size();
         box.lines.pop_front();
     }
     box.writing = next.has_value();
-    return next;
+    return {std::move(next), box.display.Wait()};
 }
 
 void Core::Finished(ClientId client)
@@ -250,7 +269,7 @@ void WebSocketSession::Opened()
     {
         std::lock_guard lock(core_->mutex);
         client_ = core_->nextClient++;
-        core_->outboxes[client_].session = weak_from_this();
+        core_->outboxes.try_emplace(client_, core_->clock).first->second.session = weak_from_this();
     }
     Read();
 }
@@ -288,11 +307,17 @@ void WebSocketSession::OnRead(beast::error_code error)
 
 void WebSocketSession::WriteNext()
 {
-    auto next = closed_ ? std::nullopt : core_->Next(client_);
-    if (!next) {
+    if (closed_) {
         return;
     }
-    writing_ = std::move(*next);
+    auto next = core_->Take(client_);
+    if (next.displayInUs && !next.line) {
+        WakeIn(*next.displayInUs);
+    }
+    if (!next.line) {
+        return;
+    }
+    writing_ = std::move(*next.line);
     ws_.text(true);
     ws_.async_write(asio::buffer(writing_), [self = shared_from_this()](beast::error_code error, std::size_t) {
         self->core_->Finished(self->client_);
@@ -301,6 +326,22 @@ void WebSocketSession::WriteNext()
             return;
         }
         self->WriteNext();
+    });
+}
+
+// A display held back till its frame is sent then, even when nothing else
+// comes for the client meanwhile.
+void WebSocketSession::WakeIn(std::uint64_t us)
+{
+    if (std::exchange(timing_, true)) {
+        return;
+    }
+    timer_.expires_after(std::chrono::microseconds(us));
+    timer_.async_wait([self = shared_from_this()](beast::error_code error) {
+        self->timing_ = false;
+        if (!error) {
+            self->WriteNext();
+        }
     });
 }
 

@@ -6,14 +6,116 @@
 # it. Per instance: replies, replies the demo device missed (none within
 # 500 ms), ticks a whole period late, the worst tick lateness and the CPU of
 # the process (the web server's thread included); and what the viewers were
-# sent. Figures are printed, never asserted.
+# sent.
+#
+# With `latency`, the reply latency the device sees with no viewer and with
+# VIEWERS, in one session: line_bench plays the device to quillon-run over a
+# pseudo-terminal, mixed blocks back to back (as scripts/bench_film.sh does),
+# ROUNDS rounds alternating between no viewer and VIEWERS subscribed to the
+# same program's --http port, which is picked free beforehand so that the
+# viewers know it. Per run: reply latency p50 and p99 and the program's CPU.
+#
+# Figures are printed, never asserted.
 #
 #   scripts/bench_web.sh                  20 viewers, 20 s
 #   VIEWERS=5 RUN_SECONDS=5 scripts/bench_web.sh
+#   scripts/bench_web.sh latency          20 viewers, 3 rounds of 1000 blocks
+#   ROUNDS=1 BLOCKS=300 scripts/bench_web.sh latency
 #   QUILLON_RUN=path/to/quillon-run scripts/bench_web.sh   (no build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/bench_program.sh
+
+if [ "${1:-}" = latency ]; then
+    line_bench=$build/bench/line_bench
+    if [ -z "${QUILLON_RUN:-}" ]; then
+        cmake --build "$build" -j 2 --target line_bench
+    fi
+    exec /usr/bin/python3 - "$program" "$line_bench" "${ROUNDS:-3}" "${BLOCKS:-1000}" "${VIEWERS:-20}" <<'PY'
+import asyncio
+import json
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import threading
+
+import websockets
+
+program, line_bench = sys.argv[1:3]
+rounds, blocks, viewers = (int(v) for v in sys.argv[3:6])
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+async def viewer(port, stop, counts):
+    """Connects once the program serves, subscribes and reads everything."""
+    while not stop.is_set():
+        try:
+            async with websockets.connect(f"ws://127.0.0.1:{port}/ws", max_size=None) as client:
+                await client.send('{"cmd": "subscribe"}')
+                async for message in client:
+                    kind = json.loads(message).get("event", "reply")
+                    counts[kind] = counts.get(kind, 0) + 1
+        except (OSError, websockets.WebSocketException):
+            await asyncio.sleep(0.02)
+
+
+def watch(port, stop, counts):
+    async def all_viewers():
+        tasks = [asyncio.create_task(viewer(port, stop, counts)) for _ in range(viewers)]
+        while not stop.is_set():
+            await asyncio.sleep(0.1)
+        for task in tasks:
+            task.cancel()
+        await asyncio.gather(*tasks, return_exceptions=True)
+    asyncio.run(all_viewers())
+
+
+def line_round(watched):
+    port = free_port()
+    stop, counts = threading.Event(), {}
+    thread = threading.Thread(target=watch, args=(port, stop, counts))
+    if watched:
+        thread.start()
+    command = [line_bench, "--quillon", program, "--platform", "offscreen", "--blocks", str(blocks),
+               "--heavy-blocks", "0", "--idle-seconds", "0", "--arg", "--run-for", "--arg", "1800s",
+               "--arg", "--http", "--arg", f"127.0.0.1:{port}"]
+    try:
+        out = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    finally:
+        stop.set()
+        if watched:
+            thread.join(30)
+    phase = out.split("###")[1]
+    latency = re.search(r"reply latency min / p50 / p90 / p99 / max \| ([\d.]+) / ([\d.]+) / ([\d.]+) / ([\d.]+)",
+                        phase)
+    cpu = re.search(r"program CPU \(utime\+stime, all threads\) \| ([\d.]+) %", phase)
+    return float(latency.group(2)), float(latency.group(4)), float(cpu.group(1)), sum(counts.values())
+
+
+MODES = ("no viewer", f"{viewers} viewers")
+print(f"## Reply latency with {viewers} web viewers against none ({rounds} rounds of {blocks} mixed blocks)")
+print()
+print("| run | reply latency p50 | reply latency p99 | program CPU | messages to the viewers |")
+print("|---|---|---|---|---|")
+runs = {mode: [] for mode in MODES}
+for index in range(rounds):
+    for mode in MODES:
+        p50, p99, cpu, sent = line_round(mode != MODES[0])
+        runs[mode].append((p50, p99, cpu))
+        print(f"| {mode} {index + 1} | {p50:.2f} ms | {p99:.2f} ms | {cpu:.2f} % | {sent} |", flush=True)
+for mode in MODES:
+    rows = runs[mode]
+    print(f"| {mode}, median | {statistics.median(r[0] for r in rows):.2f} ms | "
+          f"{statistics.median(r[1] for r in rows):.2f} ms | {statistics.median(r[2] for r in rows):.2f} % | |")
+PY
+fi
 
 /usr/bin/python3 - "$program" "${RUN_SECONDS:-20}" "${VIEWERS:-20}" <<'PY'
 import asyncio

@@ -18,6 +18,8 @@ const THEMES = {
   print: ["#000000", "#ffffff"],
 };
 const LOG_ROWS = 1000;
+const LOG_EVERY_MS = 250;
+const PAINT_LATENCIES = 10000;
 const pendingRows = [];
 let rowsPending = false;
 
@@ -40,6 +42,9 @@ let paused = 0;
 // What the page last painted: the engine time of the change and its count,
 // which tests and the latency benchmark read.
 window.quillonPainted = { t: 0, changes: 0 };
+// How long after each change the page painted it, in ms on the engine's
+// clock, as the server answered the page's echo of the change's time.
+window.quillonPaintLatencies = [];
 
 function send(request, purpose) {
   if (!socket || socket.readyState !== WebSocket.OPEN) {
@@ -88,6 +93,9 @@ function draw() {
                      (held.bottom - held.top + 1) * zoom);
   }
   drawDisplay();
+  if (pages && received.changes !== window.quillonPainted.changes) {
+    send({ cmd: "painted", t: received.t });
+  }
   window.quillonPainted = received;
 }
 
@@ -146,9 +154,9 @@ function letGo() {
   }
 }
 
-// Rows are put in the log once an animation frame, all that came meanwhile
-// at once: a row at a time, each scrolled into view, lays the whole log out
-// again for every frame on the line and leaves a slow machine's page behind.
+// Rows are put in the log a few times a second, all that came meanwhile at
+// once: laying the log out again takes a slow machine's page longer than an
+// animation frame, and done every frame it would delay the display's paint.
 function addRow(cells, kind) {
   if (document.getElementById("pause").checked) {
     paused++;
@@ -160,7 +168,7 @@ function addRow(cells, kind) {
   }
   if (!rowsPending) {
     rowsPending = true;
-    requestAnimationFrame(flushRows);
+    setTimeout(() => requestAnimationFrame(flushRows), LOG_EVERY_MS);
   }
 }
 
@@ -185,41 +193,15 @@ function flushRows() {
 }
 
 function note(text) {
-  addRow(["", "", "", text], "note");
+  addRow(["", "", "", text, ""], "note");
 }
 
-const hex2 = (value) => "0x" + value.toString(16).padStart(2, "0");
-
-// An event of the link as a row of the log: time, direction, bytes, meaning.
-function eventRow(event) {
-  const t = event.t === undefined ? "" : event.t.toFixed(1);
-  switch (event.event) {
-    case "frame":
-      return [[t, "device", event.bytes, event.name + (event.executed ? "" : " (not executed)") +
-               (event.errors ? ", errors " + hex2(event.errors) : "") + (event.injected ? " (sent by hand)" : "")],
-              event.errors ? "error" : ""];
-    case "reply": {
-      const bad = (event.status & 0x0f) !== 0 || event.timeout !== "none";
-      return [[t, "panel", event.bytes, "reply, status " + hex2(event.status) + ", key " + event.key +
-               (event.timeout !== "none" ? ", " + event.timeout + " time-out" : "")], bad ? "error" : ""];
-    }
-    case "sync":
-      return [[t, "panel", event.bytes, "synchronisation request"], ""];
-    case "timeout":
-      return [[t, "panel", event.bytes, event.timeout + " time-out"], "error"];
-    case "error":
-      return [[t, "device", event.bytes, "receive error " + hex2(event.rx_errors)], "error"];
-    case "refused":
-      return [[t, "device", event.bytes, event.count + " bytes refused"], "error"];
-    case "dropped":
-      return [[t, "", "", event.count + " events lost on the way"], "note"];
-    case "fault":
-      return [[t, "fault", event.sent, event.meaning], "fault"];
-    case "not-shown":
-      return [["", "", "", event.count + " rows not shown"], "note"];
-    default:
-      return null;
-  }
+// A row of the trace as the protocol monitor words it: time, direction,
+// bytes, meaning and error, faults and errors in their colours.
+function traceRow(row) {
+  const direction = row.kind === "note" ? "" : row.dir === "device" ? "device → panel" : "panel → device";
+  const kind = row.kind === "fault" || row.kind === "note" ? row.kind : row.error ? "error" : "";
+  return [[row.t.toFixed(3), direction, row.bytes, row.meaning, row.error || ""], kind];
 }
 
 function showStatus(reply) {
@@ -241,7 +223,10 @@ function takeReply(reply) {
     document.getElementById("message").textContent = reply.error;
     return;
   }
-  if (purpose === "status") {
+  if (purpose === "painted") {
+    window.quillonPaintLatencies.push(reply.latency_ms);
+    window.quillonPaintLatencies.splice(0, window.quillonPaintLatencies.length - PAINT_LATENCIES);
+  } else if (purpose === "status") {
     showStatus(reply);
   } else if (purpose === "copy-text") {
     const text = reply.rows.map((row) => row.text).join("\n");
@@ -262,11 +247,10 @@ function receive(message) {
     pages = data.pages;
     received = { t: data.t, changes: data.changes };
     redraw();
-  } else if (data.event) {
-    const row = eventRow(data);
-    if (row) {
-      addRow(row[0], row[1]);
-    }
+  } else if (data.event === "row") {
+    addRow(...traceRow(data.row));
+  } else if (data.event === "not-shown") {
+    note(data.count + " rows not shown");
   } else {
     takeReply(data);
   }
@@ -278,7 +262,7 @@ function connect() {
   socket.onopen = () => {
     document.getElementById("message").textContent = "";
     if (!document.hidden) {
-      send({ cmd: "subscribe" });
+      send({ cmd: "subscribe", rows: true });
     }
     send({ cmd: "status" });
   };
@@ -326,7 +310,7 @@ function wire() {
       send({ cmd: "unsubscribe" });
     } else {
       note("page shown again: the rows meanwhile are not shown");
-      send({ cmd: "subscribe" });
+      send({ cmd: "subscribe", rows: true });
     }
   });
   wireButtons();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "host/png.h"
 #include "tests/support/fakes.h"
 
@@ -58,6 +61,7 @@ TEST_F(ControlServiceTest, BadLinesGetOneErrorReplyEach)
         {R"({"cmd": "wait-text", "text": "A", "timeout": "300ms"})",
          "wait-text has no field \"timeout\"; its fields are id, cmd, text, timeout_ms, inverse"},
         {R"({"id": 4, "cmd": "status", "verbose": true})", "status has no field \"verbose\"; its fields are id, cmd"},
+        {R"({"cmd": "painted", "t": 1})", "painted is taken only where display events are sent"},
     };
     for (const auto& c : cases) {
         const Json reply = Ask(c.line);
@@ -114,6 +118,8 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     Ask(drop);
 
     Ask(R"({"cmd": "subscribe"})");
+    // A second client takes the trace's rows in place of the events.
+    service_.Handle(2, R"({"cmd": "subscribe", "rows": true})");
     replies_.clear();
     host_.engine().SetLinkEnabled(true);
     port_.Feed(testing::Frame(kReadSwitches, {0x00}));
@@ -121,9 +127,20 @@ TEST_F(ControlServiceTest, FaultsAreGivenClearedAndToldToSubscribers)
     }
     host_.engine().Tick();
     EXPECT_TRUE(port_.Writes().empty());
-    ASSERT_FALSE(replies_.empty());
     std::string error;
-    const Json told = ParseJson(replies_.back(), error).value_or(Json());
+    std::map<std::string, Json> lines;
+    for (const std::string& line : replies_) {
+        const Json json = ParseJson(line, error).value_or(Json());
+        lines[json["event"] == "row" ? "row " + json["row"]["kind"].get<std::string>()
+                                     : json["event"].get<std::string>()] = json;
+    }
+    EXPECT_EQ(lines.count("frame"), 1u);
+    EXPECT_EQ(lines["row frame"]["row"]["name"], "READ SWITCHES");
+    EXPECT_EQ(lines["row fault"]["row"]["meaning"], "reply dropped (fault drop-reply every 1)");
+    EXPECT_EQ(std::count_if(replies_.begin(), replies_.end(),
+                            [](const std::string& line) { return line.starts_with(R"({"event":"fault")"); }),
+              1);
+    const Json told = lines["fault"];
     EXPECT_EQ(told["event"], "fault");
     EXPECT_EQ(told["fault"], "drop-reply");
     EXPECT_EQ(told["bytes"], "05 01 00 07");
@@ -240,6 +257,11 @@ TEST(ControlRightsTest, RefusalsAndTheDisplayEvent)
     EXPECT_EQ(host.engine().keys().bits(), 0);
     EXPECT_FALSE(service.quitRequested());
     EXPECT_EQ(ask(R"({"cmd": "status"})")["ok"], true);
+    // A page's echo of a display event's time is answered with how long ago
+    // that was on the host's clock.
+    EXPECT_GE(ask(R"({"cmd": "painted", "t": 0})")["latency_ms"], 0);
+    EXPECT_EQ(ask(R"({"cmd": "painted", "t": "now"})")["error"],
+              "painted needs \"t\", the time of the display event painted");
 
     ask(R"({"cmd": "subscribe"})");
     ASSERT_EQ(lines.size(), 2u);

@@ -2,10 +2,12 @@
 
 The page's display equals the display memory read through the control
 protocol; the down key clicked on the page and the arrow keys move the menu's
-selection; a second page sees the change a first one made; a read-only page's
-click is refused; a server off loopback answers 401 without its token, and
-the WebSocket refuses a foreign Origin. A picture of the page, the demo's main
-menu with the log beside it, is saved for the README.
+selection; a second page sees the change a first one made; the log's rows are
+the trace's; the page echoes the changes it painted and keeps the latencies
+the server answers; a read-only page's click is refused; a server off
+loopback answers 401 without its token, and the WebSocket refuses a foreign
+Origin. A picture of the page, the demo's main menu with the log beside it,
+is saved for the README.
 
 Usage: web_browser_check.py QUILLON_RUN SCREENSHOT
 """
@@ -124,6 +126,13 @@ def check_keys_and_two_pages(driver, port):
     selected(port, "Set point")
     page_matches_memory(driver, port)
     WebDriverWait(driver, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#log tbody tr")) > 10)
+    # The log's rows are the trace's, worded as the protocol monitor words them.
+    directions = set(driver.execute_script(
+        "return [...document.querySelectorAll('#log tbody td:nth-child(2)')].map((cell) => cell.textContent)"))
+    assert {"device → panel", "panel → device"} <= directions, directions
+    # The page echoed the changes it painted and kept the latencies it was told.
+    latencies = driver.execute_script("return window.quillonPaintLatencies")
+    assert latencies and all(latency >= 0 for latency in latencies), latencies
     driver.save_screenshot(str(SCREENSHOT))
 
 
