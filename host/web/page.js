@@ -99,28 +99,39 @@ function draw() {
   window.quillonPainted = received;
 }
 
-// Each display pixel a zoom x zoom square, from the display memory's pages:
-// 8 pages of 128 column bytes, bit 0 the top row of the page.
+// The display's 128 x 64 dots, from the display memory's pages (8 pages of
+// 128 column bytes, bit 0 the top row of the page), drawn into a canvas of
+// their own and scaled up by a whole zoom without smoothing: each dot a
+// zoom x zoom square, in one copy instead of a square at a time.
+const dots = document.createElement("canvas");
+dots.width = 128;
+dots.height = 64;
+const dotsContext = dots.getContext("2d");
+const dotsImage = dotsContext.createImageData(128, 64);
+
+const rgb = (colour) => [1, 3, 5].map((at) => parseInt(colour.substr(at, 2), 16));
+
 function drawDisplay() {
   if (!pages) {
     return;
   }
-  const [ink, background] = THEMES[document.getElementById("theme").value];
-  const left = FRONT.displayLeft * zoom;
-  const top = FRONT.displayTop * zoom;
-  context.fillStyle = background;
-  context.fillRect(left, top, 128 * zoom, 64 * zoom);
-  context.fillStyle = ink;
+  const [ink, background] = THEMES[document.getElementById("theme").value].map(rgb);
+  const data = dotsImage.data;
   pages.forEach((hex, page) => {
     for (let column = 0; column < 128; column++) {
       const byte = parseInt(hex.substr(column * 2, 2), 16);
       for (let bit = 0; bit < 8; bit++) {
-        if (byte & (1 << bit)) {
-          context.fillRect(left + column * zoom, top + (page * 8 + bit) * zoom, zoom, zoom);
-        }
+        const at = ((page * 8 + bit) * 128 + column) * 4;
+        const colour = byte & (1 << bit) ? ink : background;
+        data[at] = colour[0];
+        data[at + 1] = colour[1];
+        data[at + 2] = colour[2];
+        data[at + 3] = 255;
       }
     }
   });
+  dotsContext.putImageData(dotsImage, 0, 0);
+  context.drawImage(dots, FRONT.displayLeft * zoom, FRONT.displayTop * zoom, 128 * zoom, 64 * zoom);
 }
 
 function redraw() {
@@ -174,19 +185,19 @@ function addRow(cells, kind) {
 
 function flushRows() {
   rowsPending = false;
-  const body = document.querySelector("#log tbody");
+  const body = document.getElementById("log-rows");
   const rows = document.createDocumentFragment();
   for (const [cells, kind] of pendingRows.splice(0)) {
-    const row = document.createElement("tr");
-    row.className = kind;
+    const row = document.createElement("div");
+    row.className = kind ? "row " + kind : "row";
     for (const cell of cells) {
-      row.insertCell().textContent = cell;
+      row.appendChild(document.createElement("span")).textContent = cell;
     }
     rows.appendChild(row);
   }
   body.appendChild(rows);
-  while (body.rows.length > LOG_ROWS) {
-    body.deleteRow(0);
+  while (body.childElementCount > LOG_ROWS) {
+    body.firstElementChild.remove();
   }
   const box = document.getElementById("log-box");
   box.scrollTop = box.scrollHeight;

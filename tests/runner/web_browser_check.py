@@ -125,10 +125,10 @@ def check_keys_and_two_pages(driver, port):
     driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_UP)
     selected(port, "Set point")
     page_matches_memory(driver, port)
-    WebDriverWait(driver, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#log tbody tr")) > 10)
+    WebDriverWait(driver, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#log-rows > .row")) > 10)
     # The log's rows are the trace's, worded as the protocol monitor words them.
     directions = set(driver.execute_script(
-        "return [...document.querySelectorAll('#log tbody td:nth-child(2)')].map((cell) => cell.textContent)"))
+        "return [...document.querySelectorAll('#log-rows > .row > span:nth-child(2)')].map((cell) => cell.textContent)"))
     assert {"device → panel", "panel → device"} <= directions, directions
     # The page echoed the changes it painted and kept the latencies it was told.
     latencies = driver.execute_script("return window.quillonPaintLatencies")
