@@ -30,13 +30,14 @@ fi
 work=$(mktemp -d /tmp/quillon-film-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$program" "$line_bench" "$work" "$rounds" "$blocks" "$busy" "$film_seconds" <<'PY'
+PYTHONPATH=scripts python3 - "$program" "$line_bench" "$work" "$rounds" "$blocks" "$busy" "$film_seconds" <<'PY'
 import json
 import os
-import re
 import statistics
 import subprocess
 import sys
+
+from line_bench_run import line_bench_pass
 
 program, line_bench, work = sys.argv[1:4]
 rounds, blocks, busy, film_seconds = (int(v) for v in sys.argv[4:8])
@@ -52,18 +53,7 @@ def film_arguments(mode, name):
 
 
 def line_round(mode, index):
-    command = [line_bench, "--quillon", program, "--platform", "offscreen", "--blocks", str(blocks),
-               "--heavy-blocks", "0", "--idle-seconds", "0", "--arg", "--run-for", "--arg", "1800s"]
-    for argument in film_arguments(mode, f"line-{index}.gif"):
-        command += ["--arg", argument]
-    out = subprocess.run(command, capture_output=True, text=True, check=True).stdout
-    phase = out.split("###")[1]
-    latency = re.search(r"reply latency min / p50 / p90 / p99 / max \| ([\d.]+) / ([\d.]+) / ([\d.]+) / ([\d.]+)",
-                        phase)
-    cpu = re.search(r"program CPU \(utime\+stime, all threads\) \| ([\d.]+) %", phase)
-    unanswered = re.search(r"unanswered blocks, error replies \| (\d+), (\d+)", phase)
-    return (float(latency.group(2)), float(latency.group(4)), float(cpu.group(1)),
-            int(unanswered.group(1)) + int(unanswered.group(2)))
+    return line_bench_pass(line_bench, program, blocks, film_arguments(mode, f"line-{index}.gif"))
 
 
 def busy_round(mode, index):

@@ -31,17 +31,16 @@ if [ "${1:-}" = latency ]; then
     if [ -z "${QUILLON_RUN:-}" ]; then
         cmake --build "$build" -j 2 --target line_bench
     fi
-    exec /usr/bin/python3 - "$program" "$line_bench" "${ROUNDS:-3}" "${BLOCKS:-1000}" "${VIEWERS:-20}" <<'PY'
+    PYTHONPATH=scripts exec /usr/bin/python3 - "$program" "$line_bench" "${ROUNDS:-3}" "${BLOCKS:-1000}" "${VIEWERS:-20}" <<'PY'
 import asyncio
 import json
-import re
 import socket
 import statistics
-import subprocess
 import sys
 import threading
 
 import websockets
+from line_bench_run import line_bench_pass
 
 program, line_bench = sys.argv[1:3]
 rounds, blocks, viewers = (int(v) for v in sys.argv[3:6])
@@ -83,20 +82,13 @@ def line_round(watched):
     thread = threading.Thread(target=watch, args=(port, stop, counts))
     if watched:
         thread.start()
-    command = [line_bench, "--quillon", program, "--platform", "offscreen", "--blocks", str(blocks),
-               "--heavy-blocks", "0", "--idle-seconds", "0", "--arg", "--run-for", "--arg", "1800s",
-               "--arg", "--http", "--arg", f"127.0.0.1:{port}"]
     try:
-        out = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+        p50, p99, cpu, _ = line_bench_pass(line_bench, program, blocks, ["--http", f"127.0.0.1:{port}"])
     finally:
         stop.set()
         if watched:
             thread.join(30)
-    phase = out.split("###")[1]
-    latency = re.search(r"reply latency min / p50 / p90 / p99 / max \| ([\d.]+) / ([\d.]+) / ([\d.]+) / ([\d.]+)",
-                        phase)
-    cpu = re.search(r"program CPU \(utime\+stime, all threads\) \| ([\d.]+) %", phase)
-    return float(latency.group(2)), float(latency.group(4)), float(cpu.group(1)), sum(counts.values())
+    return p50, p99, cpu, sum(counts.values())
 
 
 MODES = ("no viewer", f"{viewers} viewers")
