@@ -147,6 +147,16 @@ std::uint32_t LinkSupervisor::LastRxTick()
     return lastRxTick_;
 }
 
+std::uint32_t LinkSupervisor::QuietMs()
+{
+    // The reader stamps a byte with its own reading of the clock, which can
+    // come after this thread's: a byte stamped a millisecond "ahead" is quiet
+    // of 0 ms, not of the 49 days an unsigned difference would make of it.
+    // The difference stays signed so that the tick counter's wrap is crossed.
+    const auto quiet = static_cast<std::int32_t>(clock_.NowMs() - LastRxTick());
+    return quiet > 0 ? static_cast<std::uint32_t>(quiet) : 0;
+}
+
 void LinkSupervisor::CheckTimeouts()
 {
     if (LastRxTick() == 0) {
@@ -154,7 +164,7 @@ void LinkSupervisor::CheckTimeouts()
     }
 
     if (receiver_.errors() != 0) {
-        if (clock_.NowMs() - LastRxTick() <= kErrorQuietMs) {
+        if (QuietMs() <= kErrorQuietMs) {
             return;
         }
         status_ |= kStatusFrameError;
@@ -163,7 +173,7 @@ void LinkSupervisor::CheckTimeouts()
         return;
     }
 
-    if (clock_.NowMs() - LastRxTick() <= kSilenceMs || port_.LineEnded()) {
+    if (QuietMs() <= kSilenceMs || port_.LineEnded()) {
         return;
     }
     display_.PutString(kCommunicationsError, kCommunicationsErrorAttribute, kCommunicationsErrorColumn, true);

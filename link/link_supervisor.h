@@ -45,6 +45,7 @@ private:
     // The clock value of the line's last activity: the receiver's, unless
     // the supervisor has set its own since.
     std::uint32_t LastRxTick();
+    std::uint32_t QuietMs();
     LinkEvent Event(LinkEventKind kind);
 
     FrameReceiver& receiver_;

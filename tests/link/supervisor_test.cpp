@@ -174,6 +174,24 @@ TEST_F(SupervisorTest, SilenceTimeOutWorksAcrossClockWrapAround)
     EXPECT_EQ(Tick(), kSilenceAnswer);
 }
 
+// The reader stamps a byte with its own reading of the clock, which can come
+// after the tick's: the byte then looks a millisecond ahead of the tick that
+// sees it, and is no silence and no quiet after a receive error.
+TEST(SupervisorClockTest, AByteStampedAheadOfTheTickIsNoTimeOut)
+{
+    // A frame begun, and a byte the receiver refuses (a receive error).
+    for (const Bytes& bytes : {Bytes{0x85}, Bytes{0x33}}) {
+        EngineFixture f;
+        f.engine.Tick();
+        const std::uint32_t now = f.clock.NowMs();
+        f.clock.Set(now + 1);
+        f.Receive(bytes);
+        f.clock.Set(now);
+        f.engine.Tick();
+        EXPECT_EQ(f.port.TakeWritten(), Bytes{}) << "after " << int{bytes[0]};
+    }
+}
+
 TEST_F(SupervisorTest, SynchRequestsEvery2001MsUntilAGoodFrame)
 {
     const std::uint32_t constructed = f.clock.NowMs();
