@@ -30,6 +30,7 @@
 #include "ui/protocol_monitor.h"
 #include "ui/run_link.h"
 #include "ui/run_services.h"
+#include "ui/stop_signals.h"
 #include "ui/version.h"
 
 namespace quillon {
@@ -512,6 +513,7 @@ int RunWindow(int argc, char** argv, const CommandLine& commandLine)
     }
     std::optional<Screenshot> screenshot;
     TakeScreenshot(commandLine, *window, monitor, runPort, replayEnd, screenshot);
+    QuitOnStopSignals(application);
     const int status = application.exec();
     line.StopDemo();
     // The line's last events reach the trace, the monitor and the film
@@ -575,7 +577,9 @@ int RunQuillon(int argc, char** argv)
                                                 : QString()));
         return 1;
     }
-    return RunWindow(argc, argv, commandLine);
+    const int status = RunWindow(argc, argv, commandLine);
+    EndByStopSignal();
+    return status;
 }
 
 } // namespace quillon
