@@ -108,7 +108,7 @@ void ReportRecorder::StepEnded(const StepEnd& end)
     record.ms = end.ms;
     record.failure = end.failure;
     record.endMs = static_cast<double>(nowUs) / 1000;
-    record.picture = Png2x(Bitmap(host_.engine().display()));
+    unencoded_.push_back({scenarios_.size() - 1, scenarios_.back().steps.size(), Bitmap(host_.engine().display())});
     if (end.failure.empty()) {
         const std::uint64_t fromUs = nowUs > tookUs + kBeforeStepUs ? nowUs - tookUs - kBeforeStepUs : 0;
         record.rows = RowsSince(fromUs, kPassingRows);
@@ -117,6 +117,15 @@ void ReportRecorder::StepEnded(const StepEnd& end)
         AddFailure(record, step, end);
     }
     scenarios_.back().steps.push_back(std::move(record));
+}
+
+const std::vector<ScenarioRecord>& ReportRecorder::scenarios()
+{
+    for (const StepDisplay& left : unencoded_) {
+        scenarios_[left.scenario].steps[left.step].picture = Png2x(left.display);
+    }
+    unencoded_.clear();
+    return scenarios_;
 }
 
 void ReportRecorder::AddFailure(StepRecord& record, const Step& step, const StepEnd& end)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/panel_host.h"
+#include "host/picture.h"
 #include "runner/html_report.h"
 #include "runner/recent_film.h"
 #include "trace/trace_rows.h"
@@ -27,8 +28,8 @@ public:
     ReportRecorder& operator=(const ReportRecorder&) = delete;
 
     void StepEnded(const StepEnd& end);
-    // The scenarios in the order they ran.
-    const std::vector<ScenarioRecord>& scenarios() const { return scenarios_; }
+    // The scenarios in the order they ran, with the pictures of their steps.
+    const std::vector<ScenarioRecord>& scenarios();
     // The GIF of the display's last seconds, with how many it holds; empty
     // when there is none.
     std::string FinishFilm(double& seconds);
@@ -57,6 +58,15 @@ private:
     std::deque<TraceRow> recent_;
     std::optional<RecentFilm> film_;
     std::vector<ScenarioRecord> scenarios_;
+    // The display each step left, made into a picture only when the report
+    // is written: encoding it as the step ends would hold up the panel's
+    // thread, and with it a reply the device is waiting for.
+    struct StepDisplay {
+        std::size_t scenario;
+        std::size_t step;
+        Bitmap display;
+    };
+    std::vector<StepDisplay> unencoded_;
     const Scenario* current_ = nullptr;
 };
 
