@@ -37,7 +37,7 @@ import statistics
 import subprocess
 import sys
 
-from line_bench_run import line_bench_pass
+from line_bench_run import latency_table, line_bench_pass
 
 program, line_bench, work = sys.argv[1:4]
 rounds, blocks, busy, film_seconds = (int(v) for v in sys.argv[4:8])
@@ -85,20 +85,8 @@ def median(values):
     return statistics.median(values)
 
 
-print(f"## Reply latency at line rate, with neither, the film, and the report ({rounds} rounds of {blocks} mixed blocks)")
-print()
-print("| run | reply latency p50 | reply latency p99 | program CPU | unanswered or error replies |")
-print("|---|---|---|---|---|")
-line = {mode: [] for mode in MODES}
-for index in range(rounds):
-    for mode in MODES:
-        p50, p99, cpu, bad = line_round(mode, index)
-        line[mode].append((p50, p99, cpu, bad))
-        print(f"| {mode} {index + 1} | {p50:.2f} ms | {p99:.2f} ms | {cpu:.2f} % | {bad} |", flush=True)
-for mode in MODES:
-    rows = line[mode]
-    print(f"| {mode}, median | {median(r[0] for r in rows):.2f} ms | {median(r[1] for r in rows):.2f} ms | "
-          f"{median(r[2] for r in rows):.2f} % | {sum(r[3] for r in rows)} |")
+latency_table(f"Reply latency at line rate, with neither, the film, and the report ({rounds} rounds of {blocks} mixed blocks)",
+              "unanswered or error replies", MODES, rounds, line_round, True)
 film_sizes = [os.path.getsize(os.path.join(work, f"line-{i}.gif")) for i in range(rounds)]
 print()
 print(f"- films of the line runs: {min(film_sizes)} to {max(film_sizes)} bytes")

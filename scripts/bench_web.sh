@@ -35,12 +35,11 @@ if [ "${1:-}" = latency ]; then
 import asyncio
 import json
 import socket
-import statistics
 import sys
 import threading
 
 import websockets
-from line_bench_run import line_bench_pass
+from line_bench_run import latency_table, line_bench_pass
 
 program, line_bench = sys.argv[1:3]
 rounds, blocks, viewers = (int(v) for v in sys.argv[3:6])
@@ -92,20 +91,8 @@ def line_round(watched):
 
 
 MODES = ("no viewer", f"{viewers} viewers")
-print(f"## Reply latency with {viewers} web viewers against none ({rounds} rounds of {blocks} mixed blocks)")
-print()
-print("| run | reply latency p50 | reply latency p99 | program CPU | messages to the viewers |")
-print("|---|---|---|---|---|")
-runs = {mode: [] for mode in MODES}
-for index in range(rounds):
-    for mode in MODES:
-        p50, p99, cpu, sent = line_round(mode != MODES[0])
-        runs[mode].append((p50, p99, cpu))
-        print(f"| {mode} {index + 1} | {p50:.2f} ms | {p99:.2f} ms | {cpu:.2f} % | {sent} |", flush=True)
-for mode in MODES:
-    rows = runs[mode]
-    print(f"| {mode}, median | {statistics.median(r[0] for r in rows):.2f} ms | "
-          f"{statistics.median(r[1] for r in rows):.2f} ms | {statistics.median(r[2] for r in rows):.2f} % | |")
+latency_table(f"Reply latency with {viewers} web viewers against none ({rounds} rounds of {blocks} mixed blocks)",
+              "messages to the viewers", MODES, rounds, lambda mode, index: line_round(mode != MODES[0]), False)
 PY
 fi
 

@@ -2,6 +2,7 @@
 benchmark scripts: mixed blocks back to back at 9600 baud, the program given
 more options, and the figures of the pass read from line_bench's report."""
 import re
+import statistics
 import subprocess
 
 
@@ -20,3 +21,26 @@ def line_bench_pass(line_bench, program, blocks, arguments=()):
     unanswered = re.search(r"unanswered blocks, error replies \| (\d+), (\d+)", phase)
     return (float(latency.group(2)), float(latency.group(4)), float(cpu.group(1)),
             int(unanswered.group(1)) + int(unanswered.group(2)))
+
+
+def latency_table(title, last_column, modes, rounds, run_round, total_last):
+    """Prints a Markdown table of run_round(mode, index) -> (p50, p99, CPU,
+    last column) for every mode in turn, rounds times over, so that the modes
+    share the machine's moments alike; then each mode's medians, and its
+    last column summed when total_last is true."""
+    print(f"## {title}")
+    print()
+    print(f"| run | reply latency p50 | reply latency p99 | program CPU | {last_column} |")
+    print("|---|---|---|---|---|")
+    runs = {mode: [] for mode in modes}
+    for index in range(rounds):
+        for mode in modes:
+            p50, p99, cpu, last = run_round(mode, index)
+            runs[mode].append((p50, p99, cpu, last))
+            print(f"| {mode} {index + 1} | {p50:.2f} ms | {p99:.2f} ms | {cpu:.2f} % | {last} |", flush=True)
+    for mode in modes:
+        rows = runs[mode]
+        total = sum(r[3] for r in rows) if total_last else ""
+        print(f"| {mode}, median | {statistics.median(r[0] for r in rows):.2f} ms | "
+              f"{statistics.median(r[1] for r in rows):.2f} ms | {statistics.median(r[2] for r in rows):.2f} % | "
+              f"{total} |")
